@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+// Every text the tool shows a person, so the window, the batch front end and the tests agree.
+// A '\r' inside a text breaks the line.
+enum class MessageId {
+    CouldNotOpenAvi,
+    UnableToOpenFile,
+    NoVideoStream,
+    FormatTooLarge,
+    StreamReadError,
+    KeyframeInconsistency,
+    LmTooShort,
+    FmTooShort,
+    DifferentKeyframeDistances,
+    FrameRateUnusable,
+    KeyframeDistanceTooShort,
+    SelectFastMotionAvi,
+    SelectLowMotionAvi,
+    FormatSizeTooLargeFm,
+    FormatSizeTooLargeLm,
+    FormatSizeTooLargeEnding,
+    FinalOpenFailed,
+    FinalCreateStreamFailed,
+    FinalSetFormatFailed,
+    FinalWriteFailed,
+    FramesMissing,
+    StatFileCreateFailed,
+    StatFileWriteFailed,
+    ProfileSaveFailed,
+};
+
+enum class QuestionId { DifferentTotalFrames };
+
+// A modal message with one OK button.
+struct Message {
+    MessageId id;
+    std::string text;
+    bool operator==(const Message&) const = default;
+};
+
+// A modal question with Yes and No buttons.
+struct Question {
+    QuestionId id;
+    std::string text;
+    bool operator==(const Question&) const = default;
+};
+
+namespace messages {
+
+Message couldNotOpenAvi(const std::string& path);
+Message unableToOpenFile();
+Message noVideoStream();
+Message formatTooLarge();
+Message streamReadError();
+Message keyframeInconsistency(int32_t frame);
+Message lmTooShort(int64_t requiredFrames);
+Message fmTooShort(int64_t requiredFrames);
+Message differentKeyframeDistances();
+// The FM stream's rate is below one frame per second or its scale is 0.
+Message frameRateUnusable(uint32_t rate, uint32_t scale);
+// A keyframe group is shorter than one whole second, so no one-second window fits.
+Message keyframeDistanceTooShort(int32_t keyframeDistance, uint32_t framesPerSecond);
+Message selectFastMotionAvi();
+Message selectLowMotionAvi();
+Message formatSizeTooLargeFm();
+Message formatSizeTooLargeLm();
+Message formatSizeTooLargeEnding();
+Message finalOpenFailed();
+Message finalCreateStreamFailed();
+Message finalSetFormatFailed();
+// Writing, flushing or finishing the Final AVI failed; systemError is the system's error text.
+Message finalWriteFailed(const std::string& systemError);
+// Frames the sources claim to have could not be read during the copy.
+Message framesMissing(int64_t missingFrames);
+Message statFileCreateFailed(const std::string& statPath);
+Message statFileWriteFailed(const std::string& statPath, const std::string& systemError);
+Message profileSaveFailed();
+
+Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
+
+} // namespace messages
+
+} // namespace core

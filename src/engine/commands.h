@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/job.h"
+#include "core/ui_port.h"
+#include "video/avi_writer.h"
+
+namespace engine {
+
+enum class CommandOutcome {
+    Completed, // ran to its end (possibly after a message it went on from)
+    Ended,     // ended at a message or a No answer
+    Aborted,   // Create only: the person aborted the copy
+};
+
+// Measures the FM source (and the Ending AVI), sets the job's counts, marks it analysed and
+// refreshes the estimate. Closes every source it opened on every path.
+CommandOutcome runAnalyze(core::Job& job, core::UiPort& ui);
+
+struct CreateOptions {
+    video::AviWriterOptions writerOptions;
+};
+
+// Builds the Final AVI from FM, LM (and the Ending AVI) as the plan says, then writes the
+// statistics file when asked for. Closes every source it opened on every path.
+CommandOutcome runCreate(core::Job& job, core::UiPort& ui, const CreateOptions& options = {});
+
+} // namespace engine

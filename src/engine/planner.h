@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/frame_table.h"
+#include "core/job.h"
+#include "core/stream_info.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace engine {
+
+// Returns the window's byte count with its removeCount largest sizes (first of equal maxima
+// first) replaced by the mean of the others. At most size - 1 sizes are removed, so a window of
+// one frame is its plain sum. The sizes are changed in place.
+int64_t windowMeasure(std::span<int32_t> window, int32_t removeCount);
+
+// Rebuilds planTable: one record per keyframe group of totalFrames, classified from the FM
+// sizes by its one-second windows, smoothed, ending groups marked. With computeEstimate, returns
+// the Low Motion bitrate in Kbps that fills the target size (-1 when there is none: negative,
+// or no low-motion second left); otherwise 0. Only fastMotionInfo.dwLength (the effective FM
+// frame count) is read of the stream information. Never divides by zero: a keyframeDistance or
+// groupSeconds below 1 gives an empty plan and -1.
+int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance, int32_t totalFrames,
+             int32_t groupSeconds, const core::FrameTable& fmTable, core::PlanTable& planTable, bool computeEstimate,
+             int64_t endingBytes, const core::JobSettings& settings);
+
+// Re-plans with the estimate when the job is analysed and stores "n/a" or the number in
+// settings.lowMotionBitrateText; does nothing otherwise.
+void refreshEstimate(core::Job& job);
+
+} // namespace engine

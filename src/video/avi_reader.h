@@ -1,0 +1,62 @@
+#pragma once
+
+#include "core/stream_info.h"
+#include "video/avi_status.h"
+#include "video/file_io.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace video {
+
+class AviReader;
+
+struct AviOpenResult {
+    AviStatus status = AviStatus::Ok;
+    std::unique_ptr<AviReader> reader; // set when status is Ok
+    std::string errorText;             // the system's or the parser's explanation otherwise
+};
+
+// A read-only AVI file (AVI 1.0 and OpenDML). Every stream's sample index (64-bit offset, size,
+// key flag) is known after open, so size and key look-ups never touch the disk; only
+// readSample reads sample data.
+class AviReader {
+public:
+    // Opens and indexes the file at path.
+    [[nodiscard]] static AviOpenResult open(const std::string& path);
+    // Opens and indexes an already opened file (tests and the fuzzer use in-memory files).
+    [[nodiscard]] static AviOpenResult open(std::unique_ptr<FileIo> file);
+
+    ~AviReader();
+    AviReader(const AviReader&) = delete;
+    AviReader& operator=(const AviReader&) = delete;
+
+    int32_t streamCount() const;
+    // Stream information as the file's strh/strn give it, with dwLength the number of samples in
+    // the index and dwSuggestedBufferSize the largest sample.
+    const core::AviStreamInfo& streamInfo(int32_t stream) const;
+    // The raw 'strf' bytes of the stream (a BITMAPINFOHEADER and whatever follows for video).
+    const std::vector<uint8_t>& streamFormat(int32_t stream) const;
+    int32_t sampleCount(int32_t stream) const;
+    // Stores the byte size of sample pos in bytes; BadPosition for a position outside the stream.
+    [[nodiscard]] AviStatus sampleSize(int32_t stream, int32_t pos, int32_t& bytes) const;
+    // Returns the nearest key frame at or before pos, or -1 when there is none or pos is outside.
+    int32_t findKeyAtOrBefore(int32_t stream, int32_t pos) const;
+    // Reads sample pos into buffer (see SampleReader::readSample).
+    [[nodiscard]] AviStatus readSample(int32_t stream, int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead);
+    // Tells the system that samples first .. first+count-1 of stream will be read soon; other
+    // parts of the file are not read ahead.
+    void adviseWillRead(int32_t stream, int32_t first, int32_t count);
+    // The system's error text of the last failed read.
+    const std::string& errorText() const;
+
+private:
+    struct Impl;
+    explicit AviReader(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace video

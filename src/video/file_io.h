@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace video {
+
+// Random access to one file. Implementations: the real file (POSIX descriptor) and, in tests,
+// in-memory and failing files.
+class FileIo {
+public:
+    virtual ~FileIo() = default;
+    // Reads up to out.size() bytes at offset; returns the count read (short at end of file) or -1
+    // on failure.
+    [[nodiscard]] virtual int64_t readAt(int64_t offset, std::span<uint8_t> out) = 0;
+    // Writes all of data at offset; returns false on failure.
+    [[nodiscard]] virtual bool writeAt(int64_t offset, std::span<const uint8_t> data) = 0;
+    // Current size of the file in bytes, or -1 on failure.
+    [[nodiscard]] virtual int64_t size() = 0;
+    // Makes written data durable enough to close: flushes and closes; returns false on failure.
+    [[nodiscard]] virtual bool close() = 0;
+    // Hints that the byte range will be read soon.
+    virtual void adviseWillRead(int64_t offset, int64_t length) { (void)offset, (void)length; }
+    // The system's error text of the last failure.
+    virtual std::string errorText() const = 0;
+};
+
+// Opens path for reading; returns nullptr and sets errorText on failure.
+std::unique_ptr<FileIo> openFileForRead(const std::string& path, std::string& errorText);
+// Creates or truncates path for writing; returns nullptr and sets errorText on failure.
+std::unique_ptr<FileIo> createFileForWrite(const std::string& path, std::string& errorText);
+
+} // namespace video

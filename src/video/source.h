@@ -1,0 +1,56 @@
+#pragma once
+
+#include "core/stream_info.h"
+#include "core/ui_port.h"
+#include "video/avi_reader.h"
+#include "video/sample_io.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace video {
+
+// A source AVI opened for one command: the file and the video stream picked from it. The file
+// closes when the Source is destroyed.
+class Source : public SampleReader {
+public:
+    Source(std::unique_ptr<AviReader> file, int32_t videoStream);
+
+    // The video stream's information as the file gives it (dwLength: samples in the index).
+    const core::AviStreamInfo& info() const;
+    // The video stream's raw format bytes.
+    const std::vector<uint8_t>& format() const;
+    int32_t sampleCount() const;
+    // Stores the byte size of sample pos; BadPosition outside the stream.
+    [[nodiscard]] AviStatus sampleSize(int32_t pos, int32_t& bytes) const;
+    // Returns the nearest key frame at or before pos, or -1.
+    int32_t findKeyAtOrBefore(int32_t pos) const;
+    // Returns the largest sample of the stream in bytes.
+    int32_t largestSampleSize() const;
+    [[nodiscard]] AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead) override;
+    // Tells the system that samples first .. first+count-1 will be read next.
+    void adviseWillRead(int32_t first, int32_t count);
+    const std::string& errorText() const;
+    int32_t videoStream() const { return m_videoStream; }
+
+private:
+    std::unique_ptr<AviReader> m_file;
+    int32_t m_videoStream = 0;
+};
+
+// Opens the AVI at path for reading and picks its first video stream among streams 0 to 9.
+// Shows "Could not open AVI", "Unable to open file" or "AVI has no video-stream" and returns
+// nothing when that fails; the file is then closed.
+[[nodiscard]] std::optional<Source> openVideoStream(const std::string& path, core::UiPort& ui);
+
+// Copies the source's stream information into info. Refuses a video format longer than 40
+// bytes with "Format too large", leaving info unchanged, and returns false.
+[[nodiscard]] bool readStreamInfo(core::AviStreamInfo& info, const Source& source, core::UiPort& ui);
+
+// Closes the source held in slot, if any; the slot is empty afterwards.
+void closeSource(std::optional<Source>& slot);
+
+} // namespace video

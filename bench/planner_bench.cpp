@@ -33,7 +33,7 @@ core::FrameTable buildFilmTable()
             sceneEnd = i + 25 * std::uniform_int_distribution<int32_t>(5, 60)(random);
         }
         const bool key = i % kKeyframeDistance == 0;
-        const int32_t size = key ? std::uniform_int_distribution<int32_t>(25000, 40000)(random)
+        const int32_t size = key    ? std::uniform_int_distribution<int32_t>(25000, 40000)(random)
                              : busy ? std::uniform_int_distribution<int32_t>(6000, 14000)(random)
                                     : std::uniform_int_distribution<int32_t>(1000, 3000)(random);
         table[i] = {key ? 1 : 0, size};

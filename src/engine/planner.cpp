@@ -75,8 +75,8 @@ int64_t windowMeasure(std::span<int32_t> window, int32_t removeCount)
 }
 
 int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance, int32_t totalFrames,
-             int32_t groupSeconds, const core::FrameTable& fmTable, core::PlanTable& planTable, bool computeEstimate,
-             int64_t endingBytes, const core::JobSettings& settings)
+             int32_t groupSeconds, const core::FrameTable& fmTable, core::PlanTable& planTable,
+             bool computeEstimate, int64_t endingBytes, const core::JobSettings& settings)
 {
     if (keyframeDistance < 1 || groupSeconds < 1 || keyframeDistance / groupSeconds == 0) {
         planTable.setSize(0);
@@ -149,7 +149,8 @@ int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance
     if (durationSeconds <= highSeconds)
         return -1;
     const int64_t targetBytes = static_cast<int64_t>(settings.finalSizeMB) * 1000 / 1006 * kBytesPerMegabyte;
-    int64_t rest = targetBytes - static_cast<int64_t>(settings.audioKbps) * durationSeconds * kBytesPerKbpsSecond -
+    int64_t rest = targetBytes -
+                   static_cast<int64_t>(settings.audioKbps) * durationSeconds * kBytesPerKbpsSecond -
                    highBytes;
     rest = rest / kBytesPerMegabyte * kBytesPerMegabyte;
     const int64_t estimate = rest / (durationSeconds - highSeconds) / kBytesPerKbpsSecond;
@@ -161,8 +162,9 @@ void refreshEstimate(core::Job& job)
     if (!job.state.analysed)
         return;
     core::AnalysisState& state = job.state;
-    const int64_t estimate = plan(state.fastMotionInfo, state.keyframeDistance, state.totalFrames, state.groupSeconds,
-                                  state.fastMotionFrames, state.planTable, true, state.endingBytes, job.settings);
+    const int64_t estimate =
+        plan(state.fastMotionInfo, state.keyframeDistance, state.totalFrames, state.groupSeconds,
+             state.fastMotionFrames, state.planTable, true, state.endingBytes, job.settings);
     job.settings.lowMotionBitrateText = estimate < 0 ? "n/a" : std::to_string(estimate);
 }
 

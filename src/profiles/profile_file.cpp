@@ -84,7 +84,10 @@ bool writeKey(const std::string& path, const char* key, const std::string& value
     return writeWholeFile(path, content);
 }
 
-std::string flagText(bool flag) { return flag ? "1" : "0"; }
+std::string flagText(bool flag)
+{
+    return flag ? "1" : "0";
+}
 
 bool readFlag(const CSimpleIniA& ini, const char* key)
 {
@@ -105,7 +108,10 @@ int32_t readNumber(const CSimpleIniA& ini, const char* key)
     return static_cast<int32_t>(number);
 }
 
-std::string readText(const CSimpleIniA& ini, const char* key) { return ini.GetValue(kSection, key, ""); }
+std::string readText(const CSimpleIniA& ini, const char* key)
+{
+    return ini.GetValue(kSection, key, "");
+}
 
 } // namespace
 
@@ -132,7 +138,8 @@ bool writeProfile(const std::string& path, const core::JobSettings& settings, co
     }
     // One key serves both: the ending's start frame wins over the stop point.
     if (settings.endingEnabled || settings.stopAfterEnabled)
-        write("FramePos", std::to_string(settings.endingEnabled ? settings.framePos : settings.stopAfterFrames));
+        write("FramePos",
+              std::to_string(settings.endingEnabled ? settings.framePos : settings.stopAfterFrames));
     write("Audio", std::to_string(settings.audioKbps));
     write("FinalSize", std::to_string(settings.finalSizeMB));
     write("HighBitrateLimit", std::to_string(settings.highBitrateLimit));

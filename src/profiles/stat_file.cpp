@@ -47,7 +47,8 @@ bool writeContent(std::FILE* file, const core::Job& job)
     if (!writeFrameLines(file, state.lowMotionFrames))
         return false;
     if (settings.endingEnabled) {
-        if (std::fprintf(file, "\n\nVLB-AVI: pos=%d size=%" PRId64 "\n\n", settings.framePos, state.endingBytes) < 0)
+        if (std::fprintf(file, "\n\nVLB-AVI: pos=%d size=%" PRId64 "\n\n", settings.framePos,
+                         state.endingBytes) < 0)
             return false;
     } else if (settings.stopAfterEnabled) {
         if (std::fprintf(file, "\n\nStop after: %d\n", settings.stopAfterFrames) < 0)

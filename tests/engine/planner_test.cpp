@@ -66,9 +66,9 @@ PlanRun runPlan(const std::vector<int32_t>& sizes, int32_t keyframeDistance, int
 {
     const int32_t count = static_cast<int32_t>(sizes.size());
     PlanRun run;
-    run.result = engine::plan(infoOfLength(static_cast<uint32_t>(fmFrames < 0 ? count : fmFrames)), keyframeDistance,
-                              totalFrames < 0 ? count : totalFrames, groupSeconds, tableOf(sizes), run.planTable,
-                              computeEstimate, endingBytes, settings);
+    run.result = engine::plan(infoOfLength(static_cast<uint32_t>(fmFrames < 0 ? count : fmFrames)),
+                              keyframeDistance, totalFrames < 0 ? count : totalFrames, groupSeconds,
+                              tableOf(sizes), run.planTable, computeEstimate, endingBytes, settings);
     return run;
 }
 
@@ -162,9 +162,15 @@ TEST(Planner, SmoothsShortLowRunsAfterHighGroups)
         std::vector<GroupChoice> expected;
     };
     const Case cases[] = {
-        {"single low group between highs", {true, true, true, false, true, true, true}, true, {H, H, H, S, H, H, H}},
+        {"single low group between highs",
+         {true, true, true, false, true, true, true},
+         true,
+         {H, H, H, S, H, H, H}},
         {"two low groups stay", {true, true, false, false, true, true, true}, true, {H, H, L, L, H, H, H}},
-        {"group 0 does not count as a high run", {true, false, true, true, true, true}, true, {H, L, H, H, H, H}},
+        {"group 0 does not count as a high run",
+         {true, false, true, true, true, true},
+         true,
+         {H, L, H, H, H, H}},
         {"smoother off", {true, true, true, false, true, true, true}, false, {H, H, H, L, H, H, H}},
         {"open low run at the end stays", {true, true, true, false, true}, true, {H, H, H, L, H}},
         {"several runs", {false, true, false, true, false, true, false}, true, {L, H, S, H, S, H, L}},
@@ -315,7 +321,8 @@ TEST(Planner, EstimateWithoutRoomIsNone)
         settings.finalSizeMB = c.finalSizeMB;
         settings.endingEnabled = c.ending;
         settings.framePos = c.framePos;
-        EXPECT_EQ(runPlan(sizes, 25, 1, settings, true, 2500, c.ending ? c.framePos : 2500).result, c.expected);
+        EXPECT_EQ(runPlan(sizes, 25, 1, settings, true, 2500, c.ending ? c.framePos : 2500).result,
+                  c.expected);
     }
 }
 
@@ -420,7 +427,8 @@ TEST(RefreshEstimate, SurvivesCountsLeftByAFailedCommand)
     engine::refreshEstimate(job);
     EXPECT_EQ(job.state.planTable.count(), 7);
     // Groups 1 to 6 count as high (two of them smoothed): 450,000 bytes in 6 of 7 seconds.
-    EXPECT_EQ(job.settings.lowMotionBitrateText, std::to_string((730'857'472LL - 7 * 128 * 128 - 450'000) / 1048576 * 1048576 / 128));
+    EXPECT_EQ(job.settings.lowMotionBitrateText,
+              std::to_string((730'857'472LL - 7 * 128 * 128 - 450'000) / 1048576 * 1048576 / 128));
 }
 
 } // namespace

@@ -67,8 +67,10 @@ TEST(ProfileFile, ReadsBackWhatItWrote)
         bool ending;
         bool stop;
     };
-    const Case cases[] = {
-        {"ending on", true, false}, {"stop on", false, true}, {"both on", true, true}, {"both off", false, false}};
+    const Case cases[] = {{"ending on", true, false},
+                          {"stop on", false, true},
+                          {"both on", true, true},
+                          {"both off", false, false}};
     const std::string dir = test_support::freshTempDir("profile_round_trip");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -171,7 +173,8 @@ TEST(ProfileFile, ReadsFlagsAndNumbersAsTheOldToolDid)
         const std::string path = dir + "/values.ini";
         const std::string v = c.value;
         writeText(path, "[KestrelIon]\nEndingAvi=0\nStopAfter=" + v + "\nFramePos=" + v + "\nAudio=" + v +
-                            "\nFinalSize=" + v + "\nHighBitrateLimit=" + v + "\nSceneSwitchingSmoother=" + v + "\n");
+                            "\nFinalSize=" + v + "\nHighBitrateLimit=" + v + "\nSceneSwitchingSmoother=" + v +
+                            "\n");
         core::JobSettings settings = shownSettings();
         profiles::readProfile(path, settings);
         EXPECT_EQ(settings.stopAfterEnabled, c.flag);

@@ -17,7 +17,8 @@ enum class CommandOutcome {
 };
 
 // Measures the FM source (and the Ending AVI), sets the job's counts, marks it analysed and
-// refreshes the estimate. Closes every source it opened on every path.
+// refreshes the estimate. Closes every source it opened on every path. Returns Completed when
+// it ran to its end, Ended when it stopped at a message.
 CommandOutcome runAnalyze(core::Job& job, core::UiPort& ui);
 
 // Opens the Ending AVI at endingPath and returns the sum of its video stream's sample sizes, as
@@ -30,7 +31,9 @@ struct CreateOptions {
 };
 
 // Builds the Final AVI from FM, LM (and the Ending AVI) as the plan says, then writes the
-// statistics file when asked for. Closes every source it opened on every path.
+// statistics file when asked for. Closes every source it opened on every path. Returns
+// Completed when the copy (and the statistics file asked for) succeeded, Ended otherwise: an
+// aborted copy too, which the caller that offered the abort can tell for itself.
 CommandOutcome runCreate(core::Job& job, core::UiPort& ui, const CreateOptions& options = {});
 
 } // namespace engine

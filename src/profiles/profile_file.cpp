@@ -6,6 +6,7 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace profiles {
 
@@ -64,6 +67,43 @@ void configure(CSimpleIniA& ini)
     ini.SetMultiLine(false);
 }
 
+bool isBlankOrComment(std::string_view line)
+{
+    const size_t first = line.find_first_not_of(" \t\r");
+    return first == std::string_view::npos || line[first] == ';' || line[first] == '#';
+}
+
+// Returns the comment lines that end content, after its last key or section, with the blank
+// lines between them. The parser keeps a comment only with the key or section that follows it,
+// so these would otherwise be lost on a save.
+std::string trailingComments(const std::string& content)
+{
+    std::vector<std::string_view> lines;
+    const std::string_view text(content);
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        start = end + 1;
+    }
+    size_t blockStart = lines.size();
+    while (blockStart > 0 && isBlankOrComment(lines[blockStart - 1]))
+        --blockStart;
+    // A file of comments only keeps its first block as the file's own comment.
+    if (blockStart == 0)
+        return {};
+    while (blockStart < lines.size() && lines[blockStart].find_first_not_of(" \t") == std::string_view::npos)
+        ++blockStart;
+    std::string block;
+    for (size_t i = blockStart; i < lines.size(); ++i) {
+        block.append(lines[i]);
+        block += '\n';
+    }
+    return block;
+}
+
 // Sets key to value in the profile at path: one load, change and save of the whole file, so the
 // keys already written stay even when a later one fails. The key keeps its place when present;
 // other keys, sections and comments stay.
@@ -81,7 +121,7 @@ bool writeKey(const std::string& path, const char* key, const std::string& value
     std::string content;
     if (ini.Save(content, false) < 0)
         return false;
-    return writeWholeFile(path, content);
+    return writeWholeFile(path, content + trailingComments(*existing));
 }
 
 std::string flagText(bool flag)

@@ -239,7 +239,9 @@ TEST(ProfileFile, LoadsAHandWrittenWindowsFile)
                     "Audio=192\r\n"
                     "FinalSize=1400\r\n"
                     "HighBitrateLimit=900\r\n"
-                    "SceneSwitchingSmoother=0\r\n");
+                    "SceneSwitchingSmoother=0\r\n"
+                    "\r\n"
+                    "; end of the profile\r\n");
     core::JobSettings settings = shownSettings();
     profiles::readProfile(path, settings);
     EXPECT_EQ(settings.fastMotionPath, "D:\\films\\fm.avi");
@@ -263,6 +265,7 @@ TEST(ProfileFile, LoadsAHandWrittenWindowsFile)
     EXPECT_NE(text.find("; audio of the release\nAudio=128\n"), std::string::npos);
     EXPECT_EQ(text.find("Audio=192"), std::string::npos);
     EXPECT_EQ(text.find("[KestrelIon]"), std::string::npos) << "the section keeps its spelling";
+    EXPECT_TRUE(text.ends_with("SceneSwitchingSmoother=0\n; end of the profile\n")) << text;
     core::JobSettings reloaded = shownSettings();
     profiles::readProfile(path, reloaded);
     EXPECT_EQ(reloaded.audioKbps, 128);

@@ -45,13 +45,13 @@ inline std::string buildFilm(const std::string& dir, const std::string& name, in
                              const std::vector<int32_t>& keys, uint32_t rate = 25, uint32_t scale = 1,
                              int32_t formatBytes = 40)
 {
-    test_support::AviBuildSpec spec;
-    spec.frames = framesWithKeys(count, keys);
-    spec.rate = rate;
-    spec.scale = scale;
-    spec.formatBytes = formatBytes;
+    test_support::AviBuildSpec layout;
+    layout.frames = framesWithKeys(count, keys);
+    layout.rate = rate;
+    layout.scale = scale;
+    layout.formatBytes = formatBytes;
     const std::string path = dir + "/" + name + ".avi";
-    test_support::buildAvi(path, spec);
+    test_support::buildAvi(path, layout);
     return path;
 }
 

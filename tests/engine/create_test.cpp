@@ -211,11 +211,11 @@ int64_t sampleBytesOf(const std::string& path)
 
 TEST(Create, BuildsTheFinalAviFromGeneratedMedia)
 {
-    test_support::MediaSpec endingSpec;
-    endingSpec.frames = 300;
-    endingSpec.quantizer = 31;
+    test_support::MediaSpec endingMedia;
+    endingMedia.frames = 300;
+    endingMedia.quantizer = 31;
     const Sources paths{test_support::fastMotionAvi(1000, 25), test_support::lowMotionAvi(1000, 25),
-                        test_support::mediaFile(endingSpec)};
+                        test_support::mediaFile(endingMedia)};
     struct Case {
         const char* name;
         bool ending;

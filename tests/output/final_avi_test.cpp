@@ -422,19 +422,42 @@ TEST_F(FinalAviTest, FinalPathInMissingFolderCannotBeOpened)
     EXPECT_EQ(finalBytes, -1);
 }
 
-TEST_F(FinalAviTest, FullDiskIsReportedWithTheSystemsText)
+TEST_F(FinalAviTest, FullDiskIsReportedWithTheSystemsTextAndEndsTheCopy)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(400, 5, 9000, 3000)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(400, 5, 5000, 1000)));
-    request.finalPath = "/dev/full";
-    request.writerOptions.writeBufferBytes = 4096;
-    EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, makePlan(std::vector<int32_t>(80, 1)), request, finalBytes, ui), 0);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].id, MessageId::FinalWriteFailed);
-    const std::string text = ui.messages[0].text;
-    EXPECT_NE(text.find("\r"), std::string::npos);
-    EXPECT_GT(text.size(), text.find('\r') + 1) << "no system error text";
-    EXPECT_EQ(ui.progressOpen, 0);
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(2000, 5, 9000, 3000)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(2000, 5, 5000, 1000)));
+    struct Case {
+        const char* name;
+        int32_t groups;
+        int32_t writeBufferBytes;
+        bool endsEarly;
+    };
+    // About 8 MB with small writes: the first batch written (about 2 MB) fails, and the copy
+    // ends there. About 200 kB with the usual 4 MB gathering: only finishing the file writes.
+    const Case cases[] = {{"a write during the copy fails", 400, 4096, true},
+                          {"finishing the file fails", 10, 4 << 20, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const core::PlanTable plan = makePlan(std::vector<int32_t>(static_cast<size_t>(c.groups), 1));
+        const int64_t plannedBytes = plannedStatistics(plan, plan.count(), request, {&fm, &lm, nullptr}).totalBytes;
+        request.finalPath = "/dev/full";
+        request.writerOptions.writeBufferBytes = c.writeBufferBytes;
+        RecordingUiPort run;
+        EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, plan, request, finalBytes, run), 0);
+        ASSERT_EQ(run.messages.size(), 1u);
+        EXPECT_EQ(run.messages[0].id, MessageId::FinalWriteFailed);
+        const std::string text = run.messages[0].text;
+        ASSERT_NE(text.find('\r'), std::string::npos);
+        EXPECT_NE(text.substr(text.find('\r') + 1), "") << "no system error text";
+        EXPECT_EQ(run.progressOpen, 0);
+        if (c.endsEarly) {
+            EXPECT_GT(finalBytes, 0);
+            EXPECT_LT(finalBytes, plannedBytes / 2);
+        }
+        else {
+            EXPECT_EQ(finalBytes, plannedBytes);
+        }
+    }
 }
 
 TEST_F(FinalAviTest, CopiesFramesLargerThanTheFormatsImageSize)

@@ -211,7 +211,7 @@ TEST(BatchFrontEnd, CtrlCAbortsTheCopyAndLeavesAReadableFinalAvi)
     const std::string fm = scratch + "/fm.avi";
     const std::string lm = scratch + "/lm.avi";
     const std::string final = scratch + "/Final.avi";
-    constexpr int32_t kFrames = 150000;
+    constexpr int32_t kFrames = 100000;
     test_support::AviBuildSpec spec;
     spec.frames = test_support::gridFrames(kFrames, 25, 6000, 1500);
     test_support::buildAvi(fm, spec);

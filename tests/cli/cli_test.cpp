@@ -118,8 +118,9 @@ TEST(BatchFrontEnd, AnalyzePrintsTheEstimateAndThePlan)
     EXPECT_NE(json.out.find("\"groupSeconds\": 1"), std::string::npos);
     EXPECT_NE(json.out.find("\"totalFrames\": 1000"), std::string::npos);
     EXPECT_NE(json.out.find("\"fmFrames\": 1000"), std::string::npos);
-    const auto groups = std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), std::regex("fmBytes")),
-                                      std::sregex_iterator());
+    const std::regex groupPattern("fmBytes");
+    const auto groups =
+        std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), groupPattern), std::sregex_iterator());
     EXPECT_EQ(groups, 40);
     // The media alternates busy and still scenes, so the plan takes from both sources.
     EXPECT_NE(json.out.find("\"choice\": 0"), std::string::npos);

@@ -434,8 +434,17 @@ int main(int argc, char** argv)
     std::vector<double> ddCpu;
     long peakRss = probe.maxRssKiB;
     for (int run = 1; run <= 3; ++run) {
-        const ChildRun create = runCreate(fmPath, lmPath, plan, finalPath);
-        const ChildRun dd = runDd(fmPath, ddPath, finalSize);
+        // The order alternates, so neither always runs right after the other's writes.
+        ChildRun create;
+        ChildRun dd;
+        if (run % 2 == 1) {
+            create = runCreate(fmPath, lmPath, plan, finalPath);
+            dd = runDd(fmPath, ddPath, finalSize);
+        }
+        else {
+            dd = runDd(fmPath, ddPath, finalSize);
+            create = runCreate(fmPath, lmPath, plan, finalPath);
+        }
         if (!create.ok || !dd.ok) {
             std::fprintf(stderr, "run %d failed\n", run);
             return 1;

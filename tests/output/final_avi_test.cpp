@@ -39,7 +39,8 @@ video::Source openSource(const std::string& path)
     return std::move(*source);
 }
 
-std::string buildSource(const std::string& dir, const std::string& name, const test_support::AviBuildSpec& spec)
+std::string buildSource(const std::string& dir, const std::string& name,
+                        const test_support::AviBuildSpec& spec)
 {
     const std::string path = dir + "/" + name;
     test_support::buildAvi(path, spec);
@@ -83,8 +84,8 @@ video::Source* plannedSource(GroupChoice choice, const Sources& s)
 }
 
 // The frames of group g that its source really has, in order.
-std::vector<PlannedFrame> groupFrames(const core::PlanTable& plan, int32_t g, const output::FinalAviRequest& request,
-                                      const Sources& s)
+std::vector<PlannedFrame> groupFrames(const core::PlanTable& plan, int32_t g,
+                                      const output::FinalAviRequest& request, const Sources& s)
 {
     std::vector<PlannedFrame> frames;
     const GroupChoice choice = plan[g].choice;
@@ -143,14 +144,16 @@ core::ProgressStatistics plannedStatistics(const core::PlanTable& plan, int32_t 
 
 // Checks every sample of the Final AVI against the planned source frame: bytes and key flag with
 // the own reader, sizes and key flags with ffprobe.
-::testing::AssertionResult holdsPlannedFrames(const std::string& finalPath, const std::vector<PlannedFrame>& planned)
+::testing::AssertionResult holdsPlannedFrames(const std::string& finalPath,
+                                              const std::vector<PlannedFrame>& planned)
 {
     video::AviOpenResult opened = video::AviReader::open(finalPath);
     if (opened.status != video::AviStatus::Ok)
         return ::testing::AssertionFailure() << "the Final AVI does not open: " << opened.errorText;
     video::AviReader& reader = *opened.reader;
     if (reader.sampleCount(0) != static_cast<int32_t>(planned.size()))
-        return ::testing::AssertionFailure() << reader.sampleCount(0) << " frames, planned " << planned.size();
+        return ::testing::AssertionFailure()
+               << reader.sampleCount(0) << " frames, planned " << planned.size();
     std::vector<uint8_t> expected(4 << 20);
     std::vector<uint8_t> actual(4 << 20);
     for (int32_t i = 0; i < reader.sampleCount(0); ++i) {
@@ -163,25 +166,27 @@ core::ProgressStatistics plannedStatistics(const core::PlanTable& plan, int32_t 
             return ::testing::AssertionFailure() << "frame " << i << " unreadable";
         if (actualBytes != expectedBytes ||
             !std::equal(actual.begin(), actual.begin() + actualBytes, expected.begin()))
-            return ::testing::AssertionFailure() << "frame " << i << ": " << actualBytes << " bytes differ from source frame "
-                                                 << p.index << " (" << expectedBytes << " bytes)";
+            return ::testing::AssertionFailure()
+                   << "frame " << i << ": " << actualBytes << " bytes differ from source frame " << p.index
+                   << " (" << expectedBytes << " bytes)";
         const bool sourceKey = p.source->findKeyAtOrBefore(p.index) == p.index;
         const bool finalKey = reader.findKeyAtOrBefore(0, i) == i;
         if (sourceKey != finalKey)
-            return ::testing::AssertionFailure() << "frame " << i << ": key flag " << finalKey << ", source "
-                                                 << sourceKey;
+            return ::testing::AssertionFailure()
+                   << "frame " << i << ": key flag " << finalKey << ", source " << sourceKey;
     }
     const std::vector<test_support::ProbePacket> packets = test_support::probePackets(finalPath);
     if (packets.size() != planned.size())
-        return ::testing::AssertionFailure() << "ffprobe lists " << packets.size() << " packets, planned "
-                                             << planned.size();
+        return ::testing::AssertionFailure()
+               << "ffprobe lists " << packets.size() << " packets, planned " << planned.size();
     for (size_t i = 0; i < packets.size(); ++i) {
         const PlannedFrame& p = planned[i];
         const test_support::ProbePacket wanted{p.source->findKeyAtOrBefore(p.index) == p.index,
                                                sampleBytes(*p.source, p.index)};
         if (packets[i] != wanted)
-            return ::testing::AssertionFailure() << "ffprobe packet " << i << ": " << packets[i].size << " bytes key "
-                                                 << packets[i].key << ", planned " << wanted.size << " key " << wanted.key;
+            return ::testing::AssertionFailure()
+                   << "ffprobe packet " << i << ": " << packets[i].size << " bytes key " << packets[i].key
+                   << ", planned " << wanted.size << " key " << wanted.key;
     }
     return ::testing::AssertionSuccess();
 }
@@ -298,7 +303,8 @@ TEST_F(FinalAviTest, CountsOnlyLowAndHighGroupsIntoTheirTotals)
         const std::vector<core::ProgressStatistics> shown = shownStatistics(run);
         ASSERT_EQ(shown.size(), 3u);
         for (size_t i = 0; i < shown.size(); ++i)
-            EXPECT_EQ(shown[i], plannedStatistics(plan, static_cast<int32_t>(i) * 30, request, sources)) << "update " << i;
+            EXPECT_EQ(shown[i], plannedStatistics(plan, static_cast<int32_t>(i) * 30, request, sources))
+                << "update " << i;
         const core::ProgressStatistics all = plannedStatistics(plan, plan.count(), request, sources);
         EXPECT_EQ(finalBytes, all.totalBytes);
         if (c.choice == 2 || c.choice == 3 || c.choice == 9) {
@@ -361,7 +367,8 @@ TEST_F(FinalAviTest, EndingGroupsWithoutEndingAviAreReportedMissing)
     const core::PlanTable plan = makePlan({1, 0, 3, 3});
     EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, plan, request, finalBytes, ui), 0);
     EXPECT_EQ(ui.messages, (std::vector<core::Message>{core::messages::framesMissing(10)}));
-    EXPECT_TRUE(holdsPlannedFrames(finalPath, plannedFrames(plan, plan.count(), request, {&fm, &lm, nullptr})));
+    EXPECT_TRUE(
+        holdsPlannedFrames(finalPath, plannedFrames(plan, plan.count(), request, {&fm, &lm, nullptr})));
 }
 
 TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
@@ -387,7 +394,8 @@ TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
         {"FM format of 41 bytes", &tooWide, &normal, nullptr, core::messages::formatSizeTooLargeFm()},
         {"LM format of 41 bytes", &normal, &tooWide, nullptr, core::messages::formatSizeTooLargeLm()},
         {"both too wide", &tooWide, &tooWide, nullptr, core::messages::formatSizeTooLargeFm()},
-        {"Ending format of 41 bytes", &normal, &normal2, &tooWide, core::messages::formatSizeTooLargeEnding()},
+        {"Ending format of 41 bytes", &normal, &normal2, &tooWide,
+         core::messages::formatSizeTooLargeEnding()},
         {"formats of 40 bytes pass", &normal, &normal2, &normal, std::nullopt},
     };
     for (const Case& c : cases) {
@@ -395,15 +403,15 @@ TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
         std::filesystem::remove(finalPath);
         RecordingUiPort run;
         finalBytes = -1;
-        const int32_t result = output::writeFinalAvi(c.fm, c.lm, c.ending, makePlan({1, 0}), request, finalBytes, run);
+        const int32_t result =
+            output::writeFinalAvi(c.fm, c.lm, c.ending, makePlan({1, 0}), request, finalBytes, run);
         if (c.message) {
             EXPECT_EQ(result, 0);
             EXPECT_EQ(run.messages, (std::vector<core::Message>{*c.message}));
             EXPECT_EQ(finalBytes, -1);
             EXPECT_EQ(run.progressOpened, 0);
             EXPECT_FALSE(std::filesystem::exists(finalPath));
-        }
-        else {
+        } else {
             EXPECT_EQ(result, 1);
             EXPECT_TRUE(run.messages.empty());
             EXPECT_TRUE(std::filesystem::exists(finalPath));
@@ -439,7 +447,8 @@ TEST_F(FinalAviTest, FullDiskIsReportedWithTheSystemsTextAndEndsTheCopy)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const core::PlanTable plan = makePlan(std::vector<int32_t>(static_cast<size_t>(c.groups), 1));
-        const int64_t plannedBytes = plannedStatistics(plan, plan.count(), request, {&fm, &lm, nullptr}).totalBytes;
+        const int64_t plannedBytes =
+            plannedStatistics(plan, plan.count(), request, {&fm, &lm, nullptr}).totalBytes;
         request.finalPath = "/dev/full";
         request.writerOptions.writeBufferBytes = c.writeBufferBytes;
         RecordingUiPort run;
@@ -453,8 +462,7 @@ TEST_F(FinalAviTest, FullDiskIsReportedWithTheSystemsTextAndEndsTheCopy)
         if (c.endsEarly) {
             EXPECT_GT(finalBytes, 0);
             EXPECT_LT(finalBytes, plannedBytes / 2);
-        }
-        else {
+        } else {
             EXPECT_EQ(finalBytes, plannedBytes);
         }
     }
@@ -479,7 +487,8 @@ TEST_F(FinalAviTest, CopiesFramesLargerThanTheFormatsImageSize)
         RecordingUiPort run;
         EXPECT_EQ(output::writeFinalAvi(&fm, &lm, &ending, plan, request, finalBytes, run), 1);
         EXPECT_TRUE(run.messages.empty());
-        const std::vector<PlannedFrame> planned = plannedFrames(plan, plan.count(), request, {&fm, &lm, &ending});
+        const std::vector<PlannedFrame> planned =
+            plannedFrames(plan, plan.count(), request, {&fm, &lm, &ending});
         EXPECT_EQ(planned.size(), 20u);
         EXPECT_TRUE(holdsPlannedFrames(finalPath, planned));
     }

@@ -360,6 +360,24 @@ TEST_F(FinalAviTest, EndingStartingInsideAGroupSkipsNegativePositions)
     }
 }
 
+TEST_F(FinalAviTest, GroupsWithoutFramesCopyNothing)
+{
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(20, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(20, 5, 500, 100)));
+    for (int32_t framesPerGroup : {0, -5}) {
+        SCOPED_TRACE(framesPerGroup);
+        request.framesPerGroup = framesPerGroup;
+        request.framePos = 3;
+        RecordingUiPort run;
+        const core::PlanTable plan = makePlan(std::vector<int32_t>(31, 3));
+        EXPECT_EQ(output::writeFinalAvi(&fm, &lm, &fm, plan, request, finalBytes, run), 1);
+        EXPECT_TRUE(run.messages.empty());
+        EXPECT_EQ(finalBytes, 0);
+        EXPECT_EQ(shownPositions(run), (std::vector<int32_t>{0, 30}));
+        EXPECT_TRUE(holdsPlannedFrames(finalPath, {}));
+    }
+}
+
 TEST_F(FinalAviTest, EndingGroupsWithoutEndingAviAreReportedMissing)
 {
     video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(30, 5, 900, 300)));

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <limits>
+#include <system_error>
 
 namespace output {
 
@@ -128,7 +130,8 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
                           std::numeric_limits<int32_t>::max());
     FrameBatchWriter batch;
     if (!batch.init(static_cast<int32_t>(bufferBytes), static_cast<int32_t>(std::min(room, bufferBytes)))) {
-        ui.showMessage(core::messages::finalWriteFailed("Not enough memory for the copy buffer."));
+        // The system's own text for a failed allocation.
+        ui.showMessage(core::messages::finalWriteFailed(std::generic_category().message(ENOMEM)));
         return 0;
     }
 

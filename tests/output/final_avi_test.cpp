@@ -40,21 +40,21 @@ video::Source openSource(const std::string& path)
 }
 
 std::string buildSource(const std::string& dir, const std::string& name,
-                        const test_support::AviBuildSpec& spec)
+                        const test_support::AviBuildSpec& layout)
 {
     const std::string path = dir + "/" + name;
-    test_support::buildAvi(path, spec);
+    test_support::buildAvi(path, layout);
     return path;
 }
 
-test_support::AviBuildSpec gridSpec(int32_t frames, int32_t distance, int32_t keySize, int32_t deltaSize)
+test_support::AviBuildSpec gridLayout(int32_t frames, int32_t distance, int32_t keySize, int32_t deltaSize)
 {
-    test_support::AviBuildSpec spec;
-    spec.frames = test_support::gridFrames(frames, distance, keySize, deltaSize);
+    test_support::AviBuildSpec layout;
+    layout.frames = test_support::gridFrames(frames, distance, keySize, deltaSize);
     // A codec ffprobe does not parse, so it lists the index's key flags, not its guesses from the
     // made-up sample bytes.
-    spec.compression = core::fourcc("cvid");
-    return spec;
+    layout.compression = core::fourcc("cvid");
+    return layout;
 }
 
 // The three sources of one run; ending may be absent.
@@ -233,8 +233,8 @@ protected:
 
 TEST_F(FinalAviTest, EmptyPlanGivesEmptyStreamWithFmHeader)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(20, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(20, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(20, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(20, 5, 500, 100)));
     EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, core::PlanTable(), request, finalBytes, ui), 1);
     EXPECT_EQ(finalBytes, 0);
     EXPECT_TRUE(ui.messages.empty());
@@ -259,9 +259,9 @@ TEST_F(FinalAviTest, CopiesEveryGroupFromThePlannedSource)
 {
     // 13 groups of 5 frames; the ending starts at film frame 32, so its first group (film
     // frames 30..34) asks for ending frames -2..2.
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(65, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(65, 5, 500, 100)));
-    video::Source ending = openSource(buildSource(dir, "ending.avi", gridSpec(40, 5, 250, 50)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(65, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(65, 5, 500, 100)));
+    video::Source ending = openSource(buildSource(dir, "ending.avi", gridLayout(40, 5, 250, 50)));
     const Sources sources{&fm, &lm, &ending};
     request.framePos = 32;
     request.groupSeconds = 2;
@@ -284,9 +284,9 @@ TEST_F(FinalAviTest, CountsOnlyLowAndHighGroupsIntoTheirTotals)
         int32_t choice;
     };
     const Case cases[] = {{"mixed", -1}, {"all smoothed", 2}, {"all ending", 3}, {"unknown code", 9}};
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(325, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(325, 5, 500, 100)));
-    video::Source ending = openSource(buildSource(dir, "ending.avi", gridSpec(325, 5, 250, 50)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(325, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(325, 5, 500, 100)));
+    video::Source ending = openSource(buildSource(dir, "ending.avi", gridLayout(325, 5, 250, 50)));
     const Sources sources{&fm, &lm, &ending};
     request.groupSeconds = 3;
     for (const Case& c : cases) {
@@ -318,8 +318,8 @@ TEST_F(FinalAviTest, CountsOnlyLowAndHighGroupsIntoTheirTotals)
 TEST_F(FinalAviTest, LastGroupRunsToItsEndAndSkipsPositionsPastTheSource)
 {
     // FM holds 23 frames, LM 28: the last group asks for frames 25..29 of LM, which has 25..27.
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(23, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(28, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(23, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(28, 5, 500, 100)));
     const Sources sources{&fm, &lm, nullptr};
     struct Case {
         const char* name;
@@ -343,9 +343,9 @@ TEST_F(FinalAviTest, LastGroupRunsToItsEndAndSkipsPositionsPastTheSource)
 
 TEST_F(FinalAviTest, EndingStartingInsideAGroupSkipsNegativePositions)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(30, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(30, 5, 500, 100)));
-    video::Source ending = openSource(buildSource(dir, "ending.avi", gridSpec(30, 5, 250, 50)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(30, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(30, 5, 500, 100)));
+    video::Source ending = openSource(buildSource(dir, "ending.avi", gridLayout(30, 5, 250, 50)));
     const Sources sources{&fm, &lm, &ending};
     for (int32_t framePos : {10, 11, 13, 14}) {
         SCOPED_TRACE(framePos);
@@ -362,8 +362,8 @@ TEST_F(FinalAviTest, EndingStartingInsideAGroupSkipsNegativePositions)
 
 TEST_F(FinalAviTest, GroupsWithoutFramesCopyNothing)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(20, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(20, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(20, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(20, 5, 500, 100)));
     for (int32_t framesPerGroup : {0, -5}) {
         SCOPED_TRACE(framesPerGroup);
         request.framesPerGroup = framesPerGroup;
@@ -380,8 +380,8 @@ TEST_F(FinalAviTest, GroupsWithoutFramesCopyNothing)
 
 TEST_F(FinalAviTest, EndingGroupsWithoutEndingAviAreReportedMissing)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(30, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(30, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(30, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(30, 5, 500, 100)));
     const core::PlanTable plan = makePlan({1, 0, 3, 3});
     EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, plan, request, finalBytes, ui), 0);
     EXPECT_EQ(ui.messages, (std::vector<core::Message>{core::messages::framesMissing(10)}));
@@ -391,9 +391,9 @@ TEST_F(FinalAviTest, EndingGroupsWithoutEndingAviAreReportedMissing)
 
 TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
 {
-    test_support::AviBuildSpec wide = gridSpec(10, 5, 900, 300);
+    test_support::AviBuildSpec wide = gridLayout(10, 5, 900, 300);
     wide.formatBytes = 41;
-    test_support::AviBuildSpec exact = gridSpec(10, 5, 900, 300);
+    test_support::AviBuildSpec exact = gridLayout(10, 5, 900, 300);
     exact.formatBytes = 40;
     video::Source normal = openSource(buildSource(dir, "normal.avi", exact));
     video::Source normal2 = openSource(buildSource(dir, "normal2.avi", exact));
@@ -439,8 +439,8 @@ TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
 
 TEST_F(FinalAviTest, FinalPathInMissingFolderCannotBeOpened)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(10, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(10, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(10, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(10, 5, 500, 100)));
     request.finalPath = dir + "/missing/final.avi";
     EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, makePlan({1, 0}), request, finalBytes, ui), 0);
     EXPECT_EQ(ui.messages, (std::vector<core::Message>{core::messages::finalOpenFailed()}));
@@ -450,8 +450,8 @@ TEST_F(FinalAviTest, FinalPathInMissingFolderCannotBeOpened)
 
 TEST_F(FinalAviTest, FullDiskIsReportedWithTheSystemsTextAndEndsTheCopy)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(2000, 5, 9000, 3000)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(2000, 5, 5000, 1000)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(2000, 5, 9000, 3000)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(2000, 5, 5000, 1000)));
     struct Case {
         const char* name;
         int32_t groups;
@@ -495,11 +495,11 @@ TEST_F(FinalAviTest, CopiesFramesLargerThanTheFormatsImageSize)
     const Case cases[] = {{"image size smaller than LM frames", 2000}, {"image size 0", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        test_support::AviBuildSpec fmSpec = gridSpec(20, 5, 1500, 600);
-        fmSpec.sizeImage = c.fmSizeImage;
-        video::Source fm = openSource(buildSource(dir, "fm.avi", fmSpec));
-        video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(20, 5, 3000000, 4000)));
-        video::Source ending = openSource(buildSource(dir, "ending.avi", gridSpec(20, 5, 2500, 2100)));
+        test_support::AviBuildSpec fmLayout = gridLayout(20, 5, 1500, 600);
+        fmLayout.sizeImage = c.fmSizeImage;
+        video::Source fm = openSource(buildSource(dir, "fm.avi", fmLayout));
+        video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(20, 5, 3000000, 4000)));
+        video::Source ending = openSource(buildSource(dir, "ending.avi", gridLayout(20, 5, 2500, 2100)));
         request.framePos = 15;
         const core::PlanTable plan = makePlan({0, 1, 0, 3});
         RecordingUiPort run;
@@ -514,8 +514,8 @@ TEST_F(FinalAviTest, CopiesFramesLargerThanTheFormatsImageSize)
 
 TEST_F(FinalAviTest, DamagedSourceIsReportedWithTheMissingFrames)
 {
-    const std::string lmPath = buildSource(dir, "lm.avi", gridSpec(40, 5, 5000, 1000));
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(40, 5, 900, 300)));
+    const std::string lmPath = buildSource(dir, "lm.avi", gridLayout(40, 5, 5000, 1000));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(40, 5, 900, 300)));
     video::Source lm = openSource(lmPath);
     // The file loses its second half after it was indexed.
     const auto lmSize = std::filesystem::file_size(lmPath);
@@ -540,8 +540,8 @@ TEST_F(FinalAviTest, DamagedSourceIsReportedWithTheMissingFrames)
 
 TEST_F(FinalAviTest, ReplacesAnExistingFinalAvi)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(20, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(20, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(20, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(20, 5, 500, 100)));
     const Sources sources{&fm, &lm, nullptr};
     const core::PlanTable longPlan = makePlan({1, 1, 1, 1});
     const core::PlanTable shortPlan = makePlan({0});

@@ -34,8 +34,8 @@ video::AviStatus FrameBatchWriter::addFrame(video::SampleReader& source, int32_t
     // free space as well means no read can ever run past the buffer.
     const int32_t room = std::min(m_maxSampleSize, m_bufferSize - m_bufferUsed);
     int32_t read = 0;
-    const video::AviStatus status =
-        source.readSample(frameIndex, std::span<uint8_t>(m_buffer.get() + m_bufferUsed, static_cast<size_t>(room)), read);
+    const video::AviStatus status = source.readSample(
+        frameIndex, std::span<uint8_t>(m_buffer.get() + m_bufferUsed, static_cast<size_t>(room)), read);
     if (status != video::AviStatus::Ok)
         return status;
     if (read < 0 || read > room)
@@ -62,7 +62,8 @@ video::AviStatus FrameBatchWriter::flush(video::SampleWriter& output)
         // The position is used up even when the write fails, so later samples keep their places.
         const int32_t position = m_outputPosition++;
         status = output.writeSample(
-            position, std::span<const uint8_t>(m_buffer.get() + entry.offset, static_cast<size_t>(entry.size)),
+            position,
+            std::span<const uint8_t>(m_buffer.get() + entry.offset, static_cast<size_t>(entry.size)),
             (entry.flags & kKeyFrameFlag) != 0);
     }
     if (status != video::AviStatus::Ok && m_firstWriteFailure == video::AviStatus::Ok)

@@ -4,6 +4,10 @@
 #include "core/ui_port.h"
 #include "video/avi_writer.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 namespace engine {
 
 enum class CommandOutcome {
@@ -15,6 +19,11 @@ enum class CommandOutcome {
 // Measures the FM source (and the Ending AVI), sets the job's counts, marks it analysed and
 // refreshes the estimate. Closes every source it opened on every path.
 CommandOutcome runAnalyze(core::Job& job, core::UiPort& ui);
+
+// Opens the Ending AVI at endingPath and returns the sum of its video stream's sample sizes, as
+// Analyze measures it. Shows the opening messages or "ERROR DURING STREAM-READ!!!" and returns
+// nothing when that fails. The file is closed again on every path.
+[[nodiscard]] std::optional<int64_t> measureEndingBytes(const std::string& endingPath, core::UiPort& ui);
 
 struct CreateOptions {
     video::AviWriterOptions writerOptions;

@@ -17,6 +17,8 @@ class FrameBatchWriter {
 public:
     static constexpr int32_t kPendingEntries = 1000;
     static constexpr int32_t kDefaultBufferBytes = 2097152;
+    // Index flag of a key frame.
+    static constexpr uint32_t kKeyFrameFlag = 16;
 
     // One pending sample.
     struct PendingFrame {
@@ -25,11 +27,12 @@ public:
         int32_t size = 0;   // its length in bytes
     };
 
-    // Allocates the buffer and resets the writer. Refuses (returns false) a maxSampleSize below 0
-    // or larger than bufferSize.
+    // Allocates the buffer and resets the writer. Refuses (returns false) a bufferSize of 0 or
+    // less, a maxSampleSize below 0 or larger than bufferSize, and a failed allocation.
     [[nodiscard]] bool init(int32_t bufferSize, int32_t maxSampleSize);
     // Reads sample frameIndex of source into the buffer and records it with flags; flushes to
-    // output when the batch is full. Returns the read's status (the writer is then unchanged);
+    // output when the batch is full. The read is offered maxSampleSize bytes of room, never more
+    // than the buffer's free space. Returns the read's status (the writer is then unchanged);
     // bytesRead holds the sample's size, 0 after a refused read.
     [[nodiscard]] video::AviStatus addFrame(video::SampleReader& source, int32_t frameIndex,
                                             video::SampleWriter& output, uint32_t flags, int32_t& bytesRead);

@@ -1,0 +1,220 @@
+#include "output/final_avi.h"
+
+#include "core/messages.h"
+#include "output/frame_batch_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+namespace output {
+
+namespace {
+
+// Groups between two progress updates; each update also handles pending user events.
+constexpr int32_t kGroupsPerProgressUpdate = 30;
+
+// Offset of biSizeImage inside a BITMAPINFOHEADER.
+constexpr size_t kSizeImageOffset = 20;
+
+uint32_t readLe32(const std::array<uint8_t, core::kBitmapInfoHeaderBytes>& block, size_t offset)
+{
+    return static_cast<uint32_t>(block[offset]) | static_cast<uint32_t>(block[offset + 1]) << 8 |
+           static_cast<uint32_t>(block[offset + 2]) << 16 | static_cast<uint32_t>(block[offset + 3]) << 24;
+}
+
+// The part of first .. first+count-1 that lies inside the source, handed to the read-ahead hint.
+void adviseGroup(video::Source* source, int64_t first, int32_t count)
+{
+    if (source == nullptr || count <= 0)
+        return;
+    const int64_t begin = std::max<int64_t>(first, 0);
+    const int64_t end = std::min<int64_t>(first + count, source->sampleCount());
+    if (begin < end)
+        source->adviseWillRead(static_cast<int32_t>(begin), static_cast<int32_t>(end - begin));
+}
+
+// Where one plan record's frames come from.
+struct GroupSource {
+    video::Source* source = nullptr;
+    int64_t firstIndex = 0;
+};
+
+GroupSource groupSource(core::GroupChoice choice, video::Source* fm, video::Source* lm, video::Source* ending,
+                        int64_t frameCursor, int32_t framePos)
+{
+    switch (choice) {
+    case core::GroupChoice::Low:
+        return {lm, frameCursor};
+    case core::GroupChoice::Ending:
+        return {ending, frameCursor - framePos};
+    case core::GroupChoice::High:
+    case core::GroupChoice::SmoothedHigh:
+        break;
+    }
+    // Codes other than the four known ones copy from the Fast Motion AVI like a smoothed group.
+    return {fm, frameCursor};
+}
+
+} // namespace
+
+int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::Source* endingStream,
+                      const core::PlanTable& planTable, const FinalAviRequest& request, int64_t& finalBytes,
+                      core::UiPort& ui)
+{
+    if (fmStream == nullptr) {
+        ui.showMessage(core::messages::selectFastMotionAvi());
+        return 0;
+    }
+    if (lmStream == nullptr) {
+        ui.showMessage(core::messages::selectLowMotionAvi());
+        return 0;
+    }
+    if (fmStream->format().size() > core::kBitmapInfoHeaderBytes) {
+        ui.showMessage(core::messages::formatSizeTooLargeFm());
+        return 0;
+    }
+    if (lmStream->format().size() > core::kBitmapInfoHeaderBytes) {
+        ui.showMessage(core::messages::formatSizeTooLargeLm());
+        return 0;
+    }
+    if (endingStream != nullptr && endingStream->format().size() > core::kBitmapInfoHeaderBytes) {
+        ui.showMessage(core::messages::formatSizeTooLargeEnding());
+        return 0;
+    }
+
+    // A format shorter than 40 bytes is padded with zeros: the Final AVI always gets a full header.
+    std::array<uint8_t, core::kBitmapInfoHeaderBytes> format{};
+    std::copy(fmStream->format().begin(), fmStream->format().end(), format.begin());
+    // The stream's information as the file gives it now; the job's copy may have another length.
+    const core::AviStreamInfo info = fmStream->info();
+
+    video::AviCreateResult created = video::AviWriter::create(request.finalPath, request.writerOptions);
+    if (created.status != video::AviStatus::Ok) {
+        ui.showMessage(core::messages::finalOpenFailed());
+        return 0;
+    }
+    video::AviWriter& finalAvi = *created.writer;
+    if (finalAvi.createStream(info) != video::AviStatus::Ok) {
+        ui.showMessage(core::messages::finalCreateStreamFailed());
+        return 0;
+    }
+    if (finalAvi.setFormat(format) != video::AviStatus::Ok) {
+        ui.showMessage(core::messages::finalSetFormatFailed());
+        return 0;
+    }
+
+    // Every read is offered room for the largest frame any source holds, so no frame is ever
+    // refused for its size; biSizeImage counts as well, up to the usual 2 MB buffer.
+    const int64_t sizeImage = std::min<int64_t>(readLe32(format, kSizeImageOffset), FrameBatchWriter::kDefaultBufferBytes);
+    int64_t room = std::max<int64_t>(sizeImage, fmStream->largestSampleSize());
+    room = std::max<int64_t>(room, lmStream->largestSampleSize());
+    if (endingStream != nullptr)
+        room = std::max<int64_t>(room, endingStream->largestSampleSize());
+    // Twice the room keeps batches of several large frames together.
+    const int64_t bufferBytes =
+        std::min<int64_t>(std::max<int64_t>(FrameBatchWriter::kDefaultBufferBytes, 2 * room),
+                          std::numeric_limits<int32_t>::max());
+    FrameBatchWriter batch;
+    if (!batch.init(static_cast<int32_t>(bufferBytes), static_cast<int32_t>(std::min(room, bufferBytes)))) {
+        ui.showMessage(core::messages::finalWriteFailed("Not enough memory for the copy buffer."));
+        return 0;
+    }
+
+    std::unique_ptr<core::ProgressPort> progress = ui.openProgress();
+    const int32_t groupCount = planTable.count();
+    progress->setRange(0, groupCount, 1);
+
+    core::ProgressStatistics statistics;
+    const int32_t framesPerGroup = request.framesPerGroup;
+    int64_t frameCursor = 0;
+    int64_t missingFrames = 0;
+    bool writeFailed = false;
+    bool nextGroupAdvised = false;
+
+    for (int32_t g = 0; g < groupCount && !writeFailed; ++g) {
+        if (g % kGroupsPerProgressUpdate == 0) {
+            (void)progress->setPosition(g); // the previous position is of no use here
+            progress->setStatistics(statistics);
+            progress->pumpMessages(true);
+            if (progress->cancelled())
+                break;
+        }
+
+        const core::GroupChoice choice = planTable[g].choice;
+        const GroupSource from =
+            groupSource(choice, fmStream, lmStream, endingStream, frameCursor, request.framePos);
+        if (choice == core::GroupChoice::Low)
+            statistics.lmSeconds += request.groupSeconds;
+        else if (choice == core::GroupChoice::High)
+            statistics.fmSeconds += request.groupSeconds;
+
+        // Only the groups copied are read: the sources read nothing ahead on their own, so the
+        // kernel is told about this group and, to overlap reading with writing, the next one.
+        if (!nextGroupAdvised)
+            adviseGroup(from.source, from.firstIndex, framesPerGroup);
+        nextGroupAdvised = false;
+        if (g + 1 < groupCount) {
+            const GroupSource next = groupSource(planTable[g + 1].choice, fmStream, lmStream, endingStream,
+                                                 frameCursor + framesPerGroup, request.framePos);
+            adviseGroup(next.source, next.firstIndex, framesPerGroup);
+            nextGroupAdvised = true;
+        }
+
+        if (from.source == nullptr) {
+            // An ending group without an Ending AVI: its frames cannot be had.
+            missingFrames += std::max(framesPerGroup, 0);
+            frameCursor += framesPerGroup;
+            continue;
+        }
+        video::Source& source = *from.source;
+        const int32_t sourceFrames = source.sampleCount();
+        for (int32_t k = 0; k < framesPerGroup; ++k) {
+            const int64_t wideIndex = from.firstIndex + k;
+            if (wideIndex < std::numeric_limits<int32_t>::min() || wideIndex > std::numeric_limits<int32_t>::max())
+                continue; // no source has such a position
+            const int32_t index = static_cast<int32_t>(wideIndex);
+            const uint32_t flags = source.findKeyAtOrBefore(index) == index ? FrameBatchWriter::kKeyFrameFlag : 0;
+            int32_t bytesRead = 0;
+            if (batch.addFrame(source, index, finalAvi, flags, bytesRead) != video::AviStatus::Ok) {
+                // Positions outside the source are asked for at the film's edges and add nothing;
+                // a position the source lists but cannot deliver is a frame missing from the film.
+                if (index >= 0 && index < sourceFrames)
+                    ++missingFrames;
+                continue;
+            }
+            if (choice == core::GroupChoice::Low)
+                statistics.lmBytes += bytesRead;
+            else if (choice == core::GroupChoice::High)
+                statistics.fmBytes += bytesRead;
+            statistics.totalBytes += bytesRead;
+            if (batch.firstWriteFailure() != video::AviStatus::Ok) {
+                // The disk refuses the Final AVI; nothing copied after this would reach it.
+                writeFailed = true;
+                break;
+            }
+        }
+        frameCursor += framesPerGroup;
+    }
+
+    finalBytes = statistics.totalBytes;
+    if (!writeFailed && batch.flush(finalAvi) != video::AviStatus::Ok)
+        writeFailed = true;
+    // The Final AVI is finished even after a failed write, so what reached the disk is readable.
+    if (finalAvi.finish() != video::AviStatus::Ok)
+        writeFailed = true;
+    const bool cancelled = progress->cancelled();
+    progress.reset();
+
+    if (writeFailed) {
+        ui.showMessage(core::messages::finalWriteFailed(finalAvi.errorText()));
+        return 0;
+    }
+    if (missingFrames > 0) {
+        ui.showMessage(core::messages::framesMissing(missingFrames));
+        return 0;
+    }
+    return cancelled ? 0 : 1;
+}
+
+} // namespace output

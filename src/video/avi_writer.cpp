@@ -1,0 +1,517 @@
+#include "video/avi_writer.h"
+
+#include "video/riff.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+namespace video {
+
+namespace {
+
+using riff::putU16;
+using riff::putU32;
+using riff::putU64;
+
+// movi data starts on this boundary, as players that read in sectors expect.
+constexpr int64_t kMoviAlignment = 2048;
+constexpr uint32_t kAvihFlags = 0x10 | 0x100; // has index, interleaved
+constexpr uint32_t kOdmlPlaceholderBytes = 4 + 8 + 248; // 'odml' + 'dmlh' header + dmlh data
+
+struct WrittenSample {
+    int64_t dataPos = 0; // position of the sample data (its chunk header is 8 bytes before)
+    uint32_t size = 0;
+    bool key = false;
+};
+
+// One RIFF part: where its headers sit and what it holds.
+struct Part {
+    int64_t riffPos = 0;       // position of 'RIFF'
+    int64_t moviListPos = 0;   // position of 'LIST' of its movi list
+    int64_t indexPos = -1;     // position of its 'ix00' chunk, once written
+    uint32_t indexBytes = 0;   // size of that chunk including its header
+    uint32_t frames = 0;
+};
+
+int16_t narrow16(int32_t value)
+{
+    return static_cast<int16_t>(std::clamp<int32_t>(value, std::numeric_limits<int16_t>::min(),
+                                                    std::numeric_limits<int16_t>::max()));
+}
+
+uint32_t clampU32(int64_t value) { return static_cast<uint32_t>(std::clamp<int64_t>(value, 0, 0xFFFFFFFFLL)); }
+
+} // namespace
+
+struct AviWriter::Impl {
+    enum class State { NoStream, Streaming, Finished, Failed };
+
+    std::unique_ptr<FileIo> file;
+    AviWriterOptions options;
+    State state = State::NoStream;
+    std::string errorText;
+
+    core::AviStreamInfo info;
+    std::vector<uint8_t> format;
+    bool headerReserved = false;
+    uint32_t chunkId = riff::dataChunkId(0, "dc");
+
+    // Layout of the reserved header, fixed when the first sample is written.
+    int64_t avihPos = 0;      // position of avih data
+    int64_t strhPos = 0;      // position of strh data
+    int64_t indxPos = 0;      // position of the super index placeholder chunk header
+    int64_t odmlPos = 0;      // position of the odml placeholder chunk header
+    int64_t hdrlEnd = 0;
+
+    std::vector<Part> parts;
+    std::vector<WrittenSample> partSamples;     // samples of the current part
+    int32_t totalFrames = 0;
+    uint32_t largestSample = 0;
+    int64_t sampleBytes = 0;
+
+    // Sequential output goes through this buffer; it always ends at writePos.
+    std::vector<uint8_t> buffer;
+    int64_t bufferPos = 0;
+    int64_t writePos = 0;
+
+    AviStatus fail()
+    {
+        errorText = file ? file->errorText() : std::string("the file is closed");
+        if (errorText.empty())
+            errorText = "write failed";
+        state = State::Failed;
+        return AviStatus::WriteFailed;
+    }
+
+    bool flush()
+    {
+        if (buffer.empty())
+            return true;
+        const bool ok = file->writeAt(bufferPos, buffer);
+        buffer.clear();
+        bufferPos = writePos;
+        return ok;
+    }
+
+    bool append(std::span<const uint8_t> bytes)
+    {
+        if (buffer.empty())
+            bufferPos = writePos;
+        if (buffer.size() + bytes.size() > static_cast<size_t>(std::max(options.writeBufferBytes, 0))) {
+            if (!flush())
+                return false;
+            bufferPos = writePos;
+            if (bytes.size() >= static_cast<size_t>(std::max(options.writeBufferBytes, 0))) {
+                if (!file->writeAt(writePos, bytes))
+                    return false;
+                writePos += static_cast<int64_t>(bytes.size());
+                bufferPos = writePos;
+                return true;
+            }
+        }
+        buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+        writePos += static_cast<int64_t>(bytes.size());
+        return true;
+    }
+
+    bool appendChunkHeader(uint32_t id, uint32_t size)
+    {
+        std::vector<uint8_t> head;
+        putU32(head, id);
+        putU32(head, size);
+        return append(head);
+    }
+
+    // Writes bytes at an earlier position, after everything buffered reached the file.
+    bool patch(int64_t pos, std::span<const uint8_t> bytes) { return flush() && file->writeAt(pos, bytes); }
+
+    bool patchU32(int64_t pos, uint32_t value)
+    {
+        std::vector<uint8_t> bytes;
+        putU32(bytes, value);
+        return patch(pos, bytes);
+    }
+
+    int64_t superIndexBytes() const { return 24 + 16LL * std::max(options.superIndexEntries, 1); }
+
+    // Bytes the current part needs to be closed: its ix00, and idx1 when it is the first part.
+    int64_t closingBytes(size_t samples) const
+    {
+        int64_t bytes = 8 + 24 + 8 * static_cast<int64_t>(samples);
+        if (parts.size() == 1)
+            bytes += 8 + 16 * static_cast<int64_t>(samples);
+        return bytes;
+    }
+
+    std::vector<uint8_t> buildAvih() const
+    {
+        const std::span<const uint8_t> f(format);
+        const int32_t width = f.size() >= 8 ? riff::getI32(f, 4) : 0;
+        const int32_t height = f.size() >= 12 ? riff::getI32(f, 8) : 0;
+        const int64_t absHeight = std::abs(static_cast<int64_t>(height));
+        uint32_t microSecPerFrame = 0;
+        uint32_t maxBytesPerSec = 0;
+        if (info.dwRate != 0 && info.dwScale != 0) {
+            microSecPerFrame = clampU32(std::llround(1e6 * info.dwScale / info.dwRate));
+            const double seconds = static_cast<double>(totalFrames) * info.dwScale / info.dwRate;
+            if (seconds > 0)
+                maxBytesPerSec = clampU32(std::llround(static_cast<double>(sampleBytes) / seconds));
+        }
+        std::vector<uint8_t> avih;
+        putU32(avih, microSecPerFrame);
+        putU32(avih, maxBytesPerSec);
+        putU32(avih, 0); // padding granularity
+        putU32(avih, kAvihFlags);
+        putU32(avih, parts.empty() ? 0 : parts.front().frames);
+        putU32(avih, 0); // initial frames
+        putU32(avih, 1); // streams
+        putU32(avih, largestSample);
+        putU32(avih, static_cast<uint32_t>(width));
+        putU32(avih, clampU32(absHeight));
+        for (int i = 0; i < 4; ++i)
+            putU32(avih, 0);
+        return avih;
+    }
+
+    std::vector<uint8_t> buildStrh() const
+    {
+        std::vector<uint8_t> strh;
+        putU32(strh, info.fccType);
+        putU32(strh, info.fccHandler);
+        putU32(strh, info.dwFlags);
+        putU16(strh, info.wPriority);
+        putU16(strh, info.wLanguage);
+        putU32(strh, info.dwInitialFrames);
+        putU32(strh, info.dwScale);
+        putU32(strh, info.dwRate);
+        putU32(strh, info.dwStart);
+        putU32(strh, static_cast<uint32_t>(totalFrames));
+        putU32(strh, largestSample);
+        putU32(strh, info.dwQuality);
+        putU32(strh, info.dwSampleSize);
+        for (int32_t edge : info.rcFrame)
+            putU16(strh, static_cast<uint16_t>(narrow16(edge)));
+        return strh;
+    }
+
+    size_t nameBytes() const
+    {
+        const auto end = std::find(info.szName.begin(), info.szName.end(), '\0');
+        return static_cast<size_t>(end - info.szName.begin());
+    }
+
+    // Writes the header with placeholders for the values known only at the end, and opens the
+    // first part's movi list on a 2048-byte boundary.
+    bool reserveHeader()
+    {
+        std::vector<uint8_t> h;
+        putU32(h, riff::kRiff);
+        putU32(h, 0); // patched at the end
+        putU32(h, riff::kAvi);
+        putU32(h, riff::kList);
+        const size_t hdrlSizeAt = h.size();
+        putU32(h, 0);
+        putU32(h, riff::kHdrl);
+        putU32(h, riff::kAvih);
+        putU32(h, 56);
+        avihPos = static_cast<int64_t>(h.size());
+        const std::vector<uint8_t> avih = buildAvih();
+        h.insert(h.end(), avih.begin(), avih.end());
+
+        putU32(h, riff::kList);
+        const size_t strlSizeAt = h.size();
+        putU32(h, 0);
+        putU32(h, riff::kStrl);
+        putU32(h, riff::kStrh);
+        putU32(h, 56);
+        strhPos = static_cast<int64_t>(h.size());
+        const std::vector<uint8_t> strh = buildStrh();
+        h.insert(h.end(), strh.begin(), strh.end());
+        putU32(h, riff::kStrf);
+        putU32(h, static_cast<uint32_t>(format.size()));
+        h.insert(h.end(), format.begin(), format.end());
+        if (format.size() % 2 != 0)
+            h.push_back(0);
+        if (const size_t name = nameBytes(); name > 0) {
+            putU32(h, riff::kStrn);
+            putU32(h, static_cast<uint32_t>(name + 1));
+            h.insert(h.end(), info.szName.begin(), info.szName.begin() + static_cast<std::ptrdiff_t>(name));
+            h.push_back(0);
+            if ((name + 1) % 2 != 0)
+                h.push_back(0);
+        }
+        // Room for the OpenDML super index; stays JUNK while the file has one part.
+        indxPos = static_cast<int64_t>(h.size());
+        putU32(h, riff::kJunk);
+        putU32(h, static_cast<uint32_t>(superIndexBytes()));
+        h.resize(h.size() + static_cast<size_t>(superIndexBytes()), 0);
+        riff::setU32(h, strlSizeAt, static_cast<uint32_t>(h.size() - strlSizeAt - 4));
+
+        // Room for LIST 'odml'; stays JUNK while the file has one part.
+        odmlPos = static_cast<int64_t>(h.size());
+        putU32(h, riff::kJunk);
+        putU32(h, kOdmlPlaceholderBytes);
+        h.resize(h.size() + kOdmlPlaceholderBytes, 0);
+        riff::setU32(h, hdrlSizeAt, static_cast<uint32_t>(h.size() - hdrlSizeAt - 4));
+        hdrlEnd = static_cast<int64_t>(h.size());
+
+        // JUNK up to the alignment, so the first sample chunk starts on the boundary.
+        const auto junkPos = static_cast<int64_t>(h.size());
+        int64_t moviListPos = junkPos + 8;
+        moviListPos += (kMoviAlignment - (moviListPos + 12) % kMoviAlignment) % kMoviAlignment;
+        putU32(h, riff::kJunk);
+        putU32(h, static_cast<uint32_t>(moviListPos - junkPos - 8));
+        h.resize(static_cast<size_t>(moviListPos), 0);
+        putU32(h, riff::kList);
+        putU32(h, 0);
+        putU32(h, riff::kMovi);
+        parts.push_back({0, moviListPos, -1, 0, 0});
+        headerReserved = true;
+        return append(h);
+    }
+
+    // Writes the standard index of the current part at the end of its movi list.
+    bool writePartIndex()
+    {
+        Part& part = parts.back();
+        const int64_t base = part.moviListPos + 8;
+        std::vector<uint8_t> ix;
+        putU32(ix, core::fourcc("ix00"));
+        putU32(ix, static_cast<uint32_t>(24 + 8 * partSamples.size()));
+        putU16(ix, 2);
+        ix.push_back(0);
+        ix.push_back(riff::kIndexOfChunks);
+        putU32(ix, static_cast<uint32_t>(partSamples.size()));
+        putU32(ix, chunkId);
+        putU64(ix, static_cast<uint64_t>(base));
+        putU32(ix, 0);
+        for (const WrittenSample& sample : partSamples) {
+            putU32(ix, static_cast<uint32_t>(sample.dataPos - base));
+            putU32(ix, sample.size | (sample.key ? 0 : riff::kDeltaFrameBit));
+        }
+        part.indexPos = writePos;
+        part.indexBytes = static_cast<uint32_t>(ix.size());
+        return append(ix);
+    }
+
+    bool writeIdx1(const std::vector<WrittenSample>& samples)
+    {
+        const int64_t base = parts.front().moviListPos + 8;
+        std::vector<uint8_t> idx1;
+        idx1.reserve(8 + 16 * samples.size());
+        putU32(idx1, riff::kIdx1);
+        putU32(idx1, static_cast<uint32_t>(16 * samples.size()));
+        for (const WrittenSample& sample : samples) {
+            putU32(idx1, chunkId);
+            putU32(idx1, sample.key ? riff::kIndexFlagKey : 0);
+            putU32(idx1, static_cast<uint32_t>(sample.dataPos - 8 - base));
+            putU32(idx1, sample.size);
+        }
+        return append(idx1);
+    }
+
+    // Closes the current part: its ix00 when the file is OpenDML, the movi size, idx1 for the
+    // first part, the RIFF size.
+    bool closePart(bool openDml)
+    {
+        Part& part = parts.back();
+        if (openDml && !writePartIndex())
+            return false;
+        const int64_t moviEnd = writePos;
+        const bool first = parts.size() == 1;
+        if (first && !writeIdx1(partSamples))
+            return false;
+        const int64_t riffEnd = writePos;
+        return patchU32(part.moviListPos + 4, clampU32(moviEnd - part.moviListPos - 8)) &&
+               patchU32(part.riffPos + 4, clampU32(riffEnd - part.riffPos - 8));
+    }
+
+    bool startNextPart()
+    {
+        if (!closePart(true))
+            return false;
+        partSamples.clear();
+        std::vector<uint8_t> h;
+        putU32(h, riff::kRiff);
+        putU32(h, 0);
+        putU32(h, riff::kAviX);
+        putU32(h, riff::kList);
+        putU32(h, 0);
+        putU32(h, riff::kMovi);
+        parts.push_back({writePos, writePos + 12, -1, 0, 0});
+        return append(h);
+    }
+
+    bool writeChunk(std::span<const uint8_t> data, bool key)
+    {
+        const auto size = static_cast<uint32_t>(data.size());
+        const int64_t chunkBytes = riff::chunkSpan(size);
+        const Part& part = parts.back();
+        const int64_t projected = writePos + chunkBytes + closingBytes(partSamples.size() + 1) - part.riffPos;
+        if (!partSamples.empty() && projected > options.partBytes &&
+            static_cast<int32_t>(parts.size()) < std::max(options.superIndexEntries, 1)) {
+            if (!startNextPart())
+                return false;
+        }
+        if (!appendChunkHeader(chunkId, size) || !append(data))
+            return false;
+        if (size % 2 != 0) {
+            const uint8_t pad = 0;
+            if (!append(std::span(&pad, 1)))
+                return false;
+        }
+        // An empty sample repeats the previous picture and can never be a key frame.
+        partSamples.push_back({writePos - chunkBytes + 8, size, key && size > 0});
+        ++parts.back().frames;
+        ++totalFrames;
+        largestSample = std::max(largestSample, size);
+        sampleBytes += size;
+        return true;
+    }
+
+    AviStatus finish()
+    {
+        if (state == State::Finished)
+            return AviStatus::Ok;
+        if (state == State::Failed)
+            return AviStatus::WriteFailed;
+        if (state == State::NoStream) {
+            state = State::Finished;
+            if (!file->close())
+                return fail();
+            return AviStatus::BadState;
+        }
+        if (!headerReserved && !reserveHeader())
+            return fail();
+        const bool openDml = parts.size() > 1;
+        if (!closePart(openDml))
+            return fail();
+        if (openDml && !writeOpenDmlHeaders())
+            return fail();
+        if (!patch(avihPos, buildAvih()) || !patch(strhPos, buildStrh()))
+            return fail();
+        if (!flush())
+            return fail();
+        state = State::Finished;
+        if (!file->close())
+            return fail();
+        return AviStatus::Ok;
+    }
+
+    // Turns the two placeholders into the super index and LIST 'odml'.
+    bool writeOpenDmlHeaders()
+    {
+        std::vector<uint8_t> indx;
+        putU32(indx, riff::kIndx);
+        putU32(indx, static_cast<uint32_t>(superIndexBytes()));
+        putU16(indx, 4);
+        indx.push_back(0);
+        indx.push_back(riff::kIndexOfIndexes);
+        putU32(indx, static_cast<uint32_t>(parts.size()));
+        putU32(indx, chunkId);
+        for (int i = 0; i < 3; ++i)
+            putU32(indx, 0);
+        for (const Part& part : parts) {
+            putU64(indx, static_cast<uint64_t>(part.indexPos));
+            putU32(indx, part.indexBytes);
+            putU32(indx, part.frames);
+        }
+        std::vector<uint8_t> odml;
+        putU32(odml, riff::kList);
+        putU32(odml, kOdmlPlaceholderBytes);
+        putU32(odml, riff::kOdml);
+        putU32(odml, riff::kDmlh);
+        putU32(odml, 248);
+        putU32(odml, static_cast<uint32_t>(totalFrames));
+        odml.resize(8 + kOdmlPlaceholderBytes, 0);
+        return patch(indxPos, indx) && patch(odmlPos, odml);
+    }
+};
+
+AviWriter::AviWriter(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+
+AviWriter::~AviWriter()
+{
+    if (m_impl && m_impl->state != Impl::State::Finished && m_impl->state != Impl::State::Failed)
+        (void)m_impl->finish(); // a caller that needs the outcome calls finish() itself
+}
+
+AviCreateResult AviWriter::create(const std::string& path, const AviWriterOptions& options)
+{
+    AviCreateResult result;
+    std::unique_ptr<FileIo> file = createFileForWrite(path, result.errorText);
+    if (!file) {
+        result.status = AviStatus::CannotOpen;
+        return result;
+    }
+    return create(std::move(file), options);
+}
+
+AviCreateResult AviWriter::create(std::unique_ptr<FileIo> file, const AviWriterOptions& options)
+{
+    AviCreateResult result;
+    if (!file) {
+        result.status = AviStatus::CannotOpen;
+        return result;
+    }
+    auto impl = std::make_unique<Impl>();
+    impl->file = std::move(file);
+    impl->options = options;
+    result.writer.reset(new AviWriter(std::move(impl)));
+    return result;
+}
+
+AviStatus AviWriter::createStream(const core::AviStreamInfo& info)
+{
+    if (m_impl->state != Impl::State::NoStream)
+        return m_impl->state == Impl::State::Failed ? AviStatus::WriteFailed : AviStatus::BadState;
+    m_impl->info = info;
+    m_impl->state = Impl::State::Streaming;
+    return AviStatus::Ok;
+}
+
+AviStatus AviWriter::setFormat(std::span<const uint8_t> format)
+{
+    if (m_impl->state == Impl::State::Failed)
+        return AviStatus::WriteFailed;
+    if (m_impl->state != Impl::State::Streaming || m_impl->headerReserved)
+        return AviStatus::BadState;
+    if (format.size() > 0xFFFFFF)
+        return AviStatus::BadParameter;
+    m_impl->format.assign(format.begin(), format.end());
+    // Uncompressed frames are stored as '00db', everything else as '00dc'.
+    const bool uncompressed = format.size() >= 20 && riff::getU32(format, 16) == 0;
+    m_impl->chunkId = riff::dataChunkId(0, uncompressed ? "db" : "dc");
+    return AviStatus::Ok;
+}
+
+AviStatus AviWriter::writeSample(int32_t pos, std::span<const uint8_t> data, bool key)
+{
+    Impl& w = *m_impl;
+    if (w.state == Impl::State::Failed)
+        return AviStatus::WriteFailed;
+    if (w.state != Impl::State::Streaming)
+        return AviStatus::BadState;
+    if (pos < w.totalFrames || data.size() > 0x7FFFFFFF)
+        return AviStatus::BadParameter;
+    if (!w.headerReserved && !w.reserveHeader())
+        return w.fail();
+    while (w.totalFrames < pos) {
+        if (!w.writeChunk({}, false))
+            return w.fail();
+    }
+    if (!w.writeChunk(data, key))
+        return w.fail();
+    return AviStatus::Ok;
+}
+
+AviStatus AviWriter::finish() { return m_impl->finish(); }
+
+int32_t AviWriter::sampleCount() const { return m_impl->totalFrames; }
+
+const std::string& AviWriter::errorText() const { return m_impl->errorText; }
+
+} // namespace video

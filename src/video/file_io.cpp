@@ -1,0 +1,134 @@
+#include "video/file_io.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace video {
+
+namespace {
+
+std::string systemText(int error) { return std::strerror(error); }
+
+// A file reached through a POSIX descriptor, read and written with pread/pwrite.
+class PosixFileIo : public FileIo {
+public:
+    explicit PosixFileIo(int fd) : m_fd(fd) {}
+    ~PosixFileIo() override
+    {
+        if (m_fd >= 0)
+            (void)::close(m_fd); // an unchecked close only happens after an earlier failure
+    }
+    PosixFileIo(const PosixFileIo&) = delete;
+    PosixFileIo& operator=(const PosixFileIo&) = delete;
+
+    int64_t readAt(int64_t offset, std::span<uint8_t> out) override
+    {
+        if (m_fd < 0 || offset < 0)
+            return fail(EBADF);
+        size_t done = 0;
+        while (done < out.size()) {
+            const ssize_t got = ::pread(m_fd, out.data() + done, out.size() - done, offset + static_cast<off_t>(done));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                return fail(errno);
+            }
+            if (got == 0)
+                break;
+            done += static_cast<size_t>(got);
+        }
+        return static_cast<int64_t>(done);
+    }
+
+    bool writeAt(int64_t offset, std::span<const uint8_t> data) override
+    {
+        if (m_fd < 0 || offset < 0)
+            return fail(EBADF) == 0;
+        size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t put =
+                ::pwrite(m_fd, data.data() + done, data.size() - done, offset + static_cast<off_t>(done));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return fail(errno) == 0;
+            }
+            if (put == 0)
+                return fail(EIO) == 0;
+            done += static_cast<size_t>(put);
+        }
+        return true;
+    }
+
+    int64_t size() override
+    {
+        struct stat status {};
+        if (m_fd < 0 || ::fstat(m_fd, &status) != 0)
+            return fail(m_fd < 0 ? EBADF : errno);
+        return status.st_size;
+    }
+
+    bool close() override
+    {
+        if (m_fd < 0)
+            return fail(EBADF) == 0;
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            return fail(errno) == 0;
+        return true;
+    }
+
+    void adviseWillRead(int64_t offset, int64_t length) override
+    {
+        if (m_fd >= 0 && offset >= 0 && length > 0)
+            (void)::posix_fadvise(m_fd, offset, length, POSIX_FADV_WILLNEED); // a hint; failure is harmless
+    }
+
+    std::string errorText() const override { return m_errorText; }
+
+private:
+    int64_t fail(int error)
+    {
+        m_errorText = systemText(error);
+        return -1;
+    }
+
+    int m_fd = -1;
+    std::string m_errorText;
+};
+
+} // namespace
+
+std::unique_ptr<FileIo> openFileForRead(const std::string& path, std::string& errorText)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        errorText = systemText(errno);
+        return nullptr;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        (void)::close(fd); // nothing was read from it
+        errorText = systemText(EISDIR);
+        return nullptr;
+    }
+    // Readers jump between keyframe groups; reading ahead would fetch groups that are skipped.
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM); // a hint; failure is harmless
+    return std::make_unique<PosixFileIo>(fd);
+}
+
+std::unique_ptr<FileIo> createFileForWrite(const std::string& path, std::string& errorText)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        errorText = systemText(errno);
+        return nullptr;
+    }
+    return std::make_unique<PosixFileIo>(fd);
+}
+
+} // namespace video

@@ -1,0 +1,70 @@
+#include "avi_builder.h"
+
+#include <stdexcept>
+
+namespace test_support {
+
+std::vector<uint8_t> sampleBytes(int32_t index, int32_t size)
+{
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::max(size, 0)));
+    uint32_t state = 0x9E3779B9u * static_cast<uint32_t>(index + 1);
+    for (uint8_t& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+std::vector<BuiltFrame> gridFrames(int32_t count, int32_t distance, int32_t keySize, int32_t deltaSize)
+{
+    std::vector<BuiltFrame> frames;
+    for (int32_t i = 0; i < count; ++i) {
+        const bool key = distance > 0 && i % distance == 0;
+        frames.push_back({key ? keySize : deltaSize, key});
+    }
+    return frames;
+}
+
+void buildAvi(const std::string& path, const AviBuildSpec& spec, const video::AviWriterOptions& options)
+{
+    video::AviCreateResult created = video::AviWriter::create(path, options);
+    if (created.status != video::AviStatus::Ok)
+        throw std::runtime_error("cannot create " + path + ": " + created.errorText);
+    video::AviWriter& writer = *created.writer;
+
+    core::AviStreamInfo info;
+    info.fccType = core::kStreamTypeVideo;
+    info.fccHandler = spec.compression;
+    info.dwScale = spec.scale;
+    info.dwRate = spec.rate;
+    info.dwQuality = 0xFFFFFFFFu;
+    info.rcFrame = {0, 0, spec.width, spec.height};
+
+    std::vector<uint8_t> format(static_cast<size_t>(std::max(spec.formatBytes, 40)), 0);
+    auto put32 = [&format](size_t at, uint32_t value) {
+        for (size_t i = 0; i < 4; ++i)
+            format[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    put32(0, 40);
+    put32(4, static_cast<uint32_t>(spec.width));
+    put32(8, static_cast<uint32_t>(spec.height));
+    format[12] = 1;  // planes
+    format[14] = 24; // bits per pixel
+    put32(16, spec.compression);
+    put32(20, spec.sizeImage);
+    format.resize(static_cast<size_t>(std::max(spec.formatBytes, 0)));
+
+    if (writer.createStream(info) != video::AviStatus::Ok || writer.setFormat(format) != video::AviStatus::Ok)
+        throw std::runtime_error("cannot set up the stream of " + path);
+    for (size_t i = 0; i < spec.frames.size(); ++i) {
+        const auto index = static_cast<int32_t>(i);
+        const std::vector<uint8_t> data = sampleBytes(index, spec.frames[i].size);
+        if (writer.writeSample(index, data, spec.frames[i].key) != video::AviStatus::Ok)
+            throw std::runtime_error("cannot write frame " + std::to_string(i) + " of " + path + ": " +
+                                     writer.errorText());
+    }
+    if (writer.finish() != video::AviStatus::Ok)
+        throw std::runtime_error("cannot finish " + path + ": " + writer.errorText());
+}
+
+} // namespace test_support

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/stream_info.h"
+#include "video/file_io.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// A RIFF chunk or list to compose into raw bytes, including shapes a well-behaved writer never
+// makes (wrong size fields, missing pad bytes).
+struct RiffChunk {
+    uint32_t id = 0;                   // 'RIFF' and 'LIST' make lists
+    std::vector<uint8_t> data;         // a plain chunk's data
+    uint32_t listType = 0;             // a list's type
+    std::vector<RiffChunk> children;   // a list's children
+    std::optional<uint32_t> sizeField; // written in place of the true size
+    bool pad = true;                   // append the pad byte after odd-sized data
+    int32_t mark = -1;                 // >= 0: compose records this chunk's position under it
+    bool isList() const;
+};
+
+RiffChunk chunk(const char (&id)[5], std::vector<uint8_t> data, int32_t mark = -1);
+RiffChunk list(const char (&type)[5], std::vector<RiffChunk> children);
+RiffChunk riffList(const char (&type)[5], std::vector<RiffChunk> children);
+
+// Composes chunks one after another; positions[mark] receives the position of each marked
+// chunk's header.
+std::vector<uint8_t> compose(const std::vector<RiffChunk>& chunks, std::vector<int64_t>* positions = nullptr);
+
+// Little-endian appenders for building chunk data.
+void appendU16(std::vector<uint8_t>& out, uint16_t value);
+void appendU32(std::vector<uint8_t>& out, uint32_t value);
+void appendU64(std::vector<uint8_t>& out, uint64_t value);
+
+// A 56-byte stream header of type with the given rate/scale and length.
+std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale, uint32_t length);
+// A BITMAPINFOHEADER of formatBytes bytes (40 and more; extra bytes are zero).
+std::vector<uint8_t> bitmapFormat(int32_t width, int32_t height, uint32_t compression, size_t formatBytes = 40);
+// An 18-byte WAVEFORMATEX for 16-bit PCM.
+std::vector<uint8_t> pcmFormat(uint32_t sampleRate, uint16_t channels);
+// A 56-byte main header for streams streams.
+std::vector<uint8_t> mainHeader(uint32_t frames, uint32_t streams, int32_t width, int32_t height);
+
+// A file held in memory. Reads past the end are short; writes grow it. failWritesAfter makes
+// every write fail once that many bytes were written in total (-1: never).
+class MemoryFileIo : public video::FileIo {
+public:
+    explicit MemoryFileIo(std::vector<uint8_t> bytes = {}, int64_t failWritesAfter = -1);
+    int64_t readAt(int64_t offset, std::span<uint8_t> out) override;
+    bool writeAt(int64_t offset, std::span<const uint8_t> data) override;
+    int64_t size() override;
+    bool close() override;
+    std::string errorText() const override;
+
+    // The bytes written so far; shared so a test can look after the writer dropped the file.
+    std::shared_ptr<std::vector<uint8_t>> contents() const { return m_bytes; }
+    int32_t closeCount() const { return m_closes; }
+
+private:
+    std::shared_ptr<std::vector<uint8_t>> m_bytes;
+    int64_t m_failWritesAfter = -1;
+    int64_t m_written = 0;
+    int32_t m_closes = 0;
+    std::string m_errorText;
+};
+
+} // namespace test_support

@@ -8,8 +8,10 @@ std::optional<QString> ScriptedFilePicker::pickFile(QWidget*, app::PickerKind ki
     calls.push_back({kind, filters});
     if (answers.empty())
         return std::nullopt;
-    std::optional<QString> answer = answers.front();
+    const QString answer = answers.front();
     answers.pop_front();
+    if (answer.isNull())
+        return std::nullopt;
     return answer;
 }
 

@@ -12,8 +12,8 @@
 
 namespace app_test {
 
-// A file picker that answers from a script (cancel when the script is empty) and records
-// every call.
+// A file picker that answers from a script (cancel for a null string or an empty script) and
+// records every call.
 class ScriptedFilePicker : public app::FilePicker {
 public:
     struct Call {
@@ -24,7 +24,7 @@ public:
     std::optional<QString> pickFile(QWidget* owner, app::PickerKind kind,
                                     const QStringList& filters) override;
 
-    std::deque<std::optional<QString>> answers;
+    std::deque<QString> answers;
     std::vector<Call> calls;
 };
 

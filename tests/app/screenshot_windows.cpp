@@ -1,5 +1,6 @@
 // Renders the main window after an Analyze, the progress window and the about box to PNG files
 // for the documentation. Usage: screenshot_windows FM.avi LM.avi OUTPUT_DIR
+// The paths are shown as given, so relative ones keep the pictures free of temporary folders.
 #include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/progress_window.h"
@@ -54,13 +55,16 @@ int main(int argc, char* argv[])
     app::MainWindow window(std::move(port));
     window.findChild<QLineEdit*>("fmPathEdit")->setText(QString::fromLocal8Bit(argv[1]));
     window.findChild<QLineEdit*>("lmPathEdit")->setText(QString::fromLocal8Bit(argv[2]));
-    window.findChild<QLineEdit*>("finalPathEdit")->setText(folder + "/final.avi");
+    window.findChild<QLineEdit*>("finalPathEdit")->setText(QStringLiteral("final.avi"));
+    // A target that suits the short generated film.
+    window.findChild<QLineEdit*>("finalSizeEdit")->setText(QStringLiteral("10"));
     window.show();
     QApplication::processEvents();
     window.findChild<QPushButton*>("analyzeButton")->click();
     QApplication::processEvents();
     if (messages.failed || !window.job().state.analysed)
         return 1;
+    window.findChild<QLineEdit*>("fmPathEdit")->deselect();
     bool ok = save(window, folder + "/main-window.png");
 
     app::ProgressWindow progress(&window);

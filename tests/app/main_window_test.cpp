@@ -97,6 +97,8 @@ private slots:
     void enableRulesFollowTheTwoBoxes_data();
     void enableRulesFollowTheTwoBoxes();
     void endingKeepsStopAfterTickedWhileDisablingIt();
+    void ruleRunsWithTheOldFlagWhenAnEarlierFieldFails();
+    void analyzeTellsWhatIsMissingAndRestoresTheCursor();
     void exchangeStopsAtTheFirstFieldWithoutANumber();
     void numberPrompt_data();
     void numberPrompt();
@@ -317,6 +319,40 @@ void MainWindowTest::endingKeepsStopAfterTickedWhileDisablingIt()
     QVERIFY(f.check("stopAfterCheck")->isEnabled());
     QVERIFY(f.edit("stopAfterFramesEdit")->isEnabled());
     QVERIFY(!f.settings().endingEnabled);
+}
+
+void MainWindowTest::ruleRunsWithTheOldFlagWhenAnEarlierFieldFails()
+{
+    Fixture f;
+    clickCheck(f.check("endingCheck"));
+    emptyByKeys(f.edit("framePosEdit"));
+    // The frame position comes before the box in the exchange, so the flag is not taken in.
+    clickCheck(f.check("endingCheck"));
+    QVERIFY(!f.check("endingCheck")->isChecked());
+    QVERIFY(f.settings().endingEnabled);
+    QVERIFY(f.edit("endingPathEdit")->isEnabled());
+    QVERIFY(!f.check("stopAfterCheck")->isEnabled());
+    QCOMPARE(f.port->prompts, 2); // once per rule: the ending rule, then the Stop-after rule
+    QCOMPARE(QApplication::focusWidget(), f.edit("framePosEdit"));
+    // Once the field holds a number, the next click brings the states in line with the boxes.
+    QTest::keyClicks(f.edit("framePosEdit"), "25");
+    clickCheck(f.check("endingCheck"));
+    clickCheck(f.check("endingCheck"));
+    QVERIFY(!f.settings().endingEnabled);
+    QVERIFY(!f.edit("endingPathEdit")->isEnabled());
+    QVERIFY(f.check("stopAfterCheck")->isEnabled());
+}
+
+void MainWindowTest::analyzeTellsWhatIsMissingAndRestoresTheCursor()
+{
+    Fixture f;
+    f.edit("fmPathEdit")->setText("/no/such/film.avi");
+    QTest::mouseClick(f.button("analyzeButton"), Qt::LeftButton);
+    QCOMPARE(f.port->messages.size(), size_t(1));
+    QVERIFY(!f.window->job().state.analysed);
+    QCOMPARE(f.find<QLabel>("lmBitrateLabel")->text(), QString());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(f.window->isVisible());
 }
 
 void MainWindowTest::exchangeStopsAtTheFirstFieldWithoutANumber()

@@ -95,8 +95,9 @@ TEST_P(WriterLayout, OutputIsReadBackByFfprobeAndOurReader)
     EXPECT_TRUE(video_test::sampleBytesEqual(*opened.reader, 0, c.frames, [&](int32_t i) {
         return test_support::sampleBytes(i, spec.frames[static_cast<size_t>(i)].size);
     }));
-    const int32_t largest =
-        std::max_element(spec.frames.begin(), spec.frames.end(), [](auto& a, auto& b) { return a.size < b.size; })->size;
+    const int32_t largest = std::max_element(spec.frames.begin(), spec.frames.end(), [](auto& a, auto& b) {
+                                return a.size < b.size;
+                            })->size;
     EXPECT_EQ(opened.reader->streamInfo(0).dwLength, static_cast<uint32_t>(c.frames));
     EXPECT_EQ(opened.reader->streamInfo(0).dwSuggestedBufferSize, static_cast<uint32_t>(largest));
 
@@ -134,7 +135,8 @@ TEST_P(WriterCopy, CopiedMpeg4SamplesDecodeCleanly)
     const int32_t stream = video_test::videoStreamOf(reader);
     ASSERT_GE(stream, 0);
 
-    const std::string path = test_support::freshTempDir(std::string("writer_copy_") + GetParam().name) + "/copy.avi";
+    const std::string path =
+        test_support::freshTempDir(std::string("writer_copy_") + GetParam().name) + "/copy.avi";
     video::AviWriterOptions options;
     options.partBytes = GetParam().partBytes;
     {
@@ -171,7 +173,8 @@ TEST_P(WriterCopy, CopiedMpeg4SamplesDecodeCleanly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, WriterCopy,
-                         ::testing::Values(CopyCase{"one_part", 1000LL * 1000 * 1000}, CopyCase{"several_parts", 300 * 1000}),
+                         ::testing::Values(CopyCase{"one_part", 1000LL * 1000 * 1000},
+                                           CopyCase{"several_parts", 300 * 1000}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 video::AviCreateResult memoryWriter(std::shared_ptr<std::vector<uint8_t>>& contents, int64_t failAfter = -1,
@@ -202,7 +205,8 @@ TEST(AviWriter, FillsGapsWithEmptySamplesThatAreNeverKey)
     auto created = memoryWriter(contents);
     video::AviWriter& writer = *created.writer;
     ASSERT_EQ(writer.createStream(videoInfo()), video::AviStatus::Ok);
-    ASSERT_EQ(writer.setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))), video::AviStatus::Ok);
+    ASSERT_EQ(writer.setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))),
+              video::AviStatus::Ok);
     const std::vector<uint8_t> data = test_support::sampleBytes(0, 101);
     ASSERT_EQ(writer.writeSample(0, data, true), video::AviStatus::Ok);
     ASSERT_EQ(writer.writeSample(3, data, false), video::AviStatus::Ok);
@@ -247,7 +251,8 @@ TEST(AviWriter, MoviDataStartsOnASectorBoundary)
     std::shared_ptr<std::vector<uint8_t>> contents;
     auto created = memoryWriter(contents);
     ASSERT_EQ(created.writer->createStream(videoInfo()), video::AviStatus::Ok);
-    ASSERT_EQ(created.writer->setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))), video::AviStatus::Ok);
+    ASSERT_EQ(created.writer->setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))),
+              video::AviStatus::Ok);
     ASSERT_EQ(created.writer->writeSample(0, test_support::sampleBytes(0, 10), true), video::AviStatus::Ok);
     ASSERT_EQ(created.writer->finish(), video::AviStatus::Ok);
     size_t movi = 12;
@@ -284,12 +289,14 @@ TEST(AviWriter, DestructorFinishesAnUnfinishedFile)
         ASSERT_EQ(created.writer->setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))),
                   video::AviStatus::Ok);
         for (int32_t i = 0; i < 7; ++i)
-            ASSERT_EQ(created.writer->writeSample(i, test_support::sampleBytes(i, 333), i == 0), video::AviStatus::Ok);
+            ASSERT_EQ(created.writer->writeSample(i, test_support::sampleBytes(i, 333), i == 0),
+                      video::AviStatus::Ok);
     }
     auto reader = video_test::openBytes(*contents);
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->sampleCount(0), 7);
-    EXPECT_TRUE(video_test::sampleBytesEqual(*reader, 0, 7, [](int32_t i) { return test_support::sampleBytes(i, 333); }));
+    EXPECT_TRUE(video_test::sampleBytesEqual(*reader, 0, 7,
+                                             [](int32_t i) { return test_support::sampleBytes(i, 333); }));
 }
 
 // A write that fails at any point of the file is reported with the system's text, and the writer
@@ -305,7 +312,8 @@ TEST(AviWriter, ReportsAWriteFailingAnywhere)
         auto created = memoryWriter(contents, failAfter, options);
         video::AviWriter& writer = *created.writer;
         ASSERT_EQ(writer.createStream(videoInfo()), video::AviStatus::Ok);
-        ASSERT_EQ(writer.setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))), video::AviStatus::Ok);
+        ASSERT_EQ(writer.setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))),
+                  video::AviStatus::Ok);
         video::AviStatus status = video::AviStatus::Ok;
         for (int32_t i = 0; i < 60 && status == video::AviStatus::Ok; ++i)
             status = writer.writeSample(i, test_support::sampleBytes(i, 1200), i % 10 == 0);
@@ -326,7 +334,8 @@ TEST(AviWriter, ReportsAFullDiskWithTheSystemText)
     ASSERT_EQ(created.status, video::AviStatus::Ok) << created.errorText;
     video::AviWriter& writer = *created.writer;
     ASSERT_EQ(writer.createStream(videoInfo()), video::AviStatus::Ok);
-    ASSERT_EQ(writer.setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))), video::AviStatus::Ok);
+    ASSERT_EQ(writer.setFormat(test_support::bitmapFormat(64, 48, core::fourcc("XVID"))),
+              video::AviStatus::Ok);
     video::AviStatus status = video::AviStatus::Ok;
     for (int32_t i = 0; i < 10 && status == video::AviStatus::Ok; ++i)
         status = writer.writeSample(i, test_support::sampleBytes(i, 1000), true);

@@ -22,7 +22,8 @@ struct SampleFacts {
 // Opens bytes as an in-memory AVI; fails the test when it does not open.
 inline std::unique_ptr<video::AviReader> openBytes(std::vector<uint8_t> bytes)
 {
-    video::AviOpenResult opened = video::AviReader::open(std::make_unique<test_support::MemoryFileIo>(std::move(bytes)));
+    video::AviOpenResult opened =
+        video::AviReader::open(std::make_unique<test_support::MemoryFileIo>(std::move(bytes)));
     EXPECT_EQ(opened.status, video::AviStatus::Ok) << opened.errorText;
     return std::move(opened.reader);
 }
@@ -48,8 +49,9 @@ inline ::testing::AssertionResult samplesEqual(const std::vector<SampleFacts>& o
         return ::testing::AssertionFailure() << "sample count " << ours.size() << " vs " << theirs.size();
     for (size_t i = 0; i < ours.size(); ++i) {
         if (ours[i].size != theirs[i].size || ours[i].key != theirs[i].key)
-            return ::testing::AssertionFailure() << "frame " << i << ": " << ours[i].size << (ours[i].key ? " K" : "")
-                                                 << " vs " << theirs[i].size << (theirs[i].key ? " K" : "");
+            return ::testing::AssertionFailure()
+                   << "frame " << i << ": " << ours[i].size << (ours[i].key ? " K" : "") << " vs "
+                   << theirs[i].size << (theirs[i].key ? " K" : "");
     }
     return ::testing::AssertionSuccess();
 }
@@ -60,18 +62,20 @@ template <typename Expected>
                                             Expected&& expected)
 {
     if (reader.sampleCount(stream) != count)
-        return ::testing::AssertionFailure() << "sample count " << reader.sampleCount(stream) << " vs " << count;
+        return ::testing::AssertionFailure()
+               << "sample count " << reader.sampleCount(stream) << " vs " << count;
     std::vector<uint8_t> buffer(static_cast<size_t>(reader.streamInfo(stream).dwSuggestedBufferSize));
     for (int32_t i = 0; i < count; ++i) {
         int32_t bytesRead = -1;
         const video::AviStatus status = reader.readSample(stream, i, buffer, bytesRead);
         if (status != video::AviStatus::Ok)
-            return ::testing::AssertionFailure() << "frame " << i << ": read status " << static_cast<int>(status);
+            return ::testing::AssertionFailure()
+                   << "frame " << i << ": read status " << static_cast<int>(status);
         const std::vector<uint8_t> want = expected(i);
         if (!std::equal(want.begin(), want.end(), buffer.begin(), buffer.begin() + bytesRead) ||
             want.size() != static_cast<size_t>(bytesRead))
-            return ::testing::AssertionFailure() << "frame " << i << ": bytes differ (" << bytesRead << " vs "
-                                                 << want.size() << " bytes)";
+            return ::testing::AssertionFailure()
+                   << "frame " << i << ": bytes differ (" << bytesRead << " vs " << want.size() << " bytes)";
     }
     return ::testing::AssertionSuccess();
 }

@@ -176,7 +176,8 @@ int64_t MemoryFileIo::readAt(int64_t offset, std::span<uint8_t> out)
     if (offset >= size)
         return 0;
     const int64_t count = std::min<int64_t>(static_cast<int64_t>(out.size()), size - offset);
-    std::memcpy(out.data(), m_bytes->data() + offset, static_cast<size_t>(count));
+    if (count > 0)
+        std::memcpy(out.data(), m_bytes->data() + offset, static_cast<size_t>(count));
     return count;
 }
 

@@ -490,6 +490,87 @@ TEST(AviReader, PrefersAUsableOpenDmlIndex)
     EXPECT_TRUE(readsAs(*fallback, std::vector<Sample>(samples.begin(), samples.begin() + 1), 0));
 }
 
+// Counts what is read through it, to show that opening reads headers and indexes only.
+class CountingFileIo : public test_support::MemoryFileIo {
+public:
+    using MemoryFileIo::MemoryFileIo;
+    int64_t readAt(int64_t offset, std::span<uint8_t> out) override
+    {
+        ++*reads;
+        *bytes += static_cast<int64_t>(out.size());
+        return MemoryFileIo::readAt(offset, out);
+    }
+    std::shared_ptr<int64_t> reads = std::make_shared<int64_t>(0);
+    std::shared_ptr<int64_t> bytes = std::make_shared<int64_t>(0);
+};
+
+TEST(AviReader, OpeningReadsIndexesInFewReadsAndNoSampleData)
+{
+    struct Case {
+        const char* name;
+        int64_t partBytes;
+        int32_t parts;
+    };
+    const Case cases[] = {{"idx1", 1000LL * 1000 * 1000, 1}, {"OpenDML", 400 * 1000, 6}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = test_support::freshTempDir("reader_reads") + "/built.avi";
+        test_support::AviBuildSpec spec;
+        spec.frames = test_support::gridFrames(20000, 100, 1000, 100);
+        video::AviWriterOptions options;
+        options.partBytes = c.partBytes;
+        test_support::buildAvi(path, spec, options);
+        auto file = std::make_unique<CountingFileIo>(test_support::readWholeFile(path));
+        auto reads = file->reads;
+        auto bytes = file->bytes;
+        video::AviOpenResult opened = video::AviReader::open(std::move(file));
+        ASSERT_EQ(opened.status, video::AviStatus::Ok);
+        EXPECT_EQ(opened.reader->sampleCount(0), 20000);
+        // Headers, then one read per index chunk; the index holds at most 16 bytes per frame.
+        EXPECT_LE(*reads, 20 + 2 * c.parts);
+        EXPECT_LE(*bytes, 64 * 1024 + 16 * 20000 + 12 * 2 * c.parts);
+        const int64_t before = *reads;
+        int32_t size = 0;
+        for (int32_t i = 0; i < 20000; ++i) {
+            ASSERT_EQ(opened.reader->sampleSize(0, i, size), video::AviStatus::Ok);
+            ASSERT_EQ(opened.reader->findKeyAtOrBefore(0, i), i / 100 * 100);
+        }
+        EXPECT_EQ(*reads, before);
+    }
+}
+
+// An OpenDML file of several parts whose super index is lost, or whose last part is cut off, is
+// indexed by scanning every part; MPEG-4 key frames are recognised by their picture type.
+TEST(AviReader, ScansEveryPartWhenTheOpenDmlIndexIsUnusable)
+{
+    const std::string source = test_support::fastMotionAvi(300, 25);
+    const std::string copy = test_support::freshTempDir("reader_odml_damage") + "/copy.avi";
+    video::AviWriterOptions options;
+    options.partBytes = 300 * 1000;
+    video_test::copyVideoStream(source, copy, options);
+    if (HasFatalFailure())
+        return;
+    const std::vector<test_support::ProbePacket> packets = test_support::probePackets(source);
+    const std::vector<uint8_t> whole = test_support::readWholeFile(copy);
+
+    std::vector<uint8_t> noSuperIndex = whole;
+    ASSERT_TRUE(video_test::renameFirst(noSuperIndex, "indx", "JUNK"));
+    auto scanned = video_test::openBytes(noSuperIndex);
+    ASSERT_TRUE(scanned);
+    EXPECT_TRUE(video_test::samplesEqual(video_test::sampleFacts(*scanned, 0), packets));
+
+    // Cut inside the last part: its ix00 is gone, every complete frame before the cut remains.
+    std::vector<uint8_t> cut(whole.begin(), whole.end() - 30000);
+    auto truncated = video_test::openBytes(cut);
+    ASSERT_TRUE(truncated);
+    const std::vector<SampleFacts> facts = video_test::sampleFacts(*truncated, 0);
+    ASSERT_GT(facts.size(), 200u);
+    ASSERT_LT(facts.size(), packets.size());
+    EXPECT_TRUE(video_test::samplesEqual(
+        facts, std::vector<test_support::ProbePacket>(
+                   packets.begin(), packets.begin() + static_cast<std::ptrdiff_t>(facts.size()))));
+}
+
 struct MediaCase {
     const char* name;
     test_support::MediaSpec spec;

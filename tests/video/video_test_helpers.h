@@ -3,9 +3,11 @@
 #include "media.h"
 #include "riff_composer.h"
 #include "video/avi_reader.h"
+#include "video/avi_writer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -88,6 +90,42 @@ inline int32_t videoStreamOf(const video::AviReader& reader)
             return s;
     }
     return -1;
+}
+
+// Copies the first video stream of the AVI at source into a new AVI at target with the project's
+// writer, sample by sample with its key flag; fails the test on any refusal.
+inline void copyVideoStream(const std::string& source, const std::string& target,
+                            const video::AviWriterOptions& options)
+{
+    auto opened = video::AviReader::open(source);
+    ASSERT_EQ(opened.status, video::AviStatus::Ok) << opened.errorText;
+    video::AviReader& reader = *opened.reader;
+    const int32_t stream = videoStreamOf(reader);
+    ASSERT_GE(stream, 0);
+    auto created = video::AviWriter::create(target, options);
+    ASSERT_EQ(created.status, video::AviStatus::Ok) << created.errorText;
+    video::AviWriter& writer = *created.writer;
+    ASSERT_EQ(writer.createStream(reader.streamInfo(stream)), video::AviStatus::Ok);
+    ASSERT_EQ(writer.setFormat(reader.streamFormat(stream)), video::AviStatus::Ok);
+    std::vector<uint8_t> buffer(reader.streamInfo(stream).dwSuggestedBufferSize);
+    for (int32_t i = 0; i < reader.sampleCount(stream); ++i) {
+        int32_t bytes = 0;
+        ASSERT_EQ(reader.readSample(stream, i, buffer, bytes), video::AviStatus::Ok);
+        ASSERT_EQ(writer.writeSample(i, std::span(buffer).first(static_cast<size_t>(bytes)),
+                                     reader.findKeyAtOrBefore(stream, i) == i),
+                  video::AviStatus::Ok);
+    }
+    ASSERT_EQ(writer.finish(), video::AviStatus::Ok) << writer.errorText();
+}
+
+// Overwrites the first occurrence of the four characters id in bytes with replacement.
+inline bool renameFirst(std::vector<uint8_t>& bytes, const std::string& id, const std::string& replacement)
+{
+    const auto at = std::search(bytes.begin(), bytes.end(), id.begin(), id.end());
+    if (at == bytes.end())
+        return false;
+    std::copy(replacement.begin(), replacement.end(), at);
+    return true;
 }
 
 } // namespace video_test

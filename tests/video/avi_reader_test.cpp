@@ -40,6 +40,7 @@ struct Shape {
     bool recLists = false; // pairs of samples inside LIST 'rec '
     bool junk = false;     // an odd-sized JUNK and an unknown chunk after every third sample
     bool audio = false;    // stream 1 is audio
+    bool extras = false;   // JUNK, LIST 'INFO' and zero bytes around the lists
     uint32_t compression = core::fourcc("XVID");
     std::optional<uint32_t> riffSize;
     std::optional<uint32_t> moviSize;
@@ -100,6 +101,10 @@ std::vector<uint8_t> composeAvi(const std::vector<Sample>& samples, const Shape&
     moviList.mark = static_cast<int32_t>(samples.size());
     moviList.sizeField = shape.moviSize;
     std::vector<RiffChunk> top = {test_support::list("hdrl", hdrl), moviList};
+    if (shape.extras) {
+        top.insert(top.begin() + 1, test_support::chunk("JUNK", std::vector<uint8_t>(301, 0)));
+        top.insert(top.begin() + 2, test_support::list("INFO", {test_support::chunk("ISFT", {'x', 0})}));
+    }
     const size_t idx1Entries = samples.size() + static_cast<size_t>(recCount);
     if (shape.idx1 != Idx1::None)
         top.push_back(test_support::chunk("idx1", std::vector<uint8_t>(16 * idx1Entries)));
@@ -128,7 +133,14 @@ std::vector<uint8_t> composeAvi(const std::vector<Sample>& samples, const Shape&
         }
         riff.children.back().data = idx1;
     }
-    return test_support::compose({riff});
+    std::vector<uint8_t> bytes = test_support::compose({riff});
+    if (shape.extras) {
+        // Some writers leave zero bytes and filler after the RIFF list.
+        bytes.insert(bytes.end(), 4, 0);
+        const std::vector<uint8_t> filler = test_support::compose({test_support::chunk("JUNK", {1, 2, 3})});
+        bytes.insert(bytes.end(), filler.begin(), filler.end());
+    }
+    return bytes;
 }
 
 // Video frames with keys every fifth frame (odd sizes included), audio chunks in between.
@@ -188,6 +200,11 @@ TEST(AviReader, ReadsEveryLayoutOfAnIndexedFile)
     };
     const Case cases[] = {
         {"relative idx1", shapeWith([](Shape& s) { s.idx1 = Idx1::Relative; })},
+        {"filler around the lists", shapeWith([](Shape& s) { s.extras = true; })},
+        {"absolute idx1 and filler", shapeWith([](Shape& s) {
+             s.idx1 = Idx1::Absolute;
+             s.extras = true;
+         })},
         {"absolute idx1", shapeWith([](Shape& s) { s.idx1 = Idx1::Absolute; })},
         {"relative idx1 with rec lists", shapeWith([](Shape& s) {
              s.idx1 = Idx1::Relative;
@@ -225,8 +242,12 @@ TEST(AviReader, ReadsEveryLayoutOfAnIndexedFile)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<Sample> samples = interleavedSamples(c.shape.audio);
-        auto reader = video_test::openBytes(composeAvi(samples, c.shape));
+        // With an index, frames carry no picture type, so only the index can give the key flags.
+        const bool indexed = c.shape.idx1 != Idx1::None;
+        const std::vector<Sample> samples = interleavedSamples(c.shape.audio, !indexed);
+        Shape shape = c.shape;
+        shape.compression = indexed ? core::fourcc("MJPG") : core::fourcc("XVID");
+        auto reader = video_test::openBytes(composeAvi(samples, shape));
         ASSERT_TRUE(reader);
         ASSERT_EQ(reader->streamCount(), c.shape.audio ? 2 : 1);
         EXPECT_TRUE(readsAs(*reader, samples, 0));
@@ -266,10 +287,11 @@ TEST(AviReader, RebuiltIndexTakesKeyFlagsFromTheCompression)
 
 TEST(AviReader, EmptySamplesAreNeverKeyFrames)
 {
-    std::vector<Sample> samples = interleavedSamples(false);
+    std::vector<Sample> samples = interleavedSamples(false, false);
     samples[5].data.clear(); // flagged key in idx1, but carries nothing
     samples[6].data.clear();
-    auto reader = video_test::openBytes(composeAvi(samples, {}));
+    auto reader = video_test::openBytes(
+        composeAvi(samples, shapeWith([](Shape& s) { s.compression = core::fourcc("MJPG"); })));
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->findKeyAtOrBefore(0, 5), 0);
     EXPECT_EQ(reader->findKeyAtOrBefore(0, 10), 10);
@@ -328,8 +350,9 @@ TEST(AviReader, RebuildsTheIndexOfAFileCutInsideMovi)
 
 TEST(AviReader, DropsIndexEntriesBeyondTheEndOfTheFile)
 {
-    const std::vector<Sample> samples = interleavedSamples(false);
-    std::vector<uint8_t> bytes = composeAvi(samples, shapeWith([](Shape& s) { s.idx1 = Idx1::Relative; }));
+    const std::vector<Sample> samples = interleavedSamples(false, false);
+    std::vector<uint8_t> bytes =
+        composeAvi(samples, shapeWith([](Shape& s) { s.compression = core::fourcc("MJPG"); }));
     // Point the last entry far past the end.
     const size_t last = bytes.size() - 16;
     bytes[last + 8 + 3] = 0x40;

@@ -36,6 +36,15 @@ int32_t countTopLevel(const std::vector<uint8_t>& bytes, uint32_t type)
     return count;
 }
 
+int32_t occurrences(const std::vector<uint8_t>& bytes, const std::string& text)
+{
+    int32_t count = 0;
+    for (auto at = bytes.begin();
+         (at = std::search(at, bytes.end(), text.begin(), text.end())) != bytes.end(); ++at)
+        ++count;
+    return count;
+}
+
 std::vector<ProbePacket> expectedPackets(const std::vector<BuiltFrame>& frames)
 {
     std::vector<ProbePacket> packets;
@@ -86,6 +95,18 @@ TEST_P(WriterLayout, OutputIsReadBackByFfprobeAndOurReader)
     const std::vector<uint8_t> bytes = test_support::readWholeFile(path);
     EXPECT_EQ(countTopLevel(bytes, core::fourcc("AVI ")), 1);
     EXPECT_EQ(countTopLevel(bytes, core::fourcc("AVIX")), c.expectedParts - 1);
+    // One part is plain AVI 1.0: the OpenDML headers stay reserved as JUNK.
+    const bool openDml = c.expectedParts > 1;
+    EXPECT_EQ(occurrences(bytes, "indx"), openDml ? 1 : 0);
+    EXPECT_EQ(occurrences(bytes, "odmldmlh"), openDml ? 1 : 0);
+    EXPECT_EQ(occurrences(bytes, "idx1"), 1);
+    EXPECT_EQ(occurrences(bytes, "ix00"), openDml ? c.expectedParts : 0);
+    if (openDml) {
+        const size_t dmlh = static_cast<size_t>(
+            std::search(bytes.begin(), bytes.end(), std::begin("dmlh"), std::end("dmlh") - 1) -
+            bytes.begin());
+        EXPECT_EQ(u32At(bytes, dmlh + 8), static_cast<uint32_t>(c.frames));
+    }
 
     EXPECT_EQ(test_support::probePackets(path), expectedPackets(spec.frames));
 

@@ -50,6 +50,8 @@ bool isUnfinishedSize(uint32_t size)
 
 constexpr int64_t kMaxHeaderBytes = 64LL * 1024 * 1024;
 constexpr int32_t kMaxSamples = std::numeric_limits<int32_t>::max() - 1;
+// Sample sizes are handed on as 32-bit signed counts; OpenDML entries cannot exceed it either.
+constexpr uint32_t kMaxSampleBytes = 0x7FFFFFFFu;
 
 // Reads a file sequentially through a block buffer, so scanning many small chunks costs few
 // system calls.
@@ -455,7 +457,7 @@ private:
             entry.offset = bestBase + getU32(entries, 16 * i + 8) + 8;
             entry.size = getU32(entries, 16 * i + 12);
             entry.key = (flags & riff::kIndexFlagKey) != 0 && entry.size > 0;
-            if (entry.offset + static_cast<int64_t>(entry.size) > m_fileSize)
+            if (entry.offset + static_cast<int64_t>(entry.size) > m_fileSize || entry.size > kMaxSampleBytes)
                 continue;
             stream.samples.push_back(entry);
         }
@@ -499,8 +501,8 @@ private:
             if (!riff::isPlausibleId(id) || id == riff::kRiff)
                 return;
             const int64_t dataEnd = pos + 8 + static_cast<int64_t>(size);
-            if (dataEnd > m_fileSize)
-                return; // the file was cut inside this chunk
+            if (dataEnd > m_fileSize || size > kMaxSampleBytes)
+                return; // the file was cut inside this chunk, or it is no chunk
             const int32_t streamNumber = riff::streamOfDataChunk(id);
             if (streamNumber >= 0 && streamNumber < static_cast<int32_t>(m_streams.size())) {
                 StreamData& stream = m_streams[static_cast<size_t>(streamNumber)];

@@ -49,6 +49,8 @@ uint32_t clampU32(int64_t value)
 
 } // namespace
 
+// The writer's state. Samples are appended in file order; header fields known only at the end
+// (sizes, totals, OpenDML indexes) are reserved first and patched by finish().
 struct AviWriter::Impl {
     enum class State { NoStream, Streaming, Finished, Failed };
 
@@ -67,7 +69,6 @@ struct AviWriter::Impl {
     int64_t strhPos = 0; // position of strh data
     int64_t indxPos = 0; // position of the super index placeholder chunk header
     int64_t odmlPos = 0; // position of the odml placeholder chunk header
-    int64_t hdrlEnd = 0;
 
     std::vector<Part> parts;
     std::vector<WrittenSample> partSamples; // samples of the current part
@@ -259,7 +260,6 @@ struct AviWriter::Impl {
         putU32(h, kOdmlPlaceholderBytes);
         h.resize(h.size() + kOdmlPlaceholderBytes, 0);
         riff::setU32(h, hdrlSizeAt, static_cast<uint32_t>(h.size() - hdrlSizeAt - 4));
-        hdrlEnd = static_cast<int64_t>(h.size());
 
         // JUNK up to the alignment, so the first sample chunk starts on the boundary.
         const auto junkPos = static_cast<int64_t>(h.size());

@@ -30,12 +30,12 @@ std::vector<uint8_t> built(const std::filesystem::path& dir,
                            const std::vector<test_support::BuiltFrame>& frames, int64_t partBytes)
 {
     const std::string path = (dir / "scratch.avi").string();
-    test_support::AviBuildSpec spec;
-    spec.frames = frames;
+    test_support::AviBuildSpec layout;
+    layout.frames = frames;
     video::AviWriterOptions options;
     options.partBytes = partBytes;
     options.superIndexEntries = 32;
-    test_support::buildAvi(path, spec, options);
+    test_support::buildAvi(path, layout, options);
     std::vector<uint8_t> bytes = test_support::readWholeFile(path);
     std::filesystem::remove(path);
     return bytes;
@@ -104,13 +104,13 @@ int main(int argc, char** argv)
         return 1;
     }
     try {
-        test_support::MediaSpec spec;
-        spec.frames = 50;
-        spec.keyframeDistance = 10;
-        spec.audioFirst = true;
-        spec.width = 160;
-        spec.height = 120;
-        save(dir, "ffmpeg_start.avi", test_support::readWholeFile(test_support::mediaFile(spec)));
+        test_support::MediaSpec film;
+        film.frames = 50;
+        film.keyframeDistance = 10;
+        film.audioFirst = true;
+        film.width = 160;
+        film.height = 120;
+        save(dir, "ffmpeg_start.avi", test_support::readWholeFile(test_support::mediaFile(film)));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "make_fuzz_corpus: no ffmpeg film (%s)\n", error.what());
     }

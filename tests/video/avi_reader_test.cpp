@@ -538,11 +538,11 @@ TEST(AviReader, OpeningReadsIndexesInFewReadsAndNoSampleData)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = test_support::freshTempDir("reader_reads") + "/built.avi";
-        test_support::AviBuildSpec spec;
-        spec.frames = test_support::gridFrames(20000, 100, 1000, 100);
+        test_support::AviBuildSpec layout;
+        layout.frames = test_support::gridFrames(20000, 100, 1000, 100);
         video::AviWriterOptions options;
         options.partBytes = c.partBytes;
-        test_support::buildAvi(path, spec, options);
+        test_support::buildAvi(path, layout, options);
         auto file = std::make_unique<CountingFileIo>(test_support::readWholeFile(path));
         auto reads = file->reads;
         auto bytes = file->bytes;
@@ -596,46 +596,46 @@ TEST(AviReader, ScansEveryPartWhenTheOpenDmlIndexIsUnusable)
 
 struct MediaCase {
     const char* name;
-    test_support::MediaSpec spec;
+    test_support::MediaSpec film;
 };
 
 class FfmpegFiles : public ::testing::TestWithParam<MediaCase> {};
 
 TEST_P(FfmpegFiles, EverySampleMatchesFfprobe)
 {
-    const std::string path = test_support::mediaFile(GetParam().spec);
+    const std::string path = test_support::mediaFile(GetParam().film);
     auto opened = video::AviReader::open(path);
     ASSERT_EQ(opened.status, video::AviStatus::Ok) << opened.errorText;
     const int32_t stream = video_test::videoStreamOf(*opened.reader);
-    EXPECT_EQ(stream, GetParam().spec.audioFirst ? 1 : 0);
+    EXPECT_EQ(stream, GetParam().film.audioFirst ? 1 : 0);
     EXPECT_TRUE(video_test::samplesEqual(video_test::sampleFacts(*opened.reader, stream),
                                          test_support::probePackets(path)));
-    EXPECT_EQ(opened.reader->sampleCount(stream), GetParam().spec.frames);
+    EXPECT_EQ(opened.reader->sampleCount(stream), GetParam().film.frames);
     const core::AviStreamInfo& info = opened.reader->streamInfo(stream);
-    EXPECT_EQ(info.dwRate / info.dwScale, static_cast<uint32_t>(GetParam().spec.rateNum));
-    EXPECT_EQ(info.rcFrame, (std::array<int32_t, 4>{0, 0, GetParam().spec.width, GetParam().spec.height}));
+    EXPECT_EQ(info.dwRate / info.dwScale, static_cast<uint32_t>(GetParam().film.rateNum));
+    EXPECT_EQ(info.rcFrame, (std::array<int32_t, 4>{0, 0, GetParam().film.width, GetParam().film.height}));
 }
 
-test_support::MediaSpec mediaSpec(int32_t frames, int32_t distance, int32_t quantizer, bool audioFirst)
+test_support::MediaSpec mediaOf(int32_t frames, int32_t distance, int32_t quantizer, bool audioFirst)
 {
-    test_support::MediaSpec spec;
-    spec.frames = frames;
-    spec.keyframeDistance = distance;
-    spec.quantizer = quantizer;
-    spec.audioFirst = audioFirst;
-    return spec;
+    test_support::MediaSpec film;
+    film.frames = frames;
+    film.keyframeDistance = distance;
+    film.quantizer = quantizer;
+    film.audioFirst = audioFirst;
+    return film;
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, FfmpegFiles,
-                         ::testing::Values(MediaCase{"fast_motion", mediaSpec(1000, 25, 4, false)},
-                                           MediaCase{"low_motion", mediaSpec(1000, 25, 16, false)},
-                                           MediaCase{"audio_first", mediaSpec(400, 12, 6, true)}),
+                         ::testing::Values(MediaCase{"fast_motion", mediaOf(1000, 25, 4, false)},
+                                           MediaCase{"low_motion", mediaOf(1000, 25, 16, false)},
+                                           MediaCase{"audio_first", mediaOf(400, 12, 6, true)}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 // An ffmpeg file whose idx1 is removed is indexed by scanning, with key flags from the VOP type.
 TEST(FfmpegFilesWithoutIndex, KeyFlagsComeFromThePictureType)
 {
-    const std::string path = test_support::mediaFile(mediaSpec(300, 25, 4, true));
+    const std::string path = test_support::mediaFile(mediaOf(300, 25, 4, true));
     std::vector<uint8_t> bytes = test_support::readWholeFile(path);
     ASSERT_GT(bytes.size(), 1000u);
     // Rename idx1 so it is skipped as an unknown chunk.

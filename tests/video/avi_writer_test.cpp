@@ -85,12 +85,12 @@ TEST_P(WriterLayout, OutputIsReadBackByFfprobeAndOurReader)
     const LayoutCase& c = GetParam();
     const std::string dir = test_support::freshTempDir(std::string("writer_layout_") + c.name);
     const std::string path = dir + "/out.avi";
-    test_support::AviBuildSpec spec;
-    spec.frames = mixedFrames(c.frames, c.baseSize);
+    test_support::AviBuildSpec layout;
+    layout.frames = mixedFrames(c.frames, c.baseSize);
     video::AviWriterOptions options;
     options.partBytes = c.partBytes;
     options.writeBufferBytes = 64 * 1024; // smaller than some samples, so both paths are used
-    test_support::buildAvi(path, spec, options);
+    test_support::buildAvi(path, layout, options);
 
     const std::vector<uint8_t> bytes = test_support::readWholeFile(path);
     EXPECT_EQ(countTopLevel(bytes, core::fourcc("AVI ")), 1);
@@ -108,17 +108,18 @@ TEST_P(WriterLayout, OutputIsReadBackByFfprobeAndOurReader)
         EXPECT_EQ(u32At(bytes, dmlh + 8), static_cast<uint32_t>(c.frames));
     }
 
-    EXPECT_EQ(test_support::probePackets(path), expectedPackets(spec.frames));
+    EXPECT_EQ(test_support::probePackets(path), expectedPackets(layout.frames));
 
     auto opened = video::AviReader::open(path);
     ASSERT_EQ(opened.status, video::AviStatus::Ok) << opened.errorText;
-    EXPECT_EQ(asPackets(video_test::sampleFacts(*opened.reader, 0)), expectedPackets(spec.frames));
+    EXPECT_EQ(asPackets(video_test::sampleFacts(*opened.reader, 0)), expectedPackets(layout.frames));
     EXPECT_TRUE(video_test::sampleBytesEqual(*opened.reader, 0, c.frames, [&](int32_t i) {
-        return test_support::sampleBytes(i, spec.frames[static_cast<size_t>(i)].size);
+        return test_support::sampleBytes(i, layout.frames[static_cast<size_t>(i)].size);
     }));
-    const int32_t largest = std::max_element(spec.frames.begin(), spec.frames.end(), [](auto& a, auto& b) {
-                                return a.size < b.size;
-                            })->size;
+    const int32_t largest =
+        std::max_element(layout.frames.begin(), layout.frames.end(), [](auto& a, auto& b) {
+            return a.size < b.size;
+        })->size;
     EXPECT_EQ(opened.reader->streamInfo(0).dwLength, static_cast<uint32_t>(c.frames));
     EXPECT_EQ(opened.reader->streamInfo(0).dwSuggestedBufferSize, static_cast<uint32_t>(largest));
 

@@ -171,9 +171,9 @@ TEST(CloseSource, EmptiesTheSlotAndReleasesTheFile)
 TEST(Source, ReadsSamplesAndRefusesBadRequests)
 {
     const std::string path = test_support::freshTempDir("source_read") + "/built.avi";
-    test_support::AviBuildSpec spec;
-    spec.frames = test_support::gridFrames(30, 10, 900, 101);
-    test_support::buildAvi(path, spec);
+    test_support::AviBuildSpec layout;
+    layout.frames = test_support::gridFrames(30, 10, 900, 101);
+    test_support::buildAvi(path, layout);
     test_support::RecordingUiPort ui;
     std::optional<video::Source> source = video::openVideoStream(path, ui);
     ASSERT_TRUE(source);

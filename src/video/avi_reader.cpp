@@ -43,10 +43,15 @@ struct StreamData {
 };
 
 // Sizes that writers leave unpatched when they never finished the file.
-bool isUnfinishedSize(uint32_t size) { return size == 0 || size == 0xFFFFFFFFu || size == 0x7FFFFFFFu || size == 0x7F000000u; }
+bool isUnfinishedSize(uint32_t size)
+{
+    return size == 0 || size == 0xFFFFFFFFu || size == 0x7FFFFFFFu || size == 0x7F000000u;
+}
 
 constexpr int64_t kMaxHeaderBytes = 64LL * 1024 * 1024;
 constexpr int32_t kMaxSamples = std::numeric_limits<int32_t>::max() - 1;
+// Sample sizes are handed on as 32-bit signed counts; OpenDML entries cannot exceed it either.
+constexpr uint32_t kMaxSampleBytes = 0x7FFFFFFFu;
 
 // Reads a file sequentially through a block buffer, so scanning many small chunks costs few
 // system calls.
@@ -103,7 +108,8 @@ bool isMpeg4Compression(uint32_t code)
                                           core::fourcc("MP4S"), core::fourcc("3IV2"), core::fourcc("RMP4"),
                                           core::fourcc("SMP4"), core::fourcc("UMP4"), core::fourcc("BLZ0"),
                                           core::fourcc("DXGM")};
-    return std::any_of(kCodes.begin(), kCodes.end(), [code](uint32_t c) { return equalsIgnoringCase(c, code); });
+    return std::any_of(kCodes.begin(), kCodes.end(),
+                       [code](uint32_t c) { return equalsIgnoringCase(c, code); });
 }
 
 // True when the first VOP header in data codes an intra (I) picture.
@@ -248,8 +254,7 @@ private:
     }
 
     // Calls visit(id, data) for every chunk in bytes (a list's children), LISTs included.
-    template <typename Visit>
-    static void forEachChunk(std::span<const uint8_t> bytes, Visit&& visit)
+    template <typename Visit> static void forEachChunk(std::span<const uint8_t> bytes, Visit&& visit)
     {
         size_t pos = 0;
         while (pos + 8 <= bytes.size()) {
@@ -311,8 +316,10 @@ private:
         if (info.fccType == core::kStreamTypeVideo && format.size() >= 12 &&
             info.rcFrame == std::array<int32_t, 4>{}) {
             const int32_t height = getI32(format, 8);
-            const int32_t absHeight =
-                height >= 0 ? height : (height == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max() : -height);
+            const int32_t absHeight = height >= 0 ? height
+                                                  : (height == std::numeric_limits<int32_t>::min()
+                                                         ? std::numeric_limits<int32_t>::max()
+                                                         : -height);
             info.rcFrame = {0, 0, getI32(format, 4), absHeight};
         }
         if (info.fccType == riff::kAuds && format.size() >= 14)
@@ -331,8 +338,8 @@ private:
         }
         if (!anyLeft)
             return;
-        const bool laterParts =
-            std::any_of(m_moviLists.begin(), m_moviLists.end(), [](const MoviList& m) { return !m.firstPart; });
+        const bool laterParts = std::any_of(m_moviLists.begin(), m_moviLists.end(),
+                                            [](const MoviList& m) { return !m.firstPart; });
         // idx1 never covers parts beyond the first, so a file with more parts is scanned instead.
         if (!laterParts && readIdx1())
             return;
@@ -418,7 +425,8 @@ private:
             int32_t tried = 0;
             for (size_t i = 0; i < count && tried < 4; ++i) {
                 const uint32_t id = getU32(entries, 16 * i);
-                if ((getU32(entries, 16 * i + 4) & riff::kIndexFlagList) != 0 || riff::streamOfDataChunk(id) < 0)
+                if ((getU32(entries, 16 * i + 4) & riff::kIndexFlagList) != 0 ||
+                    riff::streamOfDataChunk(id) < 0)
                     continue;
                 ++tried;
                 std::array<uint8_t, 8> head{};
@@ -449,7 +457,7 @@ private:
             entry.offset = bestBase + getU32(entries, 16 * i + 8) + 8;
             entry.size = getU32(entries, 16 * i + 12);
             entry.key = (flags & riff::kIndexFlagKey) != 0 && entry.size > 0;
-            if (entry.offset + static_cast<int64_t>(entry.size) > m_fileSize)
+            if (entry.offset + static_cast<int64_t>(entry.size) > m_fileSize || entry.size > kMaxSampleBytes)
                 continue;
             stream.samples.push_back(entry);
         }
@@ -473,7 +481,8 @@ private:
             scanList(reader, movi.dataStart, movi.end, 0, vopKeys);
     }
 
-    void scanList(BlockReader& reader, int64_t start, int64_t end, int depth, const std::vector<bool>& vopKeys)
+    void scanList(BlockReader& reader, int64_t start, int64_t end, int depth,
+                  const std::vector<bool>& vopKeys)
     {
         int64_t pos = start;
         while (pos + 8 <= end) {
@@ -492,8 +501,8 @@ private:
             if (!riff::isPlausibleId(id) || id == riff::kRiff)
                 return;
             const int64_t dataEnd = pos + 8 + static_cast<int64_t>(size);
-            if (dataEnd > m_fileSize)
-                return; // the file was cut inside this chunk
+            if (dataEnd > m_fileSize || size > kMaxSampleBytes)
+                return; // the file was cut inside this chunk, or it is no chunk
             const int32_t streamNumber = riff::streamOfDataChunk(id);
             if (streamNumber >= 0 && streamNumber < static_cast<int32_t>(m_streams.size())) {
                 StreamData& stream = m_streams[static_cast<size_t>(streamNumber)];
@@ -502,7 +511,8 @@ private:
                     if (size > 0) {
                         if (vopKeys[static_cast<size_t>(streamNumber)]) {
                             std::array<uint8_t, 512> data{};
-                            const size_t have = reader.read(pos + 8, std::span(data).first(std::min<size_t>(size, data.size())));
+                            const size_t have = reader.read(
+                                pos + 8, std::span(data).first(std::min<size_t>(size, data.size())));
                             entry.key = startsWithIntraVop(std::span(data).first(have));
                         } else if (stream.info.fccType == core::kStreamTypeVideo) {
                             entry.key = stream.keys.empty();
@@ -597,7 +607,10 @@ AviOpenResult AviReader::open(std::unique_ptr<FileIo> file)
     return result;
 }
 
-int32_t AviReader::streamCount() const { return static_cast<int32_t>(m_impl->streams.size()); }
+int32_t AviReader::streamCount() const
+{
+    return static_cast<int32_t>(m_impl->streams.size());
+}
 
 const core::AviStreamInfo& AviReader::streamInfo(int32_t stream) const
 {
@@ -677,6 +690,9 @@ void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)
         m_impl->file->adviseWillRead(low, high - low);
 }
 
-const std::string& AviReader::errorText() const { return m_impl->errorText; }
+const std::string& AviReader::errorText() const
+{
+    return m_impl->errorText;
+}
 
 } // namespace video

@@ -18,7 +18,7 @@ using riff::putU64;
 
 // movi data starts on this boundary, as players that read in sectors expect.
 constexpr int64_t kMoviAlignment = 2048;
-constexpr uint32_t kAvihFlags = 0x10 | 0x100; // has index, interleaved
+constexpr uint32_t kAvihFlags = 0x10 | 0x100;           // has index, interleaved
 constexpr uint32_t kOdmlPlaceholderBytes = 4 + 8 + 248; // 'odml' + 'dmlh' header + dmlh data
 
 struct WrittenSample {
@@ -29,23 +29,28 @@ struct WrittenSample {
 
 // One RIFF part: where its headers sit and what it holds.
 struct Part {
-    int64_t riffPos = 0;       // position of 'RIFF'
-    int64_t moviListPos = 0;   // position of 'LIST' of its movi list
-    int64_t indexPos = -1;     // position of its 'ix00' chunk, once written
-    uint32_t indexBytes = 0;   // size of that chunk including its header
+    int64_t riffPos = 0;     // position of 'RIFF'
+    int64_t moviListPos = 0; // position of 'LIST' of its movi list
+    int64_t indexPos = -1;   // position of its 'ix00' chunk, once written
+    uint32_t indexBytes = 0; // size of that chunk including its header
     uint32_t frames = 0;
 };
 
 int16_t narrow16(int32_t value)
 {
-    return static_cast<int16_t>(std::clamp<int32_t>(value, std::numeric_limits<int16_t>::min(),
-                                                    std::numeric_limits<int16_t>::max()));
+    return static_cast<int16_t>(
+        std::clamp<int32_t>(value, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
 }
 
-uint32_t clampU32(int64_t value) { return static_cast<uint32_t>(std::clamp<int64_t>(value, 0, 0xFFFFFFFFLL)); }
+uint32_t clampU32(int64_t value)
+{
+    return static_cast<uint32_t>(std::clamp<int64_t>(value, 0, 0xFFFFFFFFLL));
+}
 
 } // namespace
 
+// The writer's state. Samples are appended in file order; header fields known only at the end
+// (sizes, totals, OpenDML indexes) are reserved first and patched by finish().
 struct AviWriter::Impl {
     enum class State { NoStream, Streaming, Finished, Failed };
 
@@ -60,14 +65,13 @@ struct AviWriter::Impl {
     uint32_t chunkId = riff::dataChunkId(0, "dc");
 
     // Layout of the reserved header, fixed when the first sample is written.
-    int64_t avihPos = 0;      // position of avih data
-    int64_t strhPos = 0;      // position of strh data
-    int64_t indxPos = 0;      // position of the super index placeholder chunk header
-    int64_t odmlPos = 0;      // position of the odml placeholder chunk header
-    int64_t hdrlEnd = 0;
+    int64_t avihPos = 0; // position of avih data
+    int64_t strhPos = 0; // position of strh data
+    int64_t indxPos = 0; // position of the super index placeholder chunk header
+    int64_t odmlPos = 0; // position of the odml placeholder chunk header
 
     std::vector<Part> parts;
-    std::vector<WrittenSample> partSamples;     // samples of the current part
+    std::vector<WrittenSample> partSamples; // samples of the current part
     int32_t totalFrames = 0;
     uint32_t largestSample = 0;
     int64_t sampleBytes = 0;
@@ -256,7 +260,6 @@ struct AviWriter::Impl {
         putU32(h, kOdmlPlaceholderBytes);
         h.resize(h.size() + kOdmlPlaceholderBytes, 0);
         riff::setU32(h, hdrlSizeAt, static_cast<uint32_t>(h.size() - hdrlSizeAt - 4));
-        hdrlEnd = static_cast<int64_t>(h.size());
 
         // JUNK up to the alignment, so the first sample chunk starts on the boundary.
         const auto junkPos = static_cast<int64_t>(h.size());
@@ -508,10 +511,19 @@ AviStatus AviWriter::writeSample(int32_t pos, std::span<const uint8_t> data, boo
     return AviStatus::Ok;
 }
 
-AviStatus AviWriter::finish() { return m_impl->finish(); }
+AviStatus AviWriter::finish()
+{
+    return m_impl->finish();
+}
 
-int32_t AviWriter::sampleCount() const { return m_impl->totalFrames; }
+int32_t AviWriter::sampleCount() const
+{
+    return m_impl->totalFrames;
+}
 
-const std::string& AviWriter::errorText() const { return m_impl->errorText; }
+const std::string& AviWriter::errorText() const
+{
+    return m_impl->errorText;
+}
 
 } // namespace video

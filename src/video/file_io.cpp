@@ -10,7 +10,10 @@ namespace video {
 
 namespace {
 
-std::string systemText(int error) { return std::strerror(error); }
+std::string systemText(int error)
+{
+    return std::strerror(error);
+}
 
 // A file reached through a POSIX descriptor, read and written with pread/pwrite.
 class PosixFileIo : public FileIo {
@@ -30,7 +33,8 @@ public:
             return fail(EBADF);
         size_t done = 0;
         while (done < out.size()) {
-            const ssize_t got = ::pread(m_fd, out.data() + done, out.size() - done, offset + static_cast<off_t>(done));
+            const ssize_t got =
+                ::pread(m_fd, out.data() + done, out.size() - done, offset + static_cast<off_t>(done));
             if (got < 0) {
                 if (errno == EINTR)
                     continue;

@@ -6,7 +6,7 @@
 // folder. --create-only runs one Create in this process, for profilers, and prints its time.
 
 #include "core/stream_info.h"
-#include "core/ui_port.h"
+#include "core/user_interface_port.h"
 #include "output/final_avi.h"
 #include "video/avi_writer.h"
 #include "video/source.h"

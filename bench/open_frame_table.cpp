@@ -1,7 +1,7 @@
 // Opens one AVI as a source and builds its frame table, as Analyze does before planning; prints
 // the frame count. The open benchmark times this program as a whole process.
 #include "core/frame_table.h"
-#include "core/ui_port.h"
+#include "core/user_interface_port.h"
 #include "video/frame_tables.h"
 #include "video/source.h"
 

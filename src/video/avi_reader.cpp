@@ -557,10 +557,52 @@ const core::AviStreamInfo kNoInfo;
 
 } // namespace
 
+// Byte ranges announced by adviseWillRead are read in large blocks instead of one read per
+// sample: a keyframe group's samples lie close together, separated only by chunk headers.
+constexpr int64_t kBlockReadBytes = 2 * 1024 * 1024;
+constexpr size_t kAnnouncedRanges = 4;
+
+struct ByteRange {
+    int64_t begin = 0;
+    int64_t end = 0;
+    bool contains(int64_t from, int64_t to) const { return from >= begin && to <= end; }
+};
+
 struct AviReader::Impl {
     std::unique_ptr<FileIo> file;
     std::vector<StreamData> streams;
     std::string errorText;
+    std::array<ByteRange, kAnnouncedRanges> announced{}; // most recent first
+    std::vector<uint8_t> block;                         // bytes of the file from blockRange.begin
+    ByteRange blockRange;
+
+    // Copies the sample at [offset, offset + out.size()) out of the block, reading the block anew
+    // from offset when the sample lies in an announced range but not in the block. Returns false
+    // when the sample is not in an announced range (the caller reads it directly) or the read
+    // failed (errorText set, readFailed true).
+    bool copyFromBlock(int64_t offset, std::span<uint8_t> out, bool& readFailed)
+    {
+        readFailed = false;
+        const int64_t end = offset + static_cast<int64_t>(out.size());
+        if (!blockRange.contains(offset, end)) {
+            const auto range = std::find_if(announced.begin(), announced.end(),
+                                            [&](const ByteRange& r) { return r.contains(offset, end); });
+            if (range == announced.end() || out.size() > static_cast<size_t>(kBlockReadBytes))
+                return false;
+            const int64_t want = std::min(range->end - offset, kBlockReadBytes);
+            block.resize(static_cast<size_t>(kBlockReadBytes));
+            const int64_t got = file->readAt(offset, std::span<uint8_t>(block.data(), static_cast<size_t>(want)));
+            if (got < static_cast<int64_t>(out.size())) {
+                blockRange = {};
+                readFailed = true;
+                errorText = got < 0 ? file->errorText() : "unexpected end of file";
+                return true;
+            }
+            blockRange = {offset, offset + got};
+        }
+        std::memcpy(out.data(), block.data() + (offset - blockRange.begin), out.size());
+        return true;
+    }
 
     const StreamData* stream(int32_t index) const
     {
@@ -658,6 +700,13 @@ AviStatus AviReader::readSample(int32_t stream, int32_t pos, std::span<uint8_t> 
     const SampleEntry& entry = data->samples[static_cast<size_t>(pos)];
     if (buffer.size() < entry.size)
         return AviStatus::BufferTooSmall;
+    bool readFailed = false;
+    if (m_impl->copyFromBlock(entry.offset, buffer.first(entry.size), readFailed)) {
+        if (readFailed)
+            return AviStatus::ReadFailed;
+        bytesRead = static_cast<int32_t>(entry.size);
+        return AviStatus::Ok;
+    }
     const int64_t got = m_impl->file->readAt(entry.offset, buffer.first(entry.size));
     if (got != static_cast<int64_t>(entry.size)) {
         m_impl->errorText = got < 0 ? m_impl->file->errorText() : "unexpected end of file";
@@ -686,8 +735,11 @@ void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)
         low = std::min(low, entry.offset);
         high = std::max(high, entry.offset + static_cast<int64_t>(entry.size));
     }
-    if (high > low)
+    if (high > low) {
         m_impl->file->adviseWillRead(low, high - low);
+        std::rotate(m_impl->announced.rbegin(), m_impl->announced.rbegin() + 1, m_impl->announced.rend());
+        m_impl->announced.front() = {low, high};
+    }
 }
 
 const std::string& AviReader::errorText() const

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <limits>
+#include <system_error>
 
 namespace output {
 
@@ -33,6 +35,16 @@ void adviseGroup(video::Source* source, int64_t first, int32_t count)
     if (begin < end)
         source->adviseWillRead(static_cast<int32_t>(begin), static_cast<int32_t>(end - begin));
 }
+
+// Stands in when the user interface cannot show a progress display: the copy runs to its end.
+class NoProgress : public core::ProgressPort {
+public:
+    void setRange(int32_t, int32_t, int32_t) override {}
+    int32_t setPosition(int32_t) override { return 0; }
+    void setStatistics(const core::ProgressStatistics&) override {}
+    void pumpMessages(bool) override {}
+    bool cancelled() const override { return false; }
+};
 
 // Where one plan record's frames come from.
 struct GroupSource {
@@ -106,7 +118,8 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
 
     // Every read is offered room for the largest frame any source holds, so no frame is ever
     // refused for its size; biSizeImage counts as well, up to the usual 2 MB buffer.
-    const int64_t sizeImage = std::min<int64_t>(readLe32(format, kSizeImageOffset), FrameBatchWriter::kDefaultBufferBytes);
+    const int64_t sizeImage =
+        std::min<int64_t>(readLe32(format, kSizeImageOffset), FrameBatchWriter::kDefaultBufferBytes);
     int64_t room = std::max<int64_t>(sizeImage, fmStream->largestSampleSize());
     room = std::max<int64_t>(room, lmStream->largestSampleSize());
     if (endingStream != nullptr)
@@ -117,11 +130,14 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
                           std::numeric_limits<int32_t>::max());
     FrameBatchWriter batch;
     if (!batch.init(static_cast<int32_t>(bufferBytes), static_cast<int32_t>(std::min(room, bufferBytes)))) {
-        ui.showMessage(core::messages::finalWriteFailed("Not enough memory for the copy buffer."));
+        // The system's own text for a failed allocation.
+        ui.showMessage(core::messages::finalWriteFailed(std::generic_category().message(ENOMEM)));
         return 0;
     }
 
     std::unique_ptr<core::ProgressPort> progress = ui.openProgress();
+    if (!progress)
+        progress = std::make_unique<NoProgress>();
     const int32_t groupCount = planTable.count();
     progress->setRange(0, groupCount, 1);
 
@@ -171,10 +187,12 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
         const int32_t sourceFrames = source.sampleCount();
         for (int32_t k = 0; k < framesPerGroup; ++k) {
             const int64_t wideIndex = from.firstIndex + k;
-            if (wideIndex < std::numeric_limits<int32_t>::min() || wideIndex > std::numeric_limits<int32_t>::max())
+            if (wideIndex < std::numeric_limits<int32_t>::min() ||
+                wideIndex > std::numeric_limits<int32_t>::max())
                 continue; // no source has such a position
             const int32_t index = static_cast<int32_t>(wideIndex);
-            const uint32_t flags = source.findKeyAtOrBefore(index) == index ? FrameBatchWriter::kKeyFrameFlag : 0;
+            const uint32_t flags =
+                source.findKeyAtOrBefore(index) == index ? FrameBatchWriter::kKeyFrameFlag : 0;
             int32_t bytesRead = 0;
             if (batch.addFrame(source, index, finalAvi, flags, bytesRead) != video::AviStatus::Ok) {
                 // Positions outside the source are asked for at the film's edges and add nothing;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/frame_table.h"
-#include "core/ui_port.h"
+#include "core/user_interface_port.h"
 #include "video/avi_writer.h"
 #include "video/source.h"
 
@@ -12,20 +12,24 @@ namespace output {
 
 // What writeFinalAvi needs besides the sources.
 struct FinalAviRequest {
-    int32_t framesPerGroup = 0;  // the keyframe distance: frames copied per plan record
-    int32_t framePos = 0;        // film frame where the Ending AVI starts (its frame 0)
-    int32_t groupSeconds = 0;    // seconds per group, for the progress totals
+    int32_t framesPerGroup = 0; // the keyframe distance: frames copied per plan record
+    int32_t framePos = 0;       // film frame where the Ending AVI starts (its frame 0)
+    int32_t groupSeconds = 0;   // seconds per group, for the progress totals
     std::string finalPath;
     video::AviWriterOptions writerOptions;
 };
 
 // Writes the Final AVI at request.finalPath: one video stream with the FM stream's information
-// and 40-byte format, then every plan record's group copied from LM (choice 0), FM (1, 2) or the
-// Ending AVI (3), each frame with its source's key flag. Shows progress and polls for abort
-// before every thirtieth group. Stores the sample bytes copied in finalBytes once the copy
-// started. Returns 1 when every group was copied and written, 0 after a failed check, a failed
-// write (message shown) or an abort (no message). The sources stay open; the Final AVI stays on
-// disk in every case.
+// and 40-byte format, then every plan record's group copied from LM (choice 0), FM (1, 2 and
+// unknown codes) or the Ending AVI (3), each frame with its source's key flag. Every read is
+// offered room for the largest frame of the three sources, so no frame is dropped for its size;
+// positions a source does not have (past its end, before the ending's start) add nothing. Shows
+// progress and polls for abort before every thirtieth group; tells each source which frames it
+// will read, so skipped groups are not read. Stores the sample bytes copied in finalBytes once the
+// copy started. Returns 1 when every group was copied and written; 0 after a failed check, a
+// failed write, flush or finish (message with the system's text; the copy ends there), frames a
+// source lists but cannot deliver (one message with their number) or an abort (no message). The
+// sources stay open; the Final AVI stays on disk in every case.
 int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::Source* endingStream,
                       const core::PlanTable& planTable, const FinalAviRequest& request, int64_t& finalBytes,
                       core::UiPort& ui);

@@ -21,6 +21,8 @@ bool FrameBatchWriter::init(int32_t bufferSize, int32_t maxSampleSize)
     m_bufferUsed = 0;
     m_firstWriteFailure = video::AviStatus::Ok;
     std::vector<PendingFrame>(kPendingEntries).swap(m_pending);
+    m_batch.clear();
+    m_batch.reserve(kPendingEntries);
     return true;
 }
 
@@ -34,8 +36,8 @@ video::AviStatus FrameBatchWriter::addFrame(video::SampleReader& source, int32_t
     // free space as well means no read can ever run past the buffer.
     const int32_t room = std::min(m_maxSampleSize, m_bufferSize - m_bufferUsed);
     int32_t read = 0;
-    const video::AviStatus status =
-        source.readSample(frameIndex, std::span<uint8_t>(m_buffer.get() + m_bufferUsed, static_cast<size_t>(room)), read);
+    const video::AviStatus status = source.readSample(
+        frameIndex, std::span<uint8_t>(m_buffer.get() + m_bufferUsed, static_cast<size_t>(room)), read);
     if (status != video::AviStatus::Ok)
         return status;
     if (read < 0 || read > room)
@@ -56,15 +58,18 @@ video::AviStatus FrameBatchWriter::addFrame(video::SampleReader& source, int32_t
 
 video::AviStatus FrameBatchWriter::flush(video::SampleWriter& output)
 {
-    video::AviStatus status = video::AviStatus::Ok;
-    for (int32_t i = 0; i < m_pendingCount && status == video::AviStatus::Ok; ++i) {
+    // The whole batch goes out in one call, so a file writer can write it straight from the buffer.
+    m_batch.clear();
+    for (int32_t i = 0; i < m_pendingCount; ++i) {
         const PendingFrame& entry = m_pending[static_cast<size_t>(i)];
-        // The position is used up even when the write fails, so later samples keep their places.
-        const int32_t position = m_outputPosition++;
-        status = output.writeSample(
-            position, std::span<const uint8_t>(m_buffer.get() + entry.offset, static_cast<size_t>(entry.size)),
-            (entry.flags & kKeyFrameFlag) != 0);
+        m_batch.push_back({std::span<const uint8_t>(m_buffer.get() + entry.offset, static_cast<size_t>(entry.size)),
+                           (entry.flags & kKeyFrameFlag) != 0});
     }
+    int32_t written = 0;
+    const video::AviStatus status = output.writeSamples(m_outputPosition, m_batch, written);
+    // A failed write still uses up its position, so later samples keep their places; the
+    // samples behind it are dropped.
+    m_outputPosition += written + (status != video::AviStatus::Ok ? 1 : 0);
     if (status != video::AviStatus::Ok && m_firstWriteFailure == video::AviStatus::Ok)
         m_firstWriteFailure = status;
     m_pendingCount = 0;

@@ -54,6 +54,7 @@ private:
     int32_t m_pendingCount = 0;
     int32_t m_bufferUsed = 0;
     std::unique_ptr<uint8_t[]> m_buffer;
+    std::vector<video::SampleWriter::SampleRef> m_batch; // the batch handed to the output, reused
     video::AviStatus m_firstWriteFailure = video::AviStatus::Ok;
 };
 

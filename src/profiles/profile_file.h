@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/job.h"
-#include "core/ui_port.h"
+#include "core/user_interface_port.h"
 
 #include <string>
 

@@ -43,10 +43,15 @@ struct StreamData {
 };
 
 // Sizes that writers leave unpatched when they never finished the file.
-bool isUnfinishedSize(uint32_t size) { return size == 0 || size == 0xFFFFFFFFu || size == 0x7FFFFFFFu || size == 0x7F000000u; }
+bool isUnfinishedSize(uint32_t size)
+{
+    return size == 0 || size == 0xFFFFFFFFu || size == 0x7FFFFFFFu || size == 0x7F000000u;
+}
 
 constexpr int64_t kMaxHeaderBytes = 64LL * 1024 * 1024;
 constexpr int32_t kMaxSamples = std::numeric_limits<int32_t>::max() - 1;
+// Sample sizes are handed on as 32-bit signed counts; OpenDML entries cannot exceed it either.
+constexpr uint32_t kMaxSampleBytes = 0x7FFFFFFFu;
 
 // Reads a file sequentially through a block buffer, so scanning many small chunks costs few
 // system calls.
@@ -103,7 +108,8 @@ bool isMpeg4Compression(uint32_t code)
                                           core::fourcc("MP4S"), core::fourcc("3IV2"), core::fourcc("RMP4"),
                                           core::fourcc("SMP4"), core::fourcc("UMP4"), core::fourcc("BLZ0"),
                                           core::fourcc("DXGM")};
-    return std::any_of(kCodes.begin(), kCodes.end(), [code](uint32_t c) { return equalsIgnoringCase(c, code); });
+    return std::any_of(kCodes.begin(), kCodes.end(),
+                       [code](uint32_t c) { return equalsIgnoringCase(c, code); });
 }
 
 // True when the first VOP header in data codes an intra (I) picture.
@@ -248,8 +254,7 @@ private:
     }
 
     // Calls visit(id, data) for every chunk in bytes (a list's children), LISTs included.
-    template <typename Visit>
-    static void forEachChunk(std::span<const uint8_t> bytes, Visit&& visit)
+    template <typename Visit> static void forEachChunk(std::span<const uint8_t> bytes, Visit&& visit)
     {
         size_t pos = 0;
         while (pos + 8 <= bytes.size()) {
@@ -311,8 +316,10 @@ private:
         if (info.fccType == core::kStreamTypeVideo && format.size() >= 12 &&
             info.rcFrame == std::array<int32_t, 4>{}) {
             const int32_t height = getI32(format, 8);
-            const int32_t absHeight =
-                height >= 0 ? height : (height == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max() : -height);
+            const int32_t absHeight = height >= 0 ? height
+                                                  : (height == std::numeric_limits<int32_t>::min()
+                                                         ? std::numeric_limits<int32_t>::max()
+                                                         : -height);
             info.rcFrame = {0, 0, getI32(format, 4), absHeight};
         }
         if (info.fccType == riff::kAuds && format.size() >= 14)
@@ -331,8 +338,8 @@ private:
         }
         if (!anyLeft)
             return;
-        const bool laterParts =
-            std::any_of(m_moviLists.begin(), m_moviLists.end(), [](const MoviList& m) { return !m.firstPart; });
+        const bool laterParts = std::any_of(m_moviLists.begin(), m_moviLists.end(),
+                                            [](const MoviList& m) { return !m.firstPart; });
         // idx1 never covers parts beyond the first, so a file with more parts is scanned instead.
         if (!laterParts && readIdx1())
             return;
@@ -418,7 +425,8 @@ private:
             int32_t tried = 0;
             for (size_t i = 0; i < count && tried < 4; ++i) {
                 const uint32_t id = getU32(entries, 16 * i);
-                if ((getU32(entries, 16 * i + 4) & riff::kIndexFlagList) != 0 || riff::streamOfDataChunk(id) < 0)
+                if ((getU32(entries, 16 * i + 4) & riff::kIndexFlagList) != 0 ||
+                    riff::streamOfDataChunk(id) < 0)
                     continue;
                 ++tried;
                 std::array<uint8_t, 8> head{};
@@ -449,7 +457,7 @@ private:
             entry.offset = bestBase + getU32(entries, 16 * i + 8) + 8;
             entry.size = getU32(entries, 16 * i + 12);
             entry.key = (flags & riff::kIndexFlagKey) != 0 && entry.size > 0;
-            if (entry.offset + static_cast<int64_t>(entry.size) > m_fileSize)
+            if (entry.offset + static_cast<int64_t>(entry.size) > m_fileSize || entry.size > kMaxSampleBytes)
                 continue;
             stream.samples.push_back(entry);
         }
@@ -473,7 +481,8 @@ private:
             scanList(reader, movi.dataStart, movi.end, 0, vopKeys);
     }
 
-    void scanList(BlockReader& reader, int64_t start, int64_t end, int depth, const std::vector<bool>& vopKeys)
+    void scanList(BlockReader& reader, int64_t start, int64_t end, int depth,
+                  const std::vector<bool>& vopKeys)
     {
         int64_t pos = start;
         while (pos + 8 <= end) {
@@ -492,8 +501,8 @@ private:
             if (!riff::isPlausibleId(id) || id == riff::kRiff)
                 return;
             const int64_t dataEnd = pos + 8 + static_cast<int64_t>(size);
-            if (dataEnd > m_fileSize)
-                return; // the file was cut inside this chunk
+            if (dataEnd > m_fileSize || size > kMaxSampleBytes)
+                return; // the file was cut inside this chunk, or it is no chunk
             const int32_t streamNumber = riff::streamOfDataChunk(id);
             if (streamNumber >= 0 && streamNumber < static_cast<int32_t>(m_streams.size())) {
                 StreamData& stream = m_streams[static_cast<size_t>(streamNumber)];
@@ -502,7 +511,8 @@ private:
                     if (size > 0) {
                         if (vopKeys[static_cast<size_t>(streamNumber)]) {
                             std::array<uint8_t, 512> data{};
-                            const size_t have = reader.read(pos + 8, std::span(data).first(std::min<size_t>(size, data.size())));
+                            const size_t have = reader.read(
+                                pos + 8, std::span(data).first(std::min<size_t>(size, data.size())));
                             entry.key = startsWithIntraVop(std::span(data).first(have));
                         } else if (stream.info.fccType == core::kStreamTypeVideo) {
                             entry.key = stream.keys.empty();
@@ -547,10 +557,52 @@ const core::AviStreamInfo kNoInfo;
 
 } // namespace
 
+// Byte ranges announced by adviseWillRead are read in large blocks instead of one read per
+// sample: a keyframe group's samples lie close together, separated only by chunk headers.
+constexpr int64_t kBlockReadBytes = 2 * 1024 * 1024;
+constexpr size_t kAnnouncedRanges = 4;
+
+struct ByteRange {
+    int64_t begin = 0;
+    int64_t end = 0;
+    bool contains(int64_t from, int64_t to) const { return from >= begin && to <= end; }
+};
+
 struct AviReader::Impl {
     std::unique_ptr<FileIo> file;
     std::vector<StreamData> streams;
     std::string errorText;
+    std::array<ByteRange, kAnnouncedRanges> announced{}; // most recent first
+    std::vector<uint8_t> block;                         // bytes of the file from blockRange.begin
+    ByteRange blockRange;
+
+    // Copies the sample at [offset, offset + out.size()) out of the block, reading the block anew
+    // from offset when the sample lies in an announced range but not in the block. Returns false
+    // when the sample is not in an announced range (the caller reads it directly) or the read
+    // failed (errorText set, readFailed true).
+    bool copyFromBlock(int64_t offset, std::span<uint8_t> out, bool& readFailed)
+    {
+        readFailed = false;
+        const int64_t end = offset + static_cast<int64_t>(out.size());
+        if (!blockRange.contains(offset, end)) {
+            const auto range = std::find_if(announced.begin(), announced.end(),
+                                            [&](const ByteRange& r) { return r.contains(offset, end); });
+            if (range == announced.end() || out.size() > static_cast<size_t>(kBlockReadBytes))
+                return false;
+            const int64_t want = std::min(range->end - offset, kBlockReadBytes);
+            block.resize(static_cast<size_t>(kBlockReadBytes));
+            const int64_t got = file->readAt(offset, std::span<uint8_t>(block.data(), static_cast<size_t>(want)));
+            if (got < static_cast<int64_t>(out.size())) {
+                blockRange = {};
+                readFailed = true;
+                errorText = got < 0 ? file->errorText() : "unexpected end of file";
+                return true;
+            }
+            blockRange = {offset, offset + got};
+        }
+        std::memcpy(out.data(), block.data() + (offset - blockRange.begin), out.size());
+        return true;
+    }
 
     const StreamData* stream(int32_t index) const
     {
@@ -597,7 +649,10 @@ AviOpenResult AviReader::open(std::unique_ptr<FileIo> file)
     return result;
 }
 
-int32_t AviReader::streamCount() const { return static_cast<int32_t>(m_impl->streams.size()); }
+int32_t AviReader::streamCount() const
+{
+    return static_cast<int32_t>(m_impl->streams.size());
+}
 
 const core::AviStreamInfo& AviReader::streamInfo(int32_t stream) const
 {
@@ -645,6 +700,13 @@ AviStatus AviReader::readSample(int32_t stream, int32_t pos, std::span<uint8_t> 
     const SampleEntry& entry = data->samples[static_cast<size_t>(pos)];
     if (buffer.size() < entry.size)
         return AviStatus::BufferTooSmall;
+    bool readFailed = false;
+    if (m_impl->copyFromBlock(entry.offset, buffer.first(entry.size), readFailed)) {
+        if (readFailed)
+            return AviStatus::ReadFailed;
+        bytesRead = static_cast<int32_t>(entry.size);
+        return AviStatus::Ok;
+    }
     const int64_t got = m_impl->file->readAt(entry.offset, buffer.first(entry.size));
     if (got != static_cast<int64_t>(entry.size)) {
         m_impl->errorText = got < 0 ? m_impl->file->errorText() : "unexpected end of file";
@@ -673,10 +735,16 @@ void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)
         low = std::min(low, entry.offset);
         high = std::max(high, entry.offset + static_cast<int64_t>(entry.size));
     }
-    if (high > low)
+    if (high > low) {
         m_impl->file->adviseWillRead(low, high - low);
+        std::rotate(m_impl->announced.rbegin(), m_impl->announced.rbegin() + 1, m_impl->announced.rend());
+        m_impl->announced.front() = {low, high};
+    }
 }
 
-const std::string& AviReader::errorText() const { return m_impl->errorText; }
+const std::string& AviReader::errorText() const
+{
+    return m_impl->errorText;
+}
 
 } // namespace video

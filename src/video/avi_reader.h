@@ -48,7 +48,8 @@ public:
     // Reads sample pos into buffer (see SampleReader::readSample).
     [[nodiscard]] AviStatus readSample(int32_t stream, int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead);
     // Tells the system that samples first .. first+count-1 of stream will be read soon; other
-    // parts of the file are not read ahead.
+    // parts of the file are not read ahead. Reads of the announced samples are then served from
+    // large block reads of their byte range (the last few announced ranges count).
     void adviseWillRead(int32_t stream, int32_t first, int32_t count);
     // The system's error text of the last failed read.
     const std::string& errorText() const;

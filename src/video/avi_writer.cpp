@@ -3,6 +3,7 @@
 #include "video/riff.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -18,7 +19,7 @@ using riff::putU64;
 
 // movi data starts on this boundary, as players that read in sectors expect.
 constexpr int64_t kMoviAlignment = 2048;
-constexpr uint32_t kAvihFlags = 0x10 | 0x100; // has index, interleaved
+constexpr uint32_t kAvihFlags = 0x10 | 0x100;           // has index, interleaved
 constexpr uint32_t kOdmlPlaceholderBytes = 4 + 8 + 248; // 'odml' + 'dmlh' header + dmlh data
 
 struct WrittenSample {
@@ -29,23 +30,28 @@ struct WrittenSample {
 
 // One RIFF part: where its headers sit and what it holds.
 struct Part {
-    int64_t riffPos = 0;       // position of 'RIFF'
-    int64_t moviListPos = 0;   // position of 'LIST' of its movi list
-    int64_t indexPos = -1;     // position of its 'ix00' chunk, once written
-    uint32_t indexBytes = 0;   // size of that chunk including its header
+    int64_t riffPos = 0;     // position of 'RIFF'
+    int64_t moviListPos = 0; // position of 'LIST' of its movi list
+    int64_t indexPos = -1;   // position of its 'ix00' chunk, once written
+    uint32_t indexBytes = 0; // size of that chunk including its header
     uint32_t frames = 0;
 };
 
 int16_t narrow16(int32_t value)
 {
-    return static_cast<int16_t>(std::clamp<int32_t>(value, std::numeric_limits<int16_t>::min(),
-                                                    std::numeric_limits<int16_t>::max()));
+    return static_cast<int16_t>(
+        std::clamp<int32_t>(value, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
 }
 
-uint32_t clampU32(int64_t value) { return static_cast<uint32_t>(std::clamp<int64_t>(value, 0, 0xFFFFFFFFLL)); }
+uint32_t clampU32(int64_t value)
+{
+    return static_cast<uint32_t>(std::clamp<int64_t>(value, 0, 0xFFFFFFFFLL));
+}
 
 } // namespace
 
+// The writer's state. Samples are appended in file order; header fields known only at the end
+// (sizes, totals, OpenDML indexes) are reserved first and patched by finish().
 struct AviWriter::Impl {
     enum class State { NoStream, Streaming, Finished, Failed };
 
@@ -60,20 +66,29 @@ struct AviWriter::Impl {
     uint32_t chunkId = riff::dataChunkId(0, "dc");
 
     // Layout of the reserved header, fixed when the first sample is written.
-    int64_t avihPos = 0;      // position of avih data
-    int64_t strhPos = 0;      // position of strh data
-    int64_t indxPos = 0;      // position of the super index placeholder chunk header
-    int64_t odmlPos = 0;      // position of the odml placeholder chunk header
-    int64_t hdrlEnd = 0;
+    int64_t avihPos = 0; // position of avih data
+    int64_t strhPos = 0; // position of strh data
+    int64_t indxPos = 0; // position of the super index placeholder chunk header
+    int64_t odmlPos = 0; // position of the odml placeholder chunk header
 
     std::vector<Part> parts;
-    std::vector<WrittenSample> partSamples;     // samples of the current part
+    std::vector<WrittenSample> partSamples; // samples of the current part
     int32_t totalFrames = 0;
     uint32_t largestSample = 0;
     int64_t sampleBytes = 0;
 
-    // Sequential output goes through this buffer; it always ends at writePos.
-    std::vector<uint8_t> buffer;
+    // Sequential output is gathered before it reaches the file: the writer's own bytes (headers,
+    // pads, indexes, copied samples) in `buffer`, samples lent by writeSamples by reference.
+    // Everything pending ends at writePos and starts at bufferPos.
+    struct Piece {
+        const uint8_t* lent = nullptr; // lent bytes, or nullptr for bytes of `buffer`
+        size_t offset = 0;             // where the bytes start in `buffer`
+        size_t size = 0;
+    };
+    std::vector<uint8_t> buffer; // reserved once, so pieces pointing into it stay valid
+    std::vector<Piece> pieces;
+    std::vector<std::span<const uint8_t>> spans;
+    size_t pendingBytes = 0;
     int64_t bufferPos = 0;
     int64_t writePos = 0;
 
@@ -86,25 +101,34 @@ struct AviWriter::Impl {
         return AviStatus::WriteFailed;
     }
 
+    size_t bufferLimit() const { return static_cast<size_t>(std::max(options.writeBufferBytes, 0)); }
+
     bool flush()
     {
-        if (buffer.empty())
+        if (pieces.empty())
             return true;
-        const bool ok = file->writeAt(bufferPos, buffer);
+        spans.clear();
+        for (const Piece& piece : pieces)
+            spans.emplace_back(piece.lent != nullptr ? piece.lent : buffer.data() + piece.offset, piece.size);
+        const bool ok = file->writePiecesAt(bufferPos, spans);
+        pieces.clear();
         buffer.clear();
+        pendingBytes = 0;
         bufferPos = writePos;
         return ok;
     }
 
-    bool append(std::span<const uint8_t> bytes)
+    // Appends bytes to the output. Lent bytes are only referenced: the caller keeps them valid
+    // until the next flush.
+    bool append(std::span<const uint8_t> bytes, bool lend = false)
     {
-        if (buffer.empty())
+        if (pieces.empty())
             bufferPos = writePos;
-        if (buffer.size() + bytes.size() > static_cast<size_t>(std::max(options.writeBufferBytes, 0))) {
+        const size_t limit = bufferLimit();
+        if (pendingBytes + bytes.size() > limit) {
             if (!flush())
                 return false;
-            bufferPos = writePos;
-            if (bytes.size() >= static_cast<size_t>(std::max(options.writeBufferBytes, 0))) {
+            if (bytes.size() >= limit) {
                 if (!file->writeAt(writePos, bytes))
                     return false;
                 writePos += static_cast<int64_t>(bytes.size());
@@ -112,16 +136,30 @@ struct AviWriter::Impl {
                 return true;
             }
         }
-        buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+        if (lend) {
+            pieces.push_back({bytes.data(), 0, bytes.size()});
+        } else {
+            if (buffer.capacity() < limit)
+                buffer.reserve(limit);
+            const size_t at = buffer.size();
+            buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+            if (!pieces.empty() && pieces.back().lent == nullptr && pieces.back().offset + pieces.back().size == at)
+                pieces.back().size += bytes.size();
+            else
+                pieces.push_back({nullptr, at, bytes.size()});
+        }
+        pendingBytes += bytes.size();
         writePos += static_cast<int64_t>(bytes.size());
         return true;
     }
 
     bool appendChunkHeader(uint32_t id, uint32_t size)
     {
-        std::vector<uint8_t> head;
-        putU32(head, id);
-        putU32(head, size);
+        std::array<uint8_t, 8> head{};
+        for (int i = 0; i < 4; ++i) {
+            head[static_cast<size_t>(i)] = static_cast<uint8_t>(id >> (8 * i));
+            head[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(size >> (8 * i));
+        }
         return append(head);
     }
 
@@ -256,7 +294,6 @@ struct AviWriter::Impl {
         putU32(h, kOdmlPlaceholderBytes);
         h.resize(h.size() + kOdmlPlaceholderBytes, 0);
         riff::setU32(h, hdrlSizeAt, static_cast<uint32_t>(h.size() - hdrlSizeAt - 4));
-        hdrlEnd = static_cast<int64_t>(h.size());
 
         // JUNK up to the alignment, so the first sample chunk starts on the boundary.
         const auto junkPos = static_cast<int64_t>(h.size());
@@ -345,7 +382,7 @@ struct AviWriter::Impl {
         return append(h);
     }
 
-    bool writeChunk(std::span<const uint8_t> data, bool key)
+    bool writeChunk(std::span<const uint8_t> data, bool key, bool lend = false)
     {
         const auto size = static_cast<uint32_t>(data.size());
         const int64_t chunkBytes = riff::chunkSpan(size);
@@ -356,7 +393,7 @@ struct AviWriter::Impl {
             if (!startNextPart())
                 return false;
         }
-        if (!appendChunkHeader(chunkId, size) || !append(data))
+        if (!appendChunkHeader(chunkId, size) || !append(data, lend))
             return false;
         if (size % 2 != 0) {
             const uint8_t pad = 0;
@@ -508,10 +545,48 @@ AviStatus AviWriter::writeSample(int32_t pos, std::span<const uint8_t> data, boo
     return AviStatus::Ok;
 }
 
-AviStatus AviWriter::finish() { return m_impl->finish(); }
+AviStatus AviWriter::writeSamples(int32_t pos, std::span<const SampleRef> samples, int32_t& written)
+{
+    written = 0;
+    Impl& w = *m_impl;
+    if (w.state == Impl::State::Failed)
+        return AviStatus::WriteFailed;
+    if (w.state != Impl::State::Streaming)
+        return AviStatus::BadState;
+    if (pos < w.totalFrames)
+        return AviStatus::BadParameter;
+    if (!w.headerReserved && !w.reserveHeader())
+        return w.fail();
+    while (w.totalFrames < pos) {
+        if (!w.writeChunk({}, false))
+            return w.fail();
+    }
+    for (const SampleRef& sample : samples) {
+        if (sample.data.size() > 0x7FFFFFFF)
+            return AviStatus::BadParameter;
+        if (!w.writeChunk(sample.data, sample.key, true))
+            return w.fail();
+        ++written;
+    }
+    // The lent bytes must be in the file before the caller may reuse them.
+    if (!w.flush())
+        return w.fail();
+    return AviStatus::Ok;
+}
 
-int32_t AviWriter::sampleCount() const { return m_impl->totalFrames; }
+AviStatus AviWriter::finish()
+{
+    return m_impl->finish();
+}
 
-const std::string& AviWriter::errorText() const { return m_impl->errorText; }
+int32_t AviWriter::sampleCount() const
+{
+    return m_impl->totalFrames;
+}
+
+const std::string& AviWriter::errorText() const
+{
+    return m_impl->errorText;
+}
 
 } // namespace video

@@ -52,6 +52,9 @@ public:
     [[nodiscard]] AviStatus setFormat(std::span<const uint8_t> format);
     // Appends sample pos (see SampleWriter::writeSample); an empty sample is an empty chunk.
     [[nodiscard]] AviStatus writeSample(int32_t pos, std::span<const uint8_t> data, bool key) override;
+    // Appends the samples from pos on, writing straight from the caller's memory: they reach the
+    // file before the call returns, without being copied.
+    [[nodiscard]] AviStatus writeSamples(int32_t pos, std::span<const SampleRef> samples, int32_t& written) override;
     // Writes the indexes and headers and closes the file.
     [[nodiscard]] AviStatus finish();
     // Samples written so far.

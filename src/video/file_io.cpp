@@ -1,8 +1,12 @@
 #include "video/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/uio.h>
+#include <vector>
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +14,10 @@ namespace video {
 
 namespace {
 
-std::string systemText(int error) { return std::strerror(error); }
+std::string systemText(int error)
+{
+    return std::strerror(error);
+}
 
 // A file reached through a POSIX descriptor, read and written with pread/pwrite.
 class PosixFileIo : public FileIo {
@@ -30,7 +37,8 @@ public:
             return fail(EBADF);
         size_t done = 0;
         while (done < out.size()) {
-            const ssize_t got = ::pread(m_fd, out.data() + done, out.size() - done, offset + static_cast<off_t>(done));
+            const ssize_t got =
+                ::pread(m_fd, out.data() + done, out.size() - done, offset + static_cast<off_t>(done));
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
@@ -88,9 +96,44 @@ public:
             (void)::posix_fadvise(m_fd, offset, length, POSIX_FADV_WILLNEED); // a hint; failure is harmless
     }
 
+    // One pwritev per IOV_MAX pieces instead of one write per piece.
+    bool writePiecesAt(int64_t offset, std::span<const std::span<const uint8_t>> pieces) override
+    {
+        if (m_fd < 0 || offset < 0)
+            return fail(EBADF) == 0;
+        m_vectors.clear();
+        for (const std::span<const uint8_t>& piece : pieces) {
+            if (!piece.empty())
+                m_vectors.push_back({const_cast<uint8_t*>(piece.data()), piece.size()});
+        }
+        size_t first = 0;
+        while (first < m_vectors.size()) {
+            const int count = static_cast<int>(std::min<size_t>(m_vectors.size() - first, IOV_MAX));
+            const ssize_t put = ::pwritev(m_fd, m_vectors.data() + first, count, offset);
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return fail(errno) == 0;
+            }
+            if (put == 0)
+                return fail(EIO) == 0;
+            offset += put;
+            // Skip what was written; a short write leaves the rest of one piece for the next call.
+            auto left = static_cast<size_t>(put);
+            while (left > 0 && left >= m_vectors[first].iov_len)
+                left -= m_vectors[first++].iov_len;
+            if (left > 0) {
+                m_vectors[first].iov_base = static_cast<uint8_t*>(m_vectors[first].iov_base) + left;
+                m_vectors[first].iov_len -= left;
+            }
+        }
+        return true;
+    }
+
     std::string errorText() const override { return m_errorText; }
 
 private:
+    std::vector<iovec> m_vectors;
     int64_t fail(int error)
     {
         m_errorText = systemText(error);
@@ -102,6 +145,16 @@ private:
 };
 
 } // namespace
+
+bool FileIo::writePiecesAt(int64_t offset, std::span<const std::span<const uint8_t>> pieces)
+{
+    for (const std::span<const uint8_t>& piece : pieces) {
+        if (!writeAt(offset, piece))
+            return false;
+        offset += static_cast<int64_t>(piece.size());
+    }
+    return true;
+}
 
 std::unique_ptr<FileIo> openFileForRead(const std::string& path, std::string& errorText)
 {

@@ -17,6 +17,9 @@ public:
     [[nodiscard]] virtual int64_t readAt(int64_t offset, std::span<uint8_t> out) = 0;
     // Writes all of data at offset; returns false on failure.
     [[nodiscard]] virtual bool writeAt(int64_t offset, std::span<const uint8_t> data) = 0;
+    // Writes the pieces back to back from offset; returns false on failure. The default writes
+    // them one at a time.
+    [[nodiscard]] virtual bool writePiecesAt(int64_t offset, std::span<const std::span<const uint8_t>> pieces);
     // Current size of the file in bytes, or -1 on failure.
     [[nodiscard]] virtual int64_t size() = 0;
     // Makes written data durable enough to close: flushes and closes; returns false on failure.

@@ -15,7 +15,10 @@ int32_t digitValue(uint8_t c)
     return -1;
 }
 
-uint8_t byteOf(uint32_t id, int index) { return static_cast<uint8_t>(id >> (8 * index)); }
+uint8_t byteOf(uint32_t id, int index)
+{
+    return static_cast<uint8_t>(id >> (8 * index));
+}
 
 } // namespace
 
@@ -66,8 +69,8 @@ bool isPlausibleId(uint32_t id)
 
 uint32_t dataChunkId(int32_t stream, const char (&suffix)[3])
 {
-    const char name[5] = {static_cast<char>('0' + stream / 10 % 10), static_cast<char>('0' + stream % 10), suffix[0],
-                          suffix[1], '\0'};
+    const char name[5] = {static_cast<char>('0' + stream / 10 % 10), static_cast<char>('0' + stream % 10),
+                          suffix[0], suffix[1], '\0'};
     return core::fourcc(name);
 }
 

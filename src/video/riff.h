@@ -52,11 +52,20 @@ inline uint64_t getU64(std::span<const uint8_t> bytes, size_t at)
 {
     return static_cast<uint64_t>(getU32(bytes, at)) | static_cast<uint64_t>(getU32(bytes, at + 4)) << 32;
 }
-inline int16_t getI16(std::span<const uint8_t> bytes, size_t at) { return static_cast<int16_t>(getU16(bytes, at)); }
-inline int32_t getI32(std::span<const uint8_t> bytes, size_t at) { return static_cast<int32_t>(getU32(bytes, at)); }
+inline int16_t getI16(std::span<const uint8_t> bytes, size_t at)
+{
+    return static_cast<int16_t>(getU16(bytes, at));
+}
+inline int32_t getI32(std::span<const uint8_t> bytes, size_t at)
+{
+    return static_cast<int32_t>(getU32(bytes, at));
+}
 
 // Appends little-endian values to out.
-inline void putU8(std::vector<uint8_t>& out, uint8_t value) { out.push_back(value); }
+inline void putU8(std::vector<uint8_t>& out, uint8_t value)
+{
+    out.push_back(value);
+}
 inline void putU16(std::vector<uint8_t>& out, uint16_t value)
 {
     out.push_back(static_cast<uint8_t>(value));
@@ -81,7 +90,10 @@ inline void setU32(std::span<uint8_t> bytes, size_t at, uint32_t value)
 }
 
 // Returns the bytes a chunk with size data bytes occupies: header, data and pad byte.
-constexpr int64_t chunkSpan(uint32_t size) { return 8 + static_cast<int64_t>(size) + (size & 1); }
+constexpr int64_t chunkSpan(uint32_t size)
+{
+    return 8 + static_cast<int64_t>(size) + (size & 1);
+}
 
 // Returns the stream number a chunk id such as '01wb' or 'ix01' names (two decimal or
 // hexadecimal digits), or -1 when it names none. digitsFirst selects '##xx' over 'xx##'.

@@ -24,6 +24,25 @@ public:
     // Stores data as sample pos with its key flag. Positions must not go backwards; a position
     // past the next one first fills the gap with empty samples.
     [[nodiscard]] virtual AviStatus writeSample(int32_t pos, std::span<const uint8_t> data, bool key) = 0;
+
+    // One sample handed to writeSamples; its bytes stay the caller's.
+    struct SampleRef {
+        std::span<const uint8_t> data;
+        bool key = false;
+    };
+    // Stores samples as pos, pos + 1, ... and sets written to the number stored before the first
+    // failure; returns Ok or that failure's status. The default writes them one at a time.
+    [[nodiscard]] virtual AviStatus writeSamples(int32_t pos, std::span<const SampleRef> samples, int32_t& written)
+    {
+        written = 0;
+        for (const SampleRef& sample : samples) {
+            const AviStatus status = writeSample(pos + written, sample.data, sample.key);
+            if (status != AviStatus::Ok)
+                return status;
+            ++written;
+        }
+        return AviStatus::Ok;
+    }
 };
 
 } // namespace video

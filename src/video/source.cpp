@@ -9,30 +9,55 @@ constexpr int32_t kStreamsExamined = 10;
 
 } // namespace
 
-Source::Source(std::unique_ptr<AviReader> file, int32_t videoStream) : m_file(std::move(file)), m_videoStream(videoStream)
+Source::Source(std::unique_ptr<AviReader> file, int32_t videoStream)
+    : m_file(std::move(file)), m_videoStream(videoStream)
 {
 }
 
-const core::AviStreamInfo& Source::info() const { return m_file->streamInfo(m_videoStream); }
+const core::AviStreamInfo& Source::info() const
+{
+    return m_file->streamInfo(m_videoStream);
+}
 
-const std::vector<uint8_t>& Source::format() const { return m_file->streamFormat(m_videoStream); }
+const std::vector<uint8_t>& Source::format() const
+{
+    return m_file->streamFormat(m_videoStream);
+}
 
-int32_t Source::sampleCount() const { return m_file->sampleCount(m_videoStream); }
+int32_t Source::sampleCount() const
+{
+    return m_file->sampleCount(m_videoStream);
+}
 
-AviStatus Source::sampleSize(int32_t pos, int32_t& bytes) const { return m_file->sampleSize(m_videoStream, pos, bytes); }
+AviStatus Source::sampleSize(int32_t pos, int32_t& bytes) const
+{
+    return m_file->sampleSize(m_videoStream, pos, bytes);
+}
 
-int32_t Source::findKeyAtOrBefore(int32_t pos) const { return m_file->findKeyAtOrBefore(m_videoStream, pos); }
+int32_t Source::findKeyAtOrBefore(int32_t pos) const
+{
+    return m_file->findKeyAtOrBefore(m_videoStream, pos);
+}
 
-int32_t Source::largestSampleSize() const { return static_cast<int32_t>(info().dwSuggestedBufferSize); }
+int32_t Source::largestSampleSize() const
+{
+    return static_cast<int32_t>(info().dwSuggestedBufferSize);
+}
 
 AviStatus Source::readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead)
 {
     return m_file->readSample(m_videoStream, pos, buffer, bytesRead);
 }
 
-void Source::adviseWillRead(int32_t first, int32_t count) { m_file->adviseWillRead(m_videoStream, first, count); }
+void Source::adviseWillRead(int32_t first, int32_t count)
+{
+    m_file->adviseWillRead(m_videoStream, first, count);
+}
 
-const std::string& Source::errorText() const { return m_file->errorText(); }
+const std::string& Source::errorText() const
+{
+    return m_file->errorText();
+}
 
 std::optional<Source> openVideoStream(const std::string& path, core::UiPort& ui)
 {
@@ -65,6 +90,9 @@ bool readStreamInfo(core::AviStreamInfo& info, const Source& source, core::UiPor
     return true;
 }
 
-void closeSource(std::optional<Source>& slot) { slot.reset(); }
+void closeSource(std::optional<Source>& slot)
+{
+    slot.reset();
+}
 
 } // namespace video

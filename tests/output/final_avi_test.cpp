@@ -39,21 +39,22 @@ video::Source openSource(const std::string& path)
     return std::move(*source);
 }
 
-std::string buildSource(const std::string& dir, const std::string& name, const test_support::AviBuildSpec& spec)
+std::string buildSource(const std::string& dir, const std::string& name,
+                        const test_support::AviBuildSpec& layout)
 {
     const std::string path = dir + "/" + name;
-    test_support::buildAvi(path, spec);
+    test_support::buildAvi(path, layout);
     return path;
 }
 
-test_support::AviBuildSpec gridSpec(int32_t frames, int32_t distance, int32_t keySize, int32_t deltaSize)
+test_support::AviBuildSpec gridLayout(int32_t frames, int32_t distance, int32_t keySize, int32_t deltaSize)
 {
-    test_support::AviBuildSpec spec;
-    spec.frames = test_support::gridFrames(frames, distance, keySize, deltaSize);
+    test_support::AviBuildSpec layout;
+    layout.frames = test_support::gridFrames(frames, distance, keySize, deltaSize);
     // A codec ffprobe does not parse, so it lists the index's key flags, not its guesses from the
     // made-up sample bytes.
-    spec.compression = core::fourcc("cvid");
-    return spec;
+    layout.compression = core::fourcc("cvid");
+    return layout;
 }
 
 // The three sources of one run; ending may be absent.
@@ -83,8 +84,8 @@ video::Source* plannedSource(GroupChoice choice, const Sources& s)
 }
 
 // The frames of group g that its source really has, in order.
-std::vector<PlannedFrame> groupFrames(const core::PlanTable& plan, int32_t g, const output::FinalAviRequest& request,
-                                      const Sources& s)
+std::vector<PlannedFrame> groupFrames(const core::PlanTable& plan, int32_t g,
+                                      const output::FinalAviRequest& request, const Sources& s)
 {
     std::vector<PlannedFrame> frames;
     const GroupChoice choice = plan[g].choice;
@@ -143,14 +144,16 @@ core::ProgressStatistics plannedStatistics(const core::PlanTable& plan, int32_t 
 
 // Checks every sample of the Final AVI against the planned source frame: bytes and key flag with
 // the own reader, sizes and key flags with ffprobe.
-::testing::AssertionResult holdsPlannedFrames(const std::string& finalPath, const std::vector<PlannedFrame>& planned)
+::testing::AssertionResult holdsPlannedFrames(const std::string& finalPath,
+                                              const std::vector<PlannedFrame>& planned)
 {
     video::AviOpenResult opened = video::AviReader::open(finalPath);
     if (opened.status != video::AviStatus::Ok)
         return ::testing::AssertionFailure() << "the Final AVI does not open: " << opened.errorText;
     video::AviReader& reader = *opened.reader;
     if (reader.sampleCount(0) != static_cast<int32_t>(planned.size()))
-        return ::testing::AssertionFailure() << reader.sampleCount(0) << " frames, planned " << planned.size();
+        return ::testing::AssertionFailure()
+               << reader.sampleCount(0) << " frames, planned " << planned.size();
     std::vector<uint8_t> expected(4 << 20);
     std::vector<uint8_t> actual(4 << 20);
     for (int32_t i = 0; i < reader.sampleCount(0); ++i) {
@@ -163,25 +166,27 @@ core::ProgressStatistics plannedStatistics(const core::PlanTable& plan, int32_t 
             return ::testing::AssertionFailure() << "frame " << i << " unreadable";
         if (actualBytes != expectedBytes ||
             !std::equal(actual.begin(), actual.begin() + actualBytes, expected.begin()))
-            return ::testing::AssertionFailure() << "frame " << i << ": " << actualBytes << " bytes differ from source frame "
-                                                 << p.index << " (" << expectedBytes << " bytes)";
+            return ::testing::AssertionFailure()
+                   << "frame " << i << ": " << actualBytes << " bytes differ from source frame " << p.index
+                   << " (" << expectedBytes << " bytes)";
         const bool sourceKey = p.source->findKeyAtOrBefore(p.index) == p.index;
         const bool finalKey = reader.findKeyAtOrBefore(0, i) == i;
         if (sourceKey != finalKey)
-            return ::testing::AssertionFailure() << "frame " << i << ": key flag " << finalKey << ", source "
-                                                 << sourceKey;
+            return ::testing::AssertionFailure()
+                   << "frame " << i << ": key flag " << finalKey << ", source " << sourceKey;
     }
     const std::vector<test_support::ProbePacket> packets = test_support::probePackets(finalPath);
     if (packets.size() != planned.size())
-        return ::testing::AssertionFailure() << "ffprobe lists " << packets.size() << " packets, planned "
-                                             << planned.size();
+        return ::testing::AssertionFailure()
+               << "ffprobe lists " << packets.size() << " packets, planned " << planned.size();
     for (size_t i = 0; i < packets.size(); ++i) {
         const PlannedFrame& p = planned[i];
         const test_support::ProbePacket wanted{p.source->findKeyAtOrBefore(p.index) == p.index,
                                                sampleBytes(*p.source, p.index)};
         if (packets[i] != wanted)
-            return ::testing::AssertionFailure() << "ffprobe packet " << i << ": " << packets[i].size << " bytes key "
-                                                 << packets[i].key << ", planned " << wanted.size << " key " << wanted.key;
+            return ::testing::AssertionFailure()
+                   << "ffprobe packet " << i << ": " << packets[i].size << " bytes key " << packets[i].key
+                   << ", planned " << wanted.size << " key " << wanted.key;
     }
     return ::testing::AssertionSuccess();
 }
@@ -228,8 +233,8 @@ protected:
 
 TEST_F(FinalAviTest, EmptyPlanGivesEmptyStreamWithFmHeader)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(20, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(20, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(20, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(20, 5, 500, 100)));
     EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, core::PlanTable(), request, finalBytes, ui), 1);
     EXPECT_EQ(finalBytes, 0);
     EXPECT_TRUE(ui.messages.empty());
@@ -254,9 +259,9 @@ TEST_F(FinalAviTest, CopiesEveryGroupFromThePlannedSource)
 {
     // 13 groups of 5 frames; the ending starts at film frame 32, so its first group (film
     // frames 30..34) asks for ending frames -2..2.
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(65, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(65, 5, 500, 100)));
-    video::Source ending = openSource(buildSource(dir, "ending.avi", gridSpec(40, 5, 250, 50)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(65, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(65, 5, 500, 100)));
+    video::Source ending = openSource(buildSource(dir, "ending.avi", gridLayout(40, 5, 250, 50)));
     const Sources sources{&fm, &lm, &ending};
     request.framePos = 32;
     request.groupSeconds = 2;
@@ -279,9 +284,9 @@ TEST_F(FinalAviTest, CountsOnlyLowAndHighGroupsIntoTheirTotals)
         int32_t choice;
     };
     const Case cases[] = {{"mixed", -1}, {"all smoothed", 2}, {"all ending", 3}, {"unknown code", 9}};
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(325, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(325, 5, 500, 100)));
-    video::Source ending = openSource(buildSource(dir, "ending.avi", gridSpec(325, 5, 250, 50)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(325, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(325, 5, 500, 100)));
+    video::Source ending = openSource(buildSource(dir, "ending.avi", gridLayout(325, 5, 250, 50)));
     const Sources sources{&fm, &lm, &ending};
     request.groupSeconds = 3;
     for (const Case& c : cases) {
@@ -298,7 +303,8 @@ TEST_F(FinalAviTest, CountsOnlyLowAndHighGroupsIntoTheirTotals)
         const std::vector<core::ProgressStatistics> shown = shownStatistics(run);
         ASSERT_EQ(shown.size(), 3u);
         for (size_t i = 0; i < shown.size(); ++i)
-            EXPECT_EQ(shown[i], plannedStatistics(plan, static_cast<int32_t>(i) * 30, request, sources)) << "update " << i;
+            EXPECT_EQ(shown[i], plannedStatistics(plan, static_cast<int32_t>(i) * 30, request, sources))
+                << "update " << i;
         const core::ProgressStatistics all = plannedStatistics(plan, plan.count(), request, sources);
         EXPECT_EQ(finalBytes, all.totalBytes);
         if (c.choice == 2 || c.choice == 3 || c.choice == 9) {
@@ -312,8 +318,8 @@ TEST_F(FinalAviTest, CountsOnlyLowAndHighGroupsIntoTheirTotals)
 TEST_F(FinalAviTest, LastGroupRunsToItsEndAndSkipsPositionsPastTheSource)
 {
     // FM holds 23 frames, LM 28: the last group asks for frames 25..29 of LM, which has 25..27.
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(23, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(28, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(23, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(28, 5, 500, 100)));
     const Sources sources{&fm, &lm, nullptr};
     struct Case {
         const char* name;
@@ -337,9 +343,9 @@ TEST_F(FinalAviTest, LastGroupRunsToItsEndAndSkipsPositionsPastTheSource)
 
 TEST_F(FinalAviTest, EndingStartingInsideAGroupSkipsNegativePositions)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(30, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(30, 5, 500, 100)));
-    video::Source ending = openSource(buildSource(dir, "ending.avi", gridSpec(30, 5, 250, 50)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(30, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(30, 5, 500, 100)));
+    video::Source ending = openSource(buildSource(dir, "ending.avi", gridLayout(30, 5, 250, 50)));
     const Sources sources{&fm, &lm, &ending};
     for (int32_t framePos : {10, 11, 13, 14}) {
         SCOPED_TRACE(framePos);
@@ -354,21 +360,40 @@ TEST_F(FinalAviTest, EndingStartingInsideAGroupSkipsNegativePositions)
     }
 }
 
+TEST_F(FinalAviTest, GroupsWithoutFramesCopyNothing)
+{
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(20, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(20, 5, 500, 100)));
+    for (int32_t framesPerGroup : {0, -5}) {
+        SCOPED_TRACE(framesPerGroup);
+        request.framesPerGroup = framesPerGroup;
+        request.framePos = 3;
+        RecordingUiPort run;
+        const core::PlanTable plan = makePlan(std::vector<int32_t>(31, 3));
+        EXPECT_EQ(output::writeFinalAvi(&fm, &lm, &fm, plan, request, finalBytes, run), 1);
+        EXPECT_TRUE(run.messages.empty());
+        EXPECT_EQ(finalBytes, 0);
+        EXPECT_EQ(shownPositions(run), (std::vector<int32_t>{0, 30}));
+        EXPECT_TRUE(holdsPlannedFrames(finalPath, {}));
+    }
+}
+
 TEST_F(FinalAviTest, EndingGroupsWithoutEndingAviAreReportedMissing)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(30, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(30, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(30, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(30, 5, 500, 100)));
     const core::PlanTable plan = makePlan({1, 0, 3, 3});
     EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, plan, request, finalBytes, ui), 0);
     EXPECT_EQ(ui.messages, (std::vector<core::Message>{core::messages::framesMissing(10)}));
-    EXPECT_TRUE(holdsPlannedFrames(finalPath, plannedFrames(plan, plan.count(), request, {&fm, &lm, nullptr})));
+    EXPECT_TRUE(
+        holdsPlannedFrames(finalPath, plannedFrames(plan, plan.count(), request, {&fm, &lm, nullptr})));
 }
 
 TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
 {
-    test_support::AviBuildSpec wide = gridSpec(10, 5, 900, 300);
+    test_support::AviBuildSpec wide = gridLayout(10, 5, 900, 300);
     wide.formatBytes = 41;
-    test_support::AviBuildSpec exact = gridSpec(10, 5, 900, 300);
+    test_support::AviBuildSpec exact = gridLayout(10, 5, 900, 300);
     exact.formatBytes = 40;
     video::Source normal = openSource(buildSource(dir, "normal.avi", exact));
     video::Source normal2 = openSource(buildSource(dir, "normal2.avi", exact));
@@ -387,7 +412,8 @@ TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
         {"FM format of 41 bytes", &tooWide, &normal, nullptr, core::messages::formatSizeTooLargeFm()},
         {"LM format of 41 bytes", &normal, &tooWide, nullptr, core::messages::formatSizeTooLargeLm()},
         {"both too wide", &tooWide, &tooWide, nullptr, core::messages::formatSizeTooLargeFm()},
-        {"Ending format of 41 bytes", &normal, &normal2, &tooWide, core::messages::formatSizeTooLargeEnding()},
+        {"Ending format of 41 bytes", &normal, &normal2, &tooWide,
+         core::messages::formatSizeTooLargeEnding()},
         {"formats of 40 bytes pass", &normal, &normal2, &normal, std::nullopt},
     };
     for (const Case& c : cases) {
@@ -395,15 +421,15 @@ TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
         std::filesystem::remove(finalPath);
         RecordingUiPort run;
         finalBytes = -1;
-        const int32_t result = output::writeFinalAvi(c.fm, c.lm, c.ending, makePlan({1, 0}), request, finalBytes, run);
+        const int32_t result =
+            output::writeFinalAvi(c.fm, c.lm, c.ending, makePlan({1, 0}), request, finalBytes, run);
         if (c.message) {
             EXPECT_EQ(result, 0);
             EXPECT_EQ(run.messages, (std::vector<core::Message>{*c.message}));
             EXPECT_EQ(finalBytes, -1);
             EXPECT_EQ(run.progressOpened, 0);
             EXPECT_FALSE(std::filesystem::exists(finalPath));
-        }
-        else {
+        } else {
             EXPECT_EQ(result, 1);
             EXPECT_TRUE(run.messages.empty());
             EXPECT_TRUE(std::filesystem::exists(finalPath));
@@ -413,8 +439,8 @@ TEST_F(FinalAviTest, ChecksSourcesBeforeCreatingAnything)
 
 TEST_F(FinalAviTest, FinalPathInMissingFolderCannotBeOpened)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(10, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(10, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(10, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(10, 5, 500, 100)));
     request.finalPath = dir + "/missing/final.avi";
     EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, makePlan({1, 0}), request, finalBytes, ui), 0);
     EXPECT_EQ(ui.messages, (std::vector<core::Message>{core::messages::finalOpenFailed()}));
@@ -424,8 +450,8 @@ TEST_F(FinalAviTest, FinalPathInMissingFolderCannotBeOpened)
 
 TEST_F(FinalAviTest, FullDiskIsReportedWithTheSystemsTextAndEndsTheCopy)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(2000, 5, 9000, 3000)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(2000, 5, 5000, 1000)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(2000, 5, 9000, 3000)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(2000, 5, 5000, 1000)));
     struct Case {
         const char* name;
         int32_t groups;
@@ -439,7 +465,8 @@ TEST_F(FinalAviTest, FullDiskIsReportedWithTheSystemsTextAndEndsTheCopy)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const core::PlanTable plan = makePlan(std::vector<int32_t>(static_cast<size_t>(c.groups), 1));
-        const int64_t plannedBytes = plannedStatistics(plan, plan.count(), request, {&fm, &lm, nullptr}).totalBytes;
+        const int64_t plannedBytes =
+            plannedStatistics(plan, plan.count(), request, {&fm, &lm, nullptr}).totalBytes;
         request.finalPath = "/dev/full";
         request.writerOptions.writeBufferBytes = c.writeBufferBytes;
         RecordingUiPort run;
@@ -453,8 +480,7 @@ TEST_F(FinalAviTest, FullDiskIsReportedWithTheSystemsTextAndEndsTheCopy)
         if (c.endsEarly) {
             EXPECT_GT(finalBytes, 0);
             EXPECT_LT(finalBytes, plannedBytes / 2);
-        }
-        else {
+        } else {
             EXPECT_EQ(finalBytes, plannedBytes);
         }
     }
@@ -469,17 +495,18 @@ TEST_F(FinalAviTest, CopiesFramesLargerThanTheFormatsImageSize)
     const Case cases[] = {{"image size smaller than LM frames", 2000}, {"image size 0", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        test_support::AviBuildSpec fmSpec = gridSpec(20, 5, 1500, 600);
-        fmSpec.sizeImage = c.fmSizeImage;
-        video::Source fm = openSource(buildSource(dir, "fm.avi", fmSpec));
-        video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(20, 5, 3000000, 4000)));
-        video::Source ending = openSource(buildSource(dir, "ending.avi", gridSpec(20, 5, 2500, 2100)));
+        test_support::AviBuildSpec fmLayout = gridLayout(20, 5, 1500, 600);
+        fmLayout.sizeImage = c.fmSizeImage;
+        video::Source fm = openSource(buildSource(dir, "fm.avi", fmLayout));
+        video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(20, 5, 3000000, 4000)));
+        video::Source ending = openSource(buildSource(dir, "ending.avi", gridLayout(20, 5, 2500, 2100)));
         request.framePos = 15;
         const core::PlanTable plan = makePlan({0, 1, 0, 3});
         RecordingUiPort run;
         EXPECT_EQ(output::writeFinalAvi(&fm, &lm, &ending, plan, request, finalBytes, run), 1);
         EXPECT_TRUE(run.messages.empty());
-        const std::vector<PlannedFrame> planned = plannedFrames(plan, plan.count(), request, {&fm, &lm, &ending});
+        const std::vector<PlannedFrame> planned =
+            plannedFrames(plan, plan.count(), request, {&fm, &lm, &ending});
         EXPECT_EQ(planned.size(), 20u);
         EXPECT_TRUE(holdsPlannedFrames(finalPath, planned));
     }
@@ -487,8 +514,8 @@ TEST_F(FinalAviTest, CopiesFramesLargerThanTheFormatsImageSize)
 
 TEST_F(FinalAviTest, DamagedSourceIsReportedWithTheMissingFrames)
 {
-    const std::string lmPath = buildSource(dir, "lm.avi", gridSpec(40, 5, 5000, 1000));
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(40, 5, 900, 300)));
+    const std::string lmPath = buildSource(dir, "lm.avi", gridLayout(40, 5, 5000, 1000));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(40, 5, 900, 300)));
     video::Source lm = openSource(lmPath);
     // The file loses its second half after it was indexed.
     const auto lmSize = std::filesystem::file_size(lmPath);
@@ -513,8 +540,8 @@ TEST_F(FinalAviTest, DamagedSourceIsReportedWithTheMissingFrames)
 
 TEST_F(FinalAviTest, ReplacesAnExistingFinalAvi)
 {
-    video::Source fm = openSource(buildSource(dir, "fm.avi", gridSpec(20, 5, 900, 300)));
-    video::Source lm = openSource(buildSource(dir, "lm.avi", gridSpec(20, 5, 500, 100)));
+    video::Source fm = openSource(buildSource(dir, "fm.avi", gridLayout(20, 5, 900, 300)));
+    video::Source lm = openSource(buildSource(dir, "lm.avi", gridLayout(20, 5, 500, 100)));
     const Sources sources{&fm, &lm, nullptr};
     const core::PlanTable longPlan = makePlan({1, 1, 1, 1});
     const core::PlanTable shortPlan = makePlan({0});

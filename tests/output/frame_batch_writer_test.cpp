@@ -32,7 +32,10 @@ public:
         return AviStatus::Ok;
     }
 
-    static uint8_t bytesOf(int32_t pos, int32_t offset) { return static_cast<uint8_t>((pos * 7 + offset) & 0xff); }
+    static uint8_t bytesOf(int32_t pos, int32_t offset)
+    {
+        return static_cast<uint8_t>((pos * 7 + offset) & 0xff);
+    }
 
     std::vector<int64_t> roomsOffered;
 
@@ -71,8 +74,8 @@ public:
     if (sample.key != key)
         return ::testing::AssertionFailure() << "position " << sample.pos << ": key flag " << sample.key;
     if (static_cast<int32_t>(sample.data.size()) != size)
-        return ::testing::AssertionFailure() << "position " << sample.pos << ": " << sample.data.size() << " vs "
-                                             << size << " bytes";
+        return ::testing::AssertionFailure()
+               << "position " << sample.pos << ": " << sample.data.size() << " vs " << size << " bytes";
     for (int32_t i = 0; i < size; ++i) {
         if (sample.data[static_cast<size_t>(i)] != FakeReader::bytesOf(sourcePos, i))
             return ::testing::AssertionFailure() << "position " << sample.pos << ": byte " << i << " differs";
@@ -100,7 +103,8 @@ TEST(FrameBatchWriter, ThousandthAddFlushesWithNearlyEmptyBuffer)
     EXPECT_EQ(batch.bufferUsed(), 0);
     EXPECT_EQ(batch.outputPosition(), 1000);
     for (int32_t i = 0; i < 1000; ++i)
-        ASSERT_TRUE(holdsSample(writer.written[static_cast<size_t>(i)], i, i, 10, i % 25 == 0)) << "sample " << i;
+        ASSERT_TRUE(holdsSample(writer.written[static_cast<size_t>(i)], i, i, 10, i % 25 == 0))
+            << "sample " << i;
 
     // The next batch starts empty and continues the positions.
     ASSERT_EQ(batch.addFrame(reader, 2000, writer, 16, bytes), AviStatus::Ok);
@@ -139,10 +143,10 @@ TEST(FrameBatchWriter, FlushesWhenFreeRoomShrinksToMaxSampleSize)
             ASSERT_EQ(batch.addFrame(reader, i, writer, 0, bytes), AviStatus::Ok);
             used += bytes;
             if (i < c.flushingAdd) {
-                ASSERT_TRUE(writer.written.empty()) << "flushed early at add " << i << " with " << used << " bytes";
+                ASSERT_TRUE(writer.written.empty())
+                    << "flushed early at add " << i << " with " << used << " bytes";
                 ASSERT_EQ(batch.bufferUsed(), used);
-            }
-            else if (i == c.flushingAdd) {
+            } else if (i == c.flushingAdd) {
                 EXPECT_GE(used, 1997152);
                 ASSERT_EQ(writer.written.size(), static_cast<size_t>(i + 1));
                 EXPECT_EQ(batch.bufferUsed(), 0);

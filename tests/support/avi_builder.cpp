@@ -25,7 +25,7 @@ std::vector<BuiltFrame> gridFrames(int32_t count, int32_t distance, int32_t keyS
     return frames;
 }
 
-void buildAvi(const std::string& path, const AviBuildSpec& spec, const video::AviWriterOptions& options)
+void buildAvi(const std::string& path, const AviBuildSpec& layout, const video::AviWriterOptions& options)
 {
     video::AviCreateResult created = video::AviWriter::create(path, options);
     if (created.status != video::AviStatus::Ok)
@@ -34,32 +34,32 @@ void buildAvi(const std::string& path, const AviBuildSpec& spec, const video::Av
 
     core::AviStreamInfo info;
     info.fccType = core::kStreamTypeVideo;
-    info.fccHandler = spec.compression;
-    info.dwScale = spec.scale;
-    info.dwRate = spec.rate;
+    info.fccHandler = layout.compression;
+    info.dwScale = layout.scale;
+    info.dwRate = layout.rate;
     info.dwQuality = 0xFFFFFFFFu;
-    info.rcFrame = {0, 0, spec.width, spec.height};
+    info.rcFrame = {0, 0, layout.width, layout.height};
 
-    std::vector<uint8_t> format(static_cast<size_t>(std::max(spec.formatBytes, 40)), 0);
+    std::vector<uint8_t> format(static_cast<size_t>(std::max(layout.formatBytes, 40)), 0);
     auto put32 = [&format](size_t at, uint32_t value) {
         for (size_t i = 0; i < 4; ++i)
             format[at + i] = static_cast<uint8_t>(value >> (8 * i));
     };
     put32(0, 40);
-    put32(4, static_cast<uint32_t>(spec.width));
-    put32(8, static_cast<uint32_t>(spec.height));
+    put32(4, static_cast<uint32_t>(layout.width));
+    put32(8, static_cast<uint32_t>(layout.height));
     format[12] = 1;  // planes
     format[14] = 24; // bits per pixel
-    put32(16, spec.compression);
-    put32(20, spec.sizeImage);
-    format.resize(static_cast<size_t>(std::max(spec.formatBytes, 0)));
+    put32(16, layout.compression);
+    put32(20, layout.sizeImage);
+    format.resize(static_cast<size_t>(std::max(layout.formatBytes, 0)));
 
     if (writer.createStream(info) != video::AviStatus::Ok || writer.setFormat(format) != video::AviStatus::Ok)
         throw std::runtime_error("cannot set up the stream of " + path);
-    for (size_t i = 0; i < spec.frames.size(); ++i) {
+    for (size_t i = 0; i < layout.frames.size(); ++i) {
         const auto index = static_cast<int32_t>(i);
-        const std::vector<uint8_t> data = sampleBytes(index, spec.frames[i].size);
-        if (writer.writeSample(index, data, spec.frames[i].key) != video::AviStatus::Ok)
+        const std::vector<uint8_t> data = sampleBytes(index, layout.frames[i].size);
+        if (writer.writeSample(index, data, layout.frames[i].key) != video::AviStatus::Ok)
             throw std::runtime_error("cannot write frame " + std::to_string(i) + " of " + path + ": " +
                                      writer.errorText());
     }

@@ -87,7 +87,9 @@ std::string mediaFile(const MediaSpec& spec)
     std::ostringstream command;
     command << "ffmpeg -nostdin -v error -y -f lavfi -i " << shellQuote(videoGraph(spec));
     if (spec.audioFirst) {
-        command << " -f lavfi -i sine=frequency=440:sample_rate=22050 -map 1:a -map 0:v -c:a pcm_s16le -shortest";
+        // The film's length ends the endless tone; -shortest does not end this ffmpeg when -frames:v is set.
+        command << " -f lavfi -i sine=frequency=440:sample_rate=22050 -map 1:a -map 0:v -c:a pcm_s16le -t "
+                << static_cast<double>(spec.frames) * spec.rateDen / spec.rateNum;
     }
     command << " -frames:v " << spec.frames << " -c:v mpeg4 -vtag XVID -g " << spec.keyframeDistance
             << " -bf 0 -sc_threshold 1000000000 -q:v " << spec.quantizer << " " << shellQuote(partial.string())

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ui_port.h"
+#include "core/user_interface_port.h"
 
 #include <deque>
 #include <memory>

@@ -36,7 +36,10 @@ void compose(const RiffChunk& c, std::vector<uint8_t>& out, std::vector<int64_t>
 
 } // namespace
 
-bool RiffChunk::isList() const { return id == core::fourcc("RIFF") || id == core::fourcc("LIST"); }
+bool RiffChunk::isList() const
+{
+    return id == core::fourcc("RIFF") || id == core::fourcc("LIST");
+}
 
 RiffChunk chunk(const char (&id)[5], std::vector<uint8_t> data, int32_t mark)
 {
@@ -89,22 +92,23 @@ void appendU64(std::vector<uint8_t>& out, uint64_t value)
     appendU32(out, static_cast<uint32_t>(value >> 32));
 }
 
-std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale, uint32_t length)
+std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
+                                  uint32_t length)
 {
     std::vector<uint8_t> h;
     appendU32(h, type);
     appendU32(h, handler);
-    appendU32(h, 0);  // flags
-    appendU16(h, 0);  // priority
-    appendU16(h, 0);  // language
-    appendU32(h, 0);  // initial frames
+    appendU32(h, 0); // flags
+    appendU16(h, 0); // priority
+    appendU16(h, 0); // language
+    appendU32(h, 0); // initial frames
     appendU32(h, scale);
     appendU32(h, rate);
-    appendU32(h, 0);  // start
+    appendU32(h, 0); // start
     appendU32(h, length);
     appendU32(h, 0x100000);
     appendU32(h, 0xFFFFFFFFu);
-    appendU32(h, 0);  // sample size
+    appendU32(h, 0); // sample size
     for (int i = 0; i < 4; ++i)
         appendU16(h, 0);
     return h;
@@ -172,13 +176,15 @@ int64_t MemoryFileIo::readAt(int64_t offset, std::span<uint8_t> out)
     if (offset >= size)
         return 0;
     const int64_t count = std::min<int64_t>(static_cast<int64_t>(out.size()), size - offset);
-    std::memcpy(out.data(), m_bytes->data() + offset, static_cast<size_t>(count));
+    if (count > 0)
+        std::memcpy(out.data(), m_bytes->data() + offset, static_cast<size_t>(count));
     return count;
 }
 
 bool MemoryFileIo::writeAt(int64_t offset, std::span<const uint8_t> data)
 {
-    if (offset < 0 || (m_failWritesAfter >= 0 && m_written + static_cast<int64_t>(data.size()) > m_failWritesAfter)) {
+    if (offset < 0 ||
+        (m_failWritesAfter >= 0 && m_written + static_cast<int64_t>(data.size()) > m_failWritesAfter)) {
         m_errorText = "No space left on device";
         return false;
     }
@@ -190,7 +196,10 @@ bool MemoryFileIo::writeAt(int64_t offset, std::span<const uint8_t> data)
     return true;
 }
 
-int64_t MemoryFileIo::size() { return static_cast<int64_t>(m_bytes->size()); }
+int64_t MemoryFileIo::size()
+{
+    return static_cast<int64_t>(m_bytes->size());
+}
 
 bool MemoryFileIo::close()
 {
@@ -198,6 +207,9 @@ bool MemoryFileIo::close()
     return true;
 }
 
-std::string MemoryFileIo::errorText() const { return m_errorText; }
+std::string MemoryFileIo::errorText() const
+{
+    return m_errorText;
+}
 
 } // namespace test_support

@@ -38,9 +38,11 @@ void appendU32(std::vector<uint8_t>& out, uint32_t value);
 void appendU64(std::vector<uint8_t>& out, uint64_t value);
 
 // A 56-byte stream header of type with the given rate/scale and length.
-std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale, uint32_t length);
+std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
+                                  uint32_t length);
 // A BITMAPINFOHEADER of formatBytes bytes (40 and more; extra bytes are zero).
-std::vector<uint8_t> bitmapFormat(int32_t width, int32_t height, uint32_t compression, size_t formatBytes = 40);
+std::vector<uint8_t> bitmapFormat(int32_t width, int32_t height, uint32_t compression,
+                                  size_t formatBytes = 40);
 // An 18-byte WAVEFORMATEX for 16-bit PCM.
 std::vector<uint8_t> pcmFormat(uint32_t sampleRate, uint16_t channels);
 // A 56-byte main header for streams streams.

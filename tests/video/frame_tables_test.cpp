@@ -63,9 +63,9 @@ protected:
     std::optional<video::Source> openBuilt(const std::vector<test_support::BuiltFrame>& frames)
     {
         const std::string path = test_support::freshTempDir("frame_tables") + "/built.avi";
-        test_support::AviBuildSpec spec;
-        spec.frames = frames;
-        test_support::buildAvi(path, spec);
+        test_support::AviBuildSpec layout;
+        layout.frames = frames;
+        test_support::buildAvi(path, layout);
         return video::openVideoStream(path, ui);
     }
 

@@ -28,14 +28,14 @@ std::vector<uint8_t> composeFile(const std::vector<StreamShape>& streams)
         hdrl.push_back(test_support::list(
             "strl", {test_support::chunk("strh", test_support::streamHeader(streams[s].type, 0, 25, 1, 1)),
                      test_support::chunk("strf", streams[s].format)}));
-        const char name[5] = {static_cast<char>('0' + s / 10), static_cast<char>('0' + s % 10), video ? 'd' : 'w',
-                              video ? 'c' : 'b', 0};
+        const char name[5] = {static_cast<char>('0' + s / 10), static_cast<char>('0' + s % 10),
+                              video ? 'd' : 'w', video ? 'c' : 'b', 0};
         RiffChunk sample = test_support::chunk("00dc", std::vector<uint8_t>(10, static_cast<uint8_t>(s)));
         sample.id = core::fourcc(name);
         movi.push_back(sample);
     }
-    return test_support::compose(
-        {test_support::riffList("AVI ", {test_support::list("hdrl", hdrl), test_support::list("movi", movi)})});
+    return test_support::compose({test_support::riffList(
+        "AVI ", {test_support::list("hdrl", hdrl), test_support::list("movi", movi)})});
 }
 
 StreamShape videoShape(size_t formatBytes = 40)
@@ -43,7 +43,10 @@ StreamShape videoShape(size_t formatBytes = 40)
     return {core::kStreamTypeVideo, test_support::bitmapFormat(64, 48, core::fourcc("XVID"), formatBytes)};
 }
 
-StreamShape audioShape() { return {core::fourcc("auds"), test_support::pcmFormat(22050, 1)}; }
+StreamShape audioShape()
+{
+    return {core::fourcc("auds"), test_support::pcmFormat(22050, 1)};
+}
 
 std::string writeFile(const std::string& name, const std::vector<uint8_t>& bytes)
 {
@@ -76,7 +79,8 @@ TEST(OpenVideoStream, PicksTheFirstVideoStreamAmongTheFirstTen)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test_support::RecordingUiPort ui;
-        std::optional<video::Source> source = video::openVideoStream(writeFile("streams.avi", composeFile(c.streams)), ui);
+        std::optional<video::Source> source =
+            video::openVideoStream(writeFile("streams.avi", composeFile(c.streams)), ui);
         if (c.expectedStream < 0) {
             EXPECT_FALSE(source);
             EXPECT_EQ(ui.messageIds(), std::vector<core::MessageId>{core::MessageId::NoVideoStream});
@@ -95,8 +99,9 @@ TEST(OpenVideoStream, ReportsFilesThatCannotBeOpened)
     const std::string dir = test_support::freshTempDir("source_bad");
     const std::string missing = dir + "/no such file.avi";
     const std::string empty = writeFile("empty.avi", {});
-    const std::string text = writeFile("text.avi", std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r',
-                                                                           'l', 'd', '\n', 'a', 'g', 'a', 'i', 'n'});
+    const std::string text =
+        writeFile("text.avi", std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd',
+                                                   '\n', 'a', 'g', 'a', 'i', 'n'});
     std::vector<uint8_t> wave = composeFile({videoShape()});
     wave[8] = 'W', wave[9] = 'A', wave[10] = 'V', wave[11] = 'E';
     const std::string notAvi = writeFile("wave.avi", wave);
@@ -113,8 +118,9 @@ TEST(OpenVideoStream, ReportsFilesThatCannotBeOpened)
 TEST(OpenVideoStream, ReportsAFileWithoutStreams)
 {
     const std::vector<uint8_t> bytes = test_support::compose({test_support::riffList(
-        "AVI ", {test_support::list("hdrl", {test_support::chunk("avih", test_support::mainHeader(0, 0, 64, 48))}),
-                 test_support::list("movi", {})})});
+        "AVI ",
+        {test_support::list("hdrl", {test_support::chunk("avih", test_support::mainHeader(0, 0, 64, 48))}),
+         test_support::list("movi", {})})});
     test_support::RecordingUiPort ui;
     EXPECT_FALSE(video::openVideoStream(writeFile("nostreams.avi", bytes), ui));
     EXPECT_EQ(ui.messages, std::vector<core::Message>{core::messages::unableToOpenFile()});
@@ -126,8 +132,8 @@ TEST(ReadStreamInfo, RefusesFormatsLongerThanFortyBytes)
     for (size_t formatBytes : {size_t{40}, size_t{41}, size_t{1064}}) {
         SCOPED_TRACE(formatBytes);
         test_support::RecordingUiPort ui;
-        std::optional<video::Source> source =
-            video::openVideoStream(writeFile("format.avi", composeFile({audioShape(), videoShape(formatBytes)})), ui);
+        std::optional<video::Source> source = video::openVideoStream(
+            writeFile("format.avi", composeFile({audioShape(), videoShape(formatBytes)})), ui);
         ASSERT_TRUE(source);
         EXPECT_EQ(source->format().size(), formatBytes);
         core::AviStreamInfo info;
@@ -165,9 +171,9 @@ TEST(CloseSource, EmptiesTheSlotAndReleasesTheFile)
 TEST(Source, ReadsSamplesAndRefusesBadRequests)
 {
     const std::string path = test_support::freshTempDir("source_read") + "/built.avi";
-    test_support::AviBuildSpec spec;
-    spec.frames = test_support::gridFrames(30, 10, 900, 101);
-    test_support::buildAvi(path, spec);
+    test_support::AviBuildSpec layout;
+    layout.frames = test_support::gridFrames(30, 10, 900, 101);
+    test_support::buildAvi(path, layout);
     test_support::RecordingUiPort ui;
     std::optional<video::Source> source = video::openVideoStream(path, ui);
     ASSERT_TRUE(source);

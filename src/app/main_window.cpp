@@ -1,0 +1,401 @@
+#include "app/main_window.h"
+
+#include "app/about_box.h"
+#include "app/app_resources.h"
+#include "app/dialog_units.h"
+#include "engine/commands.h"
+#include "engine/planner.h"
+#include "profiles/profile_file.h"
+#include "ui_main_window.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+
+#include <vector>
+
+namespace app {
+
+namespace {
+
+// Sets a flag for its lifetime and restores the previous value.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : m_flag(flag), m_previous(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = m_previous; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+    bool m_previous;
+};
+
+QString toQt(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// Rewriting an unchanged text would move the caret and drop the selection.
+template <typename Widget> void showText(Widget* widget, const QString& text)
+{
+    if (widget->text() != text)
+        widget->setText(text);
+}
+
+void showNumber(QLineEdit* edit, int32_t value)
+{
+    showText(edit, QString::number(value));
+}
+
+} // namespace
+
+// Keeps every command of the window from starting while Create copies: the progress window's
+// pump runs the window's events between groups, and a command started there would change the
+// tables and settings the copy reads. Disables the command buttons and the setting groups, and
+// restores their previous states and the focus at the end.
+class MainWindow::CopyScope {
+public:
+    explicit CopyScope(MainWindow& window) : m_window(window), m_focus(QApplication::focusWidget())
+    {
+        m_window.m_copying = true;
+        Ui::MainWindow& form = *m_window.m_form;
+        for (QWidget* widget :
+             {static_cast<QWidget*>(form.sourceGroup), static_cast<QWidget*>(form.thresholdGroup),
+              static_cast<QWidget*>(form.destinationGroup), static_cast<QWidget*>(form.otherGroup),
+              static_cast<QWidget*>(form.analyzeButton), static_cast<QWidget*>(form.createButton)}) {
+            m_states.push_back({widget, widget->isEnabled()});
+            widget->setEnabled(false);
+        }
+        m_aboutEnabled = form.aboutAction->isEnabled();
+        form.aboutAction->setEnabled(false);
+    }
+
+    ~CopyScope()
+    {
+        for (const auto& [widget, enabled] : m_states) {
+            if (widget)
+                widget->setEnabled(enabled);
+        }
+        m_window.m_form->aboutAction->setEnabled(m_aboutEnabled);
+        m_window.m_copying = false;
+        if (m_focus && m_focus->isEnabled())
+            m_focus->setFocus(Qt::OtherFocusReason);
+    }
+
+    CopyScope(const CopyScope&) = delete;
+    CopyScope& operator=(const CopyScope&) = delete;
+
+private:
+    struct WidgetState {
+        QPointer<QWidget> widget;
+        bool enabled = true;
+    };
+    MainWindow& m_window;
+    QPointer<QWidget> m_focus;
+    std::vector<WidgetState> m_states;
+    bool m_aboutEnabled = true;
+};
+
+MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicker> picker)
+    : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_form(std::make_unique<Ui::MainWindow>()),
+      m_port(port ? std::move(port) : std::make_unique<QtUiPort>()),
+      m_picker(picker ? std::move(picker) : std::make_unique<DialogFilePicker>())
+{
+    ensureResources();
+    m_form->setupUi(this);
+    // Load and Save show pictures in place of their texts.
+    const struct {
+        QPushButton* button;
+        const char* icon;
+    } imageButtons[] = {{m_form->loadButton, ":/icons/open-folder.xpm"},
+                        {m_form->saveButton, ":/icons/diskette.xpm"}};
+    for (const auto& [button, icon] : imageButtons) {
+        button->setToolTip(button->text());
+        button->setAccessibleName(button->text());
+        button->setText(QString());
+        button->setIcon(QIcon(QString::fromLatin1(icon)));
+    }
+    applyDialogUnits(*this);
+    for (const auto& [button, icon] : imageButtons) {
+        const int side = std::min(button->width(), button->height()) - 8;
+        button->setIconSize(QSize(side, side).boundedTo(QSize(32, 32)));
+    }
+    m_port->setOwner(this);
+
+    const QRegularExpression digits(QStringLiteral("[0-9]*"));
+    for (QLineEdit* edit :
+         {m_form->framePosEdit, m_form->stopAfterFramesEdit, m_form->audioEdit, m_form->finalSizeEdit,
+          m_form->highBitrateLimitEdit, m_form->lowRunMaxGroupsEdit, m_form->highRunMinGroupsEdit})
+        edit->setValidator(new QRegularExpressionValidator(digits, edit));
+
+    connect(m_form->analyzeButton, &QPushButton::clicked, this, &MainWindow::runAnalyze);
+    connect(m_form->createButton, &QPushButton::clicked, this, &MainWindow::runCreate);
+    connect(m_form->fmBrowseButton, &QPushButton::clicked, this, &MainWindow::pickFastMotionAvi);
+    connect(m_form->endingBrowseButton, &QPushButton::clicked, this, &MainWindow::pickEndingAvi);
+    connect(m_form->lmBrowseButton, &QPushButton::clicked, this, &MainWindow::pickLowMotionAvi);
+    connect(m_form->finalBrowseButton, &QPushButton::clicked, this, &MainWindow::pickFinalAvi);
+    connect(m_form->stopAfterCheck, &QCheckBox::clicked, this, &MainWindow::updateStopAfterControls);
+    connect(m_form->endingCheck, &QCheckBox::clicked, this, &MainWindow::updateEndingControls);
+    connect(m_form->highBitrateLimitEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
+    connect(m_form->audioEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
+    connect(m_form->finalSizeEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
+    connect(m_form->smootherCheck, &QCheckBox::clicked, this, &MainWindow::refreshEstimate);
+    connect(m_form->loadButton, &QPushButton::clicked, this, &MainWindow::loadProfile);
+    connect(m_form->saveButton, &QPushButton::clicked, this, &MainWindow::saveProfile);
+    connect(m_form->exitButton, &QPushButton::clicked, this, &MainWindow::reject);
+    connect(m_form->aboutAction, &QAction::triggered, this, &MainWindow::showAboutBox);
+
+    // The opening sequence. The first exchange puts the construction values into the controls
+    // and empties the estimate label; the opening defaults come after it.
+    showJobInControls();
+    QIcon windowIcon;
+    windowIcon.addFile(QStringLiteral(":/icons/app-32.xpm"), QSize(32, 32));
+    windowIcon.addFile(QStringLiteral(":/icons/app-16.xpm"), QSize(16, 16));
+    setWindowIcon(windowIcon);
+    core::applyOpeningDefaults(m_job.settings);
+    showJobInControls();
+    updateEndingControls();
+    updateStopAfterControls();
+    m_form->fmPathEdit->setFocus(Qt::OtherFocusReason);
+}
+
+MainWindow::~MainWindow() = default;
+
+bool MainWindow::takeNumber(QLineEdit* edit, int32_t& field)
+{
+    bool ok = false;
+    const int value = edit->text().trimmed().toInt(&ok, 10);
+    if (ok) {
+        field = value;
+        return true;
+    }
+    m_port->promptWholeNumber();
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->selectAll();
+    return false;
+}
+
+bool MainWindow::storeControlsInJob()
+{
+    FlagScope exchange(m_exchanging);
+    core::JobSettings& settings = m_job.settings;
+    Ui::MainWindow& form = *m_form;
+    settings.fastMotionPath = form.fmPathEdit->text().toStdString();
+    settings.lowMotionPath = form.lmPathEdit->text().toStdString();
+    settings.finalPath = form.finalPathEdit->text().toStdString();
+    settings.endingPath = form.endingPathEdit->text().toStdString();
+    if (!takeNumber(form.framePosEdit, settings.framePos) ||
+        !takeNumber(form.finalSizeEdit, settings.finalSizeMB) ||
+        !takeNumber(form.audioEdit, settings.audioKbps))
+        return false;
+    settings.stopAfterEnabled = form.stopAfterCheck->isChecked();
+    settings.endingEnabled = form.endingCheck->isChecked();
+    if (!takeNumber(form.stopAfterFramesEdit, settings.stopAfterFrames) ||
+        !takeNumber(form.highBitrateLimitEdit, settings.highBitrateLimit) ||
+        !takeNumber(form.highRunMinGroupsEdit, settings.highRunMinGroups) ||
+        !takeNumber(form.lowRunMaxGroupsEdit, settings.lowRunMaxGroups))
+        return false;
+    settings.lowMotionBitrateText = form.lmBitrateLabel->text().toStdString();
+    settings.sceneSwitchingSmoother = form.smootherCheck->isChecked();
+    settings.writeStatisticFile = form.statisticFileCheck->isChecked();
+    return true;
+}
+
+void MainWindow::showJobInControls()
+{
+    FlagScope exchange(m_exchanging);
+    const core::JobSettings& settings = m_job.settings;
+    Ui::MainWindow& form = *m_form;
+    showText(form.fmPathEdit, toQt(settings.fastMotionPath));
+    showText(form.lmPathEdit, toQt(settings.lowMotionPath));
+    showText(form.finalPathEdit, toQt(settings.finalPath));
+    showText(form.endingPathEdit, toQt(settings.endingPath));
+    showNumber(form.framePosEdit, settings.framePos);
+    showNumber(form.finalSizeEdit, settings.finalSizeMB);
+    showNumber(form.audioEdit, settings.audioKbps);
+    form.stopAfterCheck->setChecked(settings.stopAfterEnabled);
+    form.endingCheck->setChecked(settings.endingEnabled);
+    showNumber(form.stopAfterFramesEdit, settings.stopAfterFrames);
+    showNumber(form.highBitrateLimitEdit, settings.highBitrateLimit);
+    showNumber(form.highRunMinGroupsEdit, settings.highRunMinGroups);
+    showNumber(form.lowRunMaxGroupsEdit, settings.lowRunMaxGroups);
+    showText(form.lmBitrateLabel, toQt(settings.lowMotionBitrateText));
+    form.smootherCheck->setChecked(settings.sceneSwitchingSmoother);
+    form.statisticFileCheck->setChecked(settings.writeStatisticFile);
+}
+
+void MainWindow::runAnalyze()
+{
+    if (commandsBlocked())
+        return;
+    core::BusyCursor busy(*m_port);
+    // Like every command, Analyze goes on with whatever the exchange took in.
+    (void)storeControlsInJob();
+    // Only a completed Analyze has new values to show; its messages told the person the rest.
+    if (engine::runAnalyze(m_job, *m_port) == engine::CommandOutcome::Completed)
+        showJobInControls();
+}
+
+void MainWindow::runCreate()
+{
+    if (commandsBlocked())
+        return;
+    CopyScope copying(*this);
+    core::BusyCursor busy(*m_port);
+    (void)storeControlsInJob();
+    // Create shows its own messages and changes no setting, so nothing is exchanged back.
+    (void)engine::runCreate(m_job, *m_port);
+}
+
+void MainWindow::refreshEstimate()
+{
+    if (commandsBlocked())
+        return;
+    (void)storeControlsInJob();
+    engine::refreshEstimate(m_job);
+    showJobInControls();
+}
+
+void MainWindow::loadProfile()
+{
+    if (commandsBlocked())
+        return;
+    const std::optional<QString> path = m_picker->pickFile(this, PickerKind::OpenExisting, profileFilters());
+    if (!path)
+        return;
+    // Fields the profile does not set keep what the controls show now.
+    (void)storeControlsInJob();
+    profiles::readProfile(path->toStdString(), m_job.settings);
+    showJobInControls();
+    updateEndingControls();
+    updateStopAfterControls();
+    // The loaded settings have not been analysed yet; the label keeps its text until then.
+    m_job.state.analysed = false;
+}
+
+void MainWindow::saveProfile()
+{
+    if (commandsBlocked())
+        return;
+    std::optional<QString> path = m_picker->pickFile(this, PickerKind::Save, profileFilters());
+    if (!path)
+        return;
+    if (fileNameExtension(*path).isEmpty())
+        path->append(QStringLiteral(".ini"));
+    (void)storeControlsInJob();
+    // writeProfile tells the person about a failed write itself.
+    (void)profiles::writeProfile(path->toStdString(), m_job.settings, *m_port);
+    showJobInControls();
+}
+
+void MainWindow::pickAvi(PickerKind kind, std::string core::JobSettings::*field, bool completeExtension)
+{
+    if (commandsBlocked())
+        return;
+    const std::optional<QString> chosen = m_picker->pickFile(this, kind, aviFilters());
+    if (!chosen)
+        return;
+    // Taken in first so that what was typed into other fields survives the exchange back.
+    (void)storeControlsInJob();
+    QString path = *chosen;
+    if (completeExtension && fileNameExtension(path).isEmpty())
+        path.append(QStringLiteral(".avi"));
+    m_job.settings.*field = path.toStdString();
+    showJobInControls();
+}
+
+void MainWindow::pickFastMotionAvi()
+{
+    pickAvi(PickerKind::Open, &core::JobSettings::fastMotionPath, false);
+}
+
+void MainWindow::pickEndingAvi()
+{
+    pickAvi(PickerKind::Open, &core::JobSettings::endingPath, false);
+}
+
+void MainWindow::pickLowMotionAvi()
+{
+    pickAvi(PickerKind::Open, &core::JobSettings::lowMotionPath, false);
+}
+
+void MainWindow::pickFinalAvi()
+{
+    pickAvi(PickerKind::Save, &core::JobSettings::finalPath, true);
+}
+
+void MainWindow::updateEndingControls()
+{
+    if (commandsBlocked())
+        return;
+    (void)storeControlsInJob();
+    const bool ending = m_job.settings.endingEnabled;
+    m_form->endingPathEdit->setEnabled(ending);
+    m_form->endingBrowseButton->setEnabled(ending);
+    m_form->framePosLabel->setEnabled(ending);
+    m_form->framePosEdit->setEnabled(ending);
+    // The Stop-after box keeps its tick while the ending overrides it.
+    m_form->stopAfterCheck->setEnabled(!ending);
+    updateStopAfterControls();
+}
+
+void MainWindow::updateStopAfterControls()
+{
+    if (commandsBlocked())
+        return;
+    (void)storeControlsInJob();
+    m_form->stopAfterFramesEdit->setEnabled(m_job.settings.stopAfterEnabled &&
+                                            m_form->stopAfterCheck->isEnabled());
+}
+
+void MainWindow::acceptSettings()
+{
+    if (commandsBlocked())
+        return;
+    if (storeControlsInJob())
+        accept();
+}
+
+void MainWindow::showAboutBox()
+{
+    if (commandsBlocked())
+        return;
+    AboutBox box(this);
+    box.exec();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    if (enter && plain) {
+        event->accept();
+        if (commandsBlocked())
+            return;
+        // No button is the default: Enter presses the focused push button, else it is the OK action.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            if (button->isEnabled())
+                button->click();
+            return;
+        }
+        acceptSettings();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void MainWindow::reject()
+{
+    // Closing during the copy would destroy the job the copy reads; the progress window's
+    // Abort ends the copy instead.
+    if (m_copying)
+        return;
+    QDialog::reject();
+}
+
+} // namespace app

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "app/file_picker.h"
+#include "app/qt_ui_port.h"
+#include "core/job.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QLineEdit;
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace app {
+
+// The tool's one working surface: every setting of the job is a control here, every command
+// starts from one of its buttons. The window owns the job. Control values reach the job only
+// through storeControlsInJob and come back only through showJobInControls; while either runs,
+// and while Create copies, no command of the window starts.
+class MainWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    // Builds the window with the job at its opening values; port and picker default to the
+    // desktop's message boxes and file dialogs.
+    explicit MainWindow(std::unique_ptr<QtUiPort> port = nullptr,
+                        std::unique_ptr<FilePicker> picker = nullptr);
+    ~MainWindow() override;
+
+    core::Job& job() { return m_job; }
+    const core::Job& job() const { return m_job; }
+
+    // Moves the control values into the job's settings in the fixed exchange order. A number
+    // field that holds no whole number brings the prompt, gets the focus with its text selected
+    // and stops the exchange: the fields before it are updated, it and the later ones are not.
+    // Returns false then.
+    bool storeControlsInJob();
+    // Moves the job's settings into the controls; a text is rewritten only where it differs.
+    void showJobInControls();
+
+    // True while Create is running.
+    bool copying() const { return m_copying; }
+
+public slots:
+    void runAnalyze();
+    void runCreate();
+    // Re-plans with the estimate when the job is analysed and shows the Low Motion bitrate.
+    void refreshEstimate();
+    void loadProfile();
+    void saveProfile();
+    void pickFastMotionAvi();
+    void pickEndingAvi();
+    void pickLowMotionAvi();
+    void pickFinalAvi();
+    // Enables the ending's controls exactly when its box is ticked, and the Stop-after box
+    // exactly when it is not; then applies the Stop-after rule.
+    void updateEndingControls();
+    // Enables the stop frame count exactly when its box is ticked and enabled.
+    void updateStopAfterControls();
+    // Closes the window when every setting was taken in; otherwise the window stays open.
+    void acceptSettings();
+    void showAboutBox();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override;
+
+private:
+    class CopyScope;
+
+    // True while an exchange or Create runs: notifications and commands are dropped then.
+    bool commandsBlocked() const { return m_exchanging || m_copying; }
+    bool takeNumber(QLineEdit* edit, int32_t& field);
+    void pickAvi(PickerKind kind, std::string core::JobSettings::*field, bool completeExtension);
+
+    std::unique_ptr<Ui::MainWindow> m_form;
+    std::unique_ptr<QtUiPort> m_port;
+    std::unique_ptr<FilePicker> m_picker;
+    core::Job m_job;
+    bool m_exchanging = false;
+    bool m_copying = false;
+};
+
+} // namespace app

@@ -1,0 +1,56 @@
+#include "cli/commands.h"
+
+#include "cli/analyze_command.h"
+#include "cli/create_command.h"
+#include "cli/job_options.h"
+#include "cli/probe_command.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+namespace cli {
+
+int runCommandLine(int argc, char** argv)
+{
+    CLI::App app{"KestrelIon batch front end: builds a Final AVI near a target size from a Fast Motion and a "
+                 "Low Motion encoding of the same film.",
+                 "kestrelion-cli"};
+    app.require_subcommand(1);
+    app.footer("Exit status: 0 completed, 1 ended with a message, 2 usage error, 130 aborted by Ctrl-C.");
+
+    std::string probePath;
+    bool probeJson = false;
+    CLI::App* probe = app.add_subcommand("probe", "Show a source AVI's video stream, format and frame table");
+    probe->add_option("FILE", probePath, "AVI file")->required();
+    probe->add_flag("--json", probeJson, "Print one JSON object");
+
+    JobOptions analyzeOptions;
+    bool analyzeJson = false;
+    CLI::App* analyze = app.add_subcommand("analyze", "Measure the Fast Motion AVI and print the Low Motion "
+                                                      "bitrate that fills the target size");
+    analyzeOptions.addTo(*analyze, false);
+    analyze->add_flag("--json", analyzeJson, "Print one JSON object with the counts and the plan");
+
+    JobOptions createOptions;
+    CreateCommandOptions createFlags;
+    CLI::App* create = app.add_subcommand("create", "Write the Final AVI (and stat.txt with --stats)");
+    createOptions.addTo(*create, true);
+    create->add_flag("--yes", createFlags.assumeYes, "Answer Yes to the question about different frame counts");
+    create->add_flag("--quiet", createFlags.quiet, "Show no progress bar");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? kExitCompleted : kExitUsage;
+    }
+
+    if (probe->parsed())
+        return runProbe(probePath, probeJson);
+    if (analyze->parsed())
+        return runAnalyzeCommand(analyzeOptions, analyzeJson);
+    return runCreateCommand(createOptions, createFlags);
+}
+
+} // namespace cli

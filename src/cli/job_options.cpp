@@ -1,0 +1,68 @@
+#include "cli/job_options.h"
+
+#include "profiles/profile_file.h"
+
+namespace cli {
+
+void JobOptions::addTo(CLI::App& command, bool withCreate)
+{
+    m_profileOption = command.add_option("--profile", m_profile, "Load the settings of a profile file (INI) first")
+                          ->check(CLI::ExistingFile);
+    m_fmOption = command.add_option("--fm", m_fm, "Fast Motion AVI");
+    if (withCreate) {
+        m_lmOption = command.add_option("--lm", m_lm, "Low Motion AVI");
+        m_finalOption = command.add_option("--final", m_final, "Final AVI to write");
+    }
+    m_endingOption = command.add_option("--ending", m_ending, "Ending AVI, used from --frame-pos on (turns the ending on)");
+    m_framePosOption = command.add_option("--frame-pos", m_framePos, "Film frame at which the Ending AVI takes over")
+                           ->check(CLI::NonNegativeNumber);
+    m_stopAfterOption = command.add_option("--stop-after", m_stopAfter, "End the film after N frames (turns the stop on)")
+                            ->check(CLI::NonNegativeNumber);
+    m_audioOption = command.add_option("--audio", m_audio, "Audio bitrate in Kbps reserved out of the size (default 128)")
+                        ->check(CLI::NonNegativeNumber);
+    m_sizeOption = command.add_option("--size", m_size, "Target size of the Final AVI in MB (default 702)")
+                       ->check(CLI::NonNegativeNumber);
+    m_limitOption = command.add_option("--limit", m_limit, "High bitrate limit in Kbps (default 700)")
+                        ->check(CLI::NonNegativeNumber);
+    m_smootherOption = command.add_flag("--smoother,!--no-smoother", m_smoother,
+                                        "Switch single low-motion groups between high-motion ones to high (default on)");
+    if (withCreate)
+        m_statsOption = command.add_flag("--stats", m_stats, "Write stat.txt beside the Final AVI");
+}
+
+core::JobSettings JobOptions::settings() const
+{
+    core::JobSettings settings;
+    core::applyOpeningDefaults(settings);
+    if (m_profileOption->count() > 0)
+        profiles::readProfile(m_profile, settings);
+    if (m_fmOption->count() > 0)
+        settings.fastMotionPath = m_fm;
+    if (m_lmOption != nullptr && m_lmOption->count() > 0)
+        settings.lowMotionPath = m_lm;
+    if (m_finalOption != nullptr && m_finalOption->count() > 0)
+        settings.finalPath = m_final;
+    if (m_endingOption->count() > 0) {
+        settings.endingPath = m_ending;
+        settings.endingEnabled = true;
+    }
+    if (m_framePosOption->count() > 0)
+        settings.framePos = m_framePos;
+    if (m_stopAfterOption->count() > 0) {
+        settings.stopAfterFrames = m_stopAfter;
+        settings.stopAfterEnabled = true;
+    }
+    if (m_audioOption->count() > 0)
+        settings.audioKbps = m_audio;
+    if (m_sizeOption->count() > 0)
+        settings.finalSizeMB = m_size;
+    if (m_limitOption->count() > 0)
+        settings.highBitrateLimit = m_limit;
+    if (m_smootherOption->count() > 0)
+        settings.sceneSwitchingSmoother = m_smoother;
+    if (m_statsOption != nullptr && m_statsOption->count() > 0)
+        settings.writeStatisticFile = m_stats;
+    return settings;
+}
+
+} // namespace cli

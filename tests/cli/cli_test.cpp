@@ -1,0 +1,248 @@
+// Runs the batch front end as a separate process, as a script would.
+#include "avi_builder.h"
+#include "media.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using test_support::shellQuote;
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+RunResult runCli(const std::string& arguments, const std::string& scratch)
+{
+    const std::string errPath = scratch + "/stderr.txt";
+    RunResult result;
+    result.out = test_support::runCommand(std::string(KESTRELION_CLI) + " " + arguments + " </dev/null 2>" +
+                                              shellQuote(errPath),
+                                          result.exitCode);
+    std::ifstream err(errPath);
+    std::stringstream text;
+    text << err.rdbuf();
+    result.err = text.str();
+    return result;
+}
+
+// Pulls the numbers out of "[k, size]" pairs of the probe's JSON frame list.
+std::vector<test_support::ProbePacket> framesFromJson(const std::string& json)
+{
+    std::vector<test_support::ProbePacket> frames;
+    const std::string list = json.substr(json.find("\"frames\""));
+    const std::regex pair(R"(\[(\d), (\d+)\])");
+    for (auto it = std::sregex_iterator(list.begin(), list.end(), pair); it != std::sregex_iterator(); ++it)
+        frames.push_back({(*it)[1] == "1", std::stoll((*it)[2])});
+    return frames;
+}
+
+TEST(BatchFrontEnd, FollowsCommandLineConventions)
+{
+    const std::string scratch = test_support::freshTempDir("cli_conventions");
+    const RunResult help = runCli("--help", scratch);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("probe"), std::string::npos);
+    EXPECT_NE(help.out.find("create"), std::string::npos);
+
+    struct Case {
+        const char* arguments;
+    };
+    const Case usageErrors[] = {{""}, {"frobnicate"}, {"probe"}, {"analyze --audio abc"}, {"create --unknown"},
+                                {"analyze --size -5"}};
+    for (const Case& c : usageErrors) {
+        SCOPED_TRACE(c.arguments);
+        const RunResult result = runCli(c.arguments, scratch);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_FALSE(result.err.empty());
+    }
+}
+
+TEST(BatchFrontEnd, ProbeListsTheSameFramesAsFfprobe)
+{
+    const std::string scratch = test_support::freshTempDir("cli_probe");
+    const std::string fm = test_support::fastMotionAvi();
+    const RunResult result = runCli("probe --json " + shellQuote(fm), scratch);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("\"handler\": \"XVID\""), std::string::npos);
+    EXPECT_NE(result.out.find("\"length\": 1000"), std::string::npos);
+    EXPECT_NE(result.out.find("\"formatSize\": 40"), std::string::npos);
+    EXPECT_NE(result.out.find("\"width\": 320"), std::string::npos);
+    const auto frames = framesFromJson(result.out);
+    const auto packets = test_support::probePackets(fm);
+    ASSERT_EQ(frames.size(), packets.size());
+    for (size_t i = 0; i < frames.size(); ++i)
+        ASSERT_EQ(frames[i], packets[i]) << "frame " << i;
+
+    const RunResult text = runCli("probe " + shellQuote(fm), scratch);
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_NE(text.out.find("       0 K "), std::string::npos);
+    EXPECT_NE(text.out.find("       1   "), std::string::npos);
+}
+
+TEST(BatchFrontEnd, ProbeShowsTheOpeningMessagesAndEndsWithOne)
+{
+    const std::string scratch = test_support::freshTempDir("cli_probe_missing");
+    const std::string missing = scratch + "/no such film.avi";
+    const RunResult result = runCli("probe " + shellQuote(missing), scratch);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "Could not open AVI\n" + missing + "\n");
+    EXPECT_TRUE(result.out.empty());
+}
+
+TEST(BatchFrontEnd, AnalyzePrintsTheEstimateAndThePlan)
+{
+    const std::string scratch = test_support::freshTempDir("cli_analyze");
+    const std::string fm = test_support::fastMotionAvi();
+    const RunResult text = runCli("analyze --fm " + shellQuote(fm) + " --size 5", scratch);
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(std::regex_match(text.out, std::regex("Low Motion Bitrate \\(Kbps\\): ([0-9]+|n/a)\n"))) << text.out;
+
+    const RunResult json = runCli("analyze --json --fm " + shellQuote(fm), scratch);
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("\"keyframeDistance\": 25"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"groupSeconds\": 1"), std::string::npos);
+    EXPECT_NE(json.out.find("\"totalFrames\": 1000"), std::string::npos);
+    EXPECT_NE(json.out.find("\"fmFrames\": 1000"), std::string::npos);
+    const std::regex groupPattern("fmBytes");
+    const auto groups =
+        std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), groupPattern), std::sregex_iterator());
+    EXPECT_EQ(groups, 40);
+    // The media alternates busy and still scenes, so the plan takes from both sources.
+    EXPECT_NE(json.out.find("\"choice\": 0"), std::string::npos);
+    EXPECT_NE(json.out.find("\"choice\": 1"), std::string::npos);
+
+    const RunResult stopped = runCli("analyze --json --stop-after 500 --fm " + shellQuote(fm), scratch);
+    ASSERT_EQ(stopped.exitCode, 0) << stopped.err;
+    EXPECT_NE(stopped.out.find("\"totalFrames\": 500"), std::string::npos);
+}
+
+TEST(BatchFrontEnd, AnalyzeTakesAProfileAndLetsOptionsOverrideIt)
+{
+    const std::string scratch = test_support::freshTempDir("cli_profile");
+    const std::string fm = test_support::fastMotionAvi();
+    const std::string profile = scratch + "/job.ini";
+    std::ofstream(profile) << "[KestrelIon]\r\nFastMotionAvi=" << fm
+                           << "\r\nEndingAvi=0\r\nStopAfter=1\r\nFramePos=250\r\nAudio=128\r\nFinalSize=10\r\n"
+                              "HighBitrateLimit=700\r\nSceneSwitchingSmoother=1\r\n";
+    const RunResult fromProfile = runCli("analyze --json --profile " + shellQuote(profile), scratch);
+    ASSERT_EQ(fromProfile.exitCode, 0) << fromProfile.err;
+    EXPECT_NE(fromProfile.out.find("\"totalFrames\": 250"), std::string::npos) << fromProfile.out;
+
+    const RunResult overridden =
+        runCli("analyze --json --stop-after 750 --profile " + shellQuote(profile), scratch);
+    ASSERT_EQ(overridden.exitCode, 0) << overridden.err;
+    EXPECT_NE(overridden.out.find("\"totalFrames\": 750"), std::string::npos) << overridden.out;
+
+    const RunResult missingFm = runCli("analyze --fm " + shellQuote(scratch + "/gone.avi"), scratch);
+    EXPECT_EQ(missingFm.exitCode, 1);
+    EXPECT_NE(missingFm.err.find("Could not open AVI"), std::string::npos);
+}
+
+TEST(BatchFrontEnd, CreateWritesTheFinalAviAndTheStatisticsFile)
+{
+    const std::string scratch = test_support::freshTempDir("cli_create");
+    const std::string final = scratch + "/Final.avi";
+    const RunResult result = runCli("create --quiet --stats --size 5 --fm " +
+                                        shellQuote(test_support::fastMotionAvi()) + " --lm " +
+                                        shellQuote(test_support::lowMotionAvi()) + " --final " + shellQuote(final),
+                                    scratch);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::smatch size = [&] {
+        std::smatch match;
+        std::regex_search(result.out, match, std::regex("^Final AVI-size: ([0-9]+)\n$"));
+        return match;
+    }();
+    ASSERT_FALSE(size.empty()) << result.out;
+    const auto packets = test_support::probePackets(final);
+    ASSERT_EQ(packets.size(), 1000u);
+    int64_t total = 0;
+    for (const auto& packet : packets)
+        total += packet.size;
+    EXPECT_EQ(std::to_string(total), size[1].str());
+    EXPECT_EQ(test_support::decodeErrors(final), "");
+    std::ifstream stat(scratch + "/stat.txt");
+    std::stringstream statText;
+    statText << stat.rdbuf();
+    EXPECT_EQ(statText.str().rfind("Kestrel - Ion Statistic file\n\nFM-AVI\n\n", 0), 0u);
+    EXPECT_NE(statText.str().find("\n\nFinal AVI-size: " + size[1].str() + "\n"), std::string::npos);
+}
+
+TEST(BatchFrontEnd, CreateAnswersNoToTheFrameCountQuestionWithoutATerminal)
+{
+    const std::string scratch = test_support::freshTempDir("cli_question");
+    const std::string fm = scratch + "/fm.avi";
+    const std::string lm = scratch + "/lm.avi";
+    test_support::AviBuildSpec spec;
+    spec.frames = test_support::gridFrames(100, 25, 3000, 500);
+    test_support::buildAvi(fm, spec);
+    spec.frames = test_support::gridFrames(102, 25, 1000, 100);
+    test_support::buildAvi(lm, spec);
+    const std::string common = "create --quiet --fm " + shellQuote(fm) + " --lm " + shellQuote(lm) + " --final " +
+                               shellQuote(scratch + "/Final.avi");
+
+    const RunResult no = runCli(common, scratch);
+    EXPECT_EQ(no.exitCode, 1);
+    EXPECT_NE(no.err.find("FM and LM-AVI have different total frames (LM: 102 / FM: 100)\n"), std::string::npos)
+        << no.err;
+    EXPECT_FALSE(fs::exists(scratch + "/Final.avi"));
+
+    const RunResult yes = runCli(common + " --yes", scratch);
+    EXPECT_EQ(yes.exitCode, 0) << yes.err;
+    EXPECT_EQ(test_support::probePackets(scratch + "/Final.avi").size(), 100u);
+}
+
+TEST(BatchFrontEnd, CtrlCAbortsTheCopyAndLeavesAReadableFinalAvi)
+{
+    const std::string scratch = test_support::freshTempDir("cli_interrupt");
+    const std::string fm = scratch + "/fm.avi";
+    const std::string lm = scratch + "/lm.avi";
+    const std::string final = scratch + "/Final.avi";
+    constexpr int32_t kFrames = 100000;
+    test_support::AviBuildSpec spec;
+    spec.frames = test_support::gridFrames(kFrames, 25, 6000, 1500);
+    test_support::buildAvi(fm, spec);
+    spec.frames = test_support::gridFrames(kFrames, 25, 2000, 300);
+    test_support::buildAvi(lm, spec);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execl(KESTRELION_CLI, KESTRELION_CLI, "create", "--quiet", "--limit", "0", "--fm", fm.c_str(), "--lm",
+              lm.c_str(), "--final", final.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The Final AVI is created only after the interrupt handler is in place.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(final) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 0)
+        GTEST_SKIP() << "the copy finished before Ctrl-C arrived";
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const auto packets = test_support::probePackets(final);
+    EXPECT_LT(packets.size(), static_cast<size_t>(kFrames));
+    EXPECT_EQ(packets.size() % (25 * 30), 0u) << "an abort takes effect between groups, every thirtieth group";
+}
+
+} // namespace

@@ -187,11 +187,11 @@ TEST(BatchFrontEnd, CreateAnswersNoToTheFrameCountQuestionWithoutATerminal)
     const std::string scratch = test_support::freshTempDir("cli_question");
     const std::string fm = scratch + "/fm.avi";
     const std::string lm = scratch + "/lm.avi";
-    test_support::AviBuildSpec spec;
-    spec.frames = test_support::gridFrames(100, 25, 3000, 500);
-    test_support::buildAvi(fm, spec);
-    spec.frames = test_support::gridFrames(102, 25, 1000, 100);
-    test_support::buildAvi(lm, spec);
+    test_support::AviBuildSpec layout;
+    layout.frames = test_support::gridFrames(100, 25, 3000, 500);
+    test_support::buildAvi(fm, layout);
+    layout.frames = test_support::gridFrames(102, 25, 1000, 100);
+    test_support::buildAvi(lm, layout);
     const std::string common = "create --quiet --fm " + shellQuote(fm) + " --lm " + shellQuote(lm) + " --final " +
                                shellQuote(scratch + "/Final.avi");
 
@@ -213,11 +213,11 @@ TEST(BatchFrontEnd, CtrlCAbortsTheCopyAndLeavesAReadableFinalAvi)
     const std::string lm = scratch + "/lm.avi";
     const std::string final = scratch + "/Final.avi";
     constexpr int32_t kFrames = 100000;
-    test_support::AviBuildSpec spec;
-    spec.frames = test_support::gridFrames(kFrames, 25, 6000, 1500);
-    test_support::buildAvi(fm, spec);
-    spec.frames = test_support::gridFrames(kFrames, 25, 2000, 300);
-    test_support::buildAvi(lm, spec);
+    test_support::AviBuildSpec layout;
+    layout.frames = test_support::gridFrames(kFrames, 25, 6000, 1500);
+    test_support::buildAvi(fm, layout);
+    layout.frames = test_support::gridFrames(kFrames, 25, 2000, 300);
+    test_support::buildAvi(lm, layout);
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);

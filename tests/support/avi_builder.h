@@ -34,8 +34,8 @@ std::vector<uint8_t> sampleBytes(int32_t index, int32_t size);
 // Frames with key frames exactly every distance frames.
 std::vector<BuiltFrame> gridFrames(int32_t count, int32_t distance, int32_t keySize, int32_t deltaSize);
 
-// Writes spec as an AVI at path with the project's own writer; sample i holds sampleBytes(i, size).
+// Writes layout as an AVI at path with the project's own writer; sample i holds sampleBytes(i, size).
 // Throws when the writer fails.
-void buildAvi(const std::string& path, const AviBuildSpec& spec, const video::AviWriterOptions& options = {});
+void buildAvi(const std::string& path, const AviBuildSpec& layout, const video::AviWriterOptions& options = {});
 
 } // namespace test_support

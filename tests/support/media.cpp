@@ -23,7 +23,7 @@ std::string mediaDir()
     return dir.string();
 }
 
-std::string specName(const MediaSpec& s)
+std::string recipeName(const MediaSpec& s)
 {
     std::ostringstream name;
     name << "mpeg4_f" << s.frames << "_k" << s.keyframeDistance << "_r" << s.rateNum << "-" << s.rateDen << "_q"
@@ -77,22 +77,22 @@ std::string runCommand(const std::string& command, int& exitCode)
     return output;
 }
 
-std::string mediaFile(const MediaSpec& spec)
+std::string mediaFile(const MediaSpec& recipe)
 {
-    const fs::path path = fs::path(mediaDir()) / specName(spec);
+    const fs::path path = fs::path(mediaDir()) / recipeName(recipe);
     if (fs::exists(path))
         return path.string();
     // Made under a private name and renamed, so tests running in parallel never see half a file.
     const fs::path partial = path.string() + ".part" + std::to_string(getpid()) + ".avi";
     std::ostringstream command;
-    command << "ffmpeg -nostdin -v error -y -f lavfi -i " << shellQuote(videoGraph(spec));
-    if (spec.audioFirst) {
+    command << "ffmpeg -nostdin -v error -y -f lavfi -i " << shellQuote(videoGraph(recipe));
+    if (recipe.audioFirst) {
         // The film's length ends the endless tone; -shortest does not end this ffmpeg when -frames:v is set.
         command << " -f lavfi -i sine=frequency=440:sample_rate=22050 -map 1:a -map 0:v -c:a pcm_s16le -t "
-                << static_cast<double>(spec.frames) * spec.rateDen / spec.rateNum;
+                << static_cast<double>(recipe.frames) * recipe.rateDen / recipe.rateNum;
     }
-    command << " -frames:v " << spec.frames << " -c:v mpeg4 -vtag XVID -g " << spec.keyframeDistance
-            << " -bf 0 -sc_threshold 1000000000 -q:v " << spec.quantizer << " " << shellQuote(partial.string())
+    command << " -frames:v " << recipe.frames << " -c:v mpeg4 -vtag XVID -g " << recipe.keyframeDistance
+            << " -bf 0 -sc_threshold 1000000000 -q:v " << recipe.quantizer << " " << shellQuote(partial.string())
             << " 2>&1";
     int exitCode = 0;
     const std::string log = runCommand(command.str(), exitCode);
@@ -104,20 +104,20 @@ std::string mediaFile(const MediaSpec& spec)
 
 std::string fastMotionAvi(int32_t frames, int32_t keyframeDistance)
 {
-    MediaSpec spec;
-    spec.frames = frames;
-    spec.keyframeDistance = keyframeDistance;
-    spec.quantizer = 4;
-    return mediaFile(spec);
+    MediaSpec recipe;
+    recipe.frames = frames;
+    recipe.keyframeDistance = keyframeDistance;
+    recipe.quantizer = 4;
+    return mediaFile(recipe);
 }
 
 std::string lowMotionAvi(int32_t frames, int32_t keyframeDistance)
 {
-    MediaSpec spec;
-    spec.frames = frames;
-    spec.keyframeDistance = keyframeDistance;
-    spec.quantizer = 16;
-    return mediaFile(spec);
+    MediaSpec recipe;
+    recipe.frames = frames;
+    recipe.keyframeDistance = keyframeDistance;
+    recipe.quantizer = 16;
+    return mediaFile(recipe);
 }
 
 std::vector<ProbePacket> probePackets(const std::string& path)

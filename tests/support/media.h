@@ -21,8 +21,8 @@ struct MediaSpec {
     int32_t height = 240;
 };
 
-// Returns the path of the AVI for spec, made on first use and cached in the build tree.
-std::string mediaFile(const MediaSpec& spec);
+// Returns the path of the AVI for the recipe, made on first use and cached in the build tree.
+std::string mediaFile(const MediaSpec& recipe);
 
 // The usual Fast Motion (quantizer 4) and Low Motion (quantizer 16) pair for a frame count.
 std::string fastMotionAvi(int32_t frames = 1000, int32_t keyframeDistance = 25);

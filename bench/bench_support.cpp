@@ -6,7 +6,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <span>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -79,15 +83,29 @@ std::string makeFilmAvi(const std::string& name, int32_t averageFrameBytes)
     return path;
 }
 
-std::vector<double> timeCommand(const std::string& command, int runs)
+std::vector<double> timeProgram(const std::vector<std::string>& argv, int runs)
 {
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
         const auto start = std::chrono::steady_clock::now();
-        const int status = std::system(command.c_str());
+        const pid_t child = fork();
+        if (child == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+        int status = -1;
+        if (child > 0)
+            waitpid(child, &status, 0);
         const auto end = std::chrono::steady_clock::now();
-        if (status != 0) {
-            std::fprintf(stderr, "benchmark command failed (%d): %s\n", status, command.c_str());
+        if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "benchmark program failed: %s\n", argv[0].c_str());
             std::exit(1);
         }
         times.push_back(std::chrono::duration<double, std::milli>(end - start).count());

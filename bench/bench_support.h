@@ -13,9 +13,10 @@ std::string mediaDir();
 // still scenes, about averageFrameBytes per frame. Returns its path.
 std::string makeFilmAvi(const std::string& name, int32_t averageFrameBytes);
 
-// Runs a shell command `runs` times and returns each run's wall time in milliseconds; exits the
-// benchmark when the command fails.
-std::vector<double> timeCommand(const std::string& command, int runs);
+// Runs a program (argv[0] looked up in PATH) `runs` times with its output thrown away and
+// returns each run's wall time in milliseconds, process start and exit included; exits the
+// benchmark when the program fails.
+std::vector<double> timeProgram(const std::vector<std::string>& argv, int runs);
 
 // Returns the median of the values.
 double median(std::vector<double> values);

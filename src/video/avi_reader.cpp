@@ -39,6 +39,7 @@ struct StreamData {
     std::vector<uint8_t> indx; // data of the stream's OpenDML index chunk, when it has one
     std::vector<SampleEntry> samples;
     std::vector<int32_t> keys; // positions of the key frames, ascending
+    mutable size_t keyHint = 0; // where the last key-frame look-up ended
     bool indexed = false;
 };
 
@@ -358,6 +359,7 @@ private:
             base &= 0xFFFFFFFFu; // a known writer repeats the low half in the high half
         if (base >= static_cast<uint64_t>(m_fileSize))
             return false;
+        stream.samples.reserve(stream.samples.size() + count);
         for (size_t i = 0; i < count; ++i) {
             const uint32_t rawSize = getU32(data, 24 + 8 * i + 4);
             SampleEntry entry;
@@ -443,6 +445,17 @@ private:
         }
         if (bestBase < 0)
             return false;
+        // Count first, so each stream's index is allocated once.
+        std::vector<size_t> perStream(m_streams.size(), 0);
+        for (size_t i = 0; i < count; ++i) {
+            const int32_t streamNumber = riff::streamOfDataChunk(getU32(entries, 16 * i));
+            if (streamNumber >= 0 && streamNumber < static_cast<int32_t>(m_streams.size()))
+                ++perStream[static_cast<size_t>(streamNumber)];
+        }
+        for (size_t k = 0; k < m_streams.size(); ++k) {
+            if (!m_streams[k].indexed)
+                m_streams[k].samples.reserve(perStream[k]);
+        }
         for (size_t i = 0; i < count; ++i) {
             const uint32_t id = getU32(entries, 16 * i);
             const uint32_t flags = getU32(entries, 16 * i + 4);
@@ -687,8 +700,23 @@ int32_t AviReader::findKeyAtOrBefore(int32_t stream, int32_t pos) const
     const StreamData* data = m_impl->stream(stream);
     if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
         return -1;
-    const auto after = std::upper_bound(data->keys.begin(), data->keys.end(), pos);
-    return after == data->keys.begin() ? -1 : *(after - 1);
+    const std::vector<int32_t>& keys = data->keys;
+    // Look-ups mostly walk forward frame by frame: try where the last one ended, then the next
+    // key frame, before searching.
+    const auto fits = [&](size_t k) {
+        return k < keys.size() && keys[k] <= pos && (k + 1 == keys.size() || keys[k + 1] > pos);
+    };
+    for (size_t k = data->keyHint; k < data->keyHint + 2; ++k) {
+        if (fits(k)) {
+            data->keyHint = k;
+            return keys[k];
+        }
+    }
+    const auto after = std::upper_bound(keys.begin(), keys.end(), pos);
+    if (after == keys.begin())
+        return -1;
+    data->keyHint = static_cast<size_t>(after - keys.begin()) - 1;
+    return *(after - 1);
 }
 
 AviStatus AviReader::readSample(int32_t stream, int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead)

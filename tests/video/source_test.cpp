@@ -1,208 +1,153 @@
-#include "avi_builder.h"
-#include "media.h"
 #include "recording_ui_port.h"
-#include "riff_composer.h"
+#include "video/frame_tables.h"
 #include "video/source.h"
-
-#include <gtest/gtest.h>
-
-#include <fstream>
+#include "video_test_helpers.h"
 
 namespace {
 
-using test_support::RiffChunk;
+using namespace test_support;
 
-// The stream list of one stream of type with format, and one sample of 10 bytes in movi.
-struct StreamShape {
-    uint32_t type;
-    std::vector<uint8_t> format;
-};
-
-std::vector<uint8_t> composeFile(const std::vector<StreamShape>& streams)
+// A file of streams (audio, or video with a format of formatBytes), one 10-byte sample each.
+std::vector<uint8_t> composeFile(const std::vector<size_t>& streams)
 {
-    std::vector<RiffChunk> hdrl = {test_support::chunk(
-        "avih", test_support::mainHeader(1, static_cast<uint32_t>(streams.size()), 64, 48))};
+    std::vector<RiffChunk> hdrl = {
+        chunk("avih", mainHeader(1, static_cast<uint32_t>(streams.size()), 64, 48))};
     std::vector<RiffChunk> movi;
     for (size_t s = 0; s < streams.size(); ++s) {
-        const bool video = streams[s].type == core::kStreamTypeVideo;
-        hdrl.push_back(test_support::list(
-            "strl", {test_support::chunk("strh", test_support::streamHeader(streams[s].type, 0, 25, 1, 1)),
-                     test_support::chunk("strf", streams[s].format)}));
-        const char name[5] = {static_cast<char>('0' + s / 10), static_cast<char>('0' + s % 10),
-                              video ? 'd' : 'w', video ? 'c' : 'b', 0};
-        RiffChunk sample = test_support::chunk("00dc", std::vector<uint8_t>(10, static_cast<uint8_t>(s)));
-        sample.id = core::fourcc(name);
-        movi.push_back(sample);
+        const bool isVideo = streams[s] > 0;
+        hdrl.push_back(
+            list("strl", {chunk("strh", streamHeader(isVideo ? core::kStreamTypeVideo : core::fourcc("auds"),
+                                                     0, 25, 1, 1)),
+                          chunk("strf", isVideo ? bitmapFormat(64, 48, core::fourcc("XVID"), streams[s])
+                                                : pcmFormat(22050, 1))}));
+        movi.push_back(chunk("00dc", std::vector<uint8_t>(10, 1)));
+        const char id[5] = {'0', static_cast<char>('0' + s), isVideo ? 'd' : 'w', isVideo ? 'c' : 'b', 0};
+        movi.back().id = core::fourcc(id);
     }
-    return test_support::compose({test_support::riffList(
-        "AVI ", {test_support::list("hdrl", hdrl), test_support::list("movi", movi)})});
+    return compose({riffList("AVI ", {list("hdrl", hdrl), list("movi", movi)})});
 }
 
-StreamShape videoShape(size_t formatBytes = 40)
+// Opening takes the first video stream among the first ten, or says exactly why it cannot.
+TEST(OpenVideoStream, PicksTheFirstVideoStreamOrSaysWhyNot)
 {
-    return {core::kStreamTypeVideo, test_support::bitmapFormat(64, 48, core::fourcc("XVID"), formatBytes)};
-}
-
-StreamShape audioShape()
-{
-    return {core::fourcc("auds"), test_support::pcmFormat(22050, 1)};
-}
-
-std::string writeFile(const std::string& name, const std::vector<uint8_t>& bytes)
-{
-    const std::string path = test_support::freshTempDir("source_" + name) + "/" + name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path;
-}
-
-TEST(OpenVideoStream, PicksTheFirstVideoStreamAmongTheFirstTen)
-{
+    using core::MessageId;
+    const size_t V = 40; // a video stream with a 40-byte format; 0: an audio stream
+    const std::string dir = freshTempDir("source_bad");
+    std::vector<uint8_t> wave = composeFile({V});
+    std::copy_n("WAVE", 4, wave.begin() + 8);
+    const core::Message notAvi = {MessageId::CouldNotOpenAvi, "Could not open AVI\r"}; // and the path
+    const core::Message noVideo = {MessageId::NoVideoStream, "AVI has no video-stream"};
     struct Case {
         const char* name;
-        std::vector<StreamShape> streams;
-        int32_t expectedStream; // -1: "AVI has no video-stream"
+        std::vector<uint8_t> bytes;
+        int32_t stream;                       // the video stream taken, or -1
+        std::optional<core::Message> message; // from opening, or from reading the stream header
+        std::string path = {};                // instead of a file holding bytes
     };
-    std::vector<StreamShape> tenAudio(10, audioShape());
-    std::vector<StreamShape> tenAudioThenVideo = tenAudio;
-    tenAudioThenVideo.push_back(videoShape());
-    std::vector<StreamShape> nineAudioThenVideo(9, audioShape());
-    nineAudioThenVideo.push_back(videoShape());
     const Case cases[] = {
-        {"video only", {videoShape()}, 0},
-        {"audio first", {audioShape(), videoShape()}, 1},
-        {"two video streams", {audioShape(), videoShape(), videoShape()}, 1},
-        {"audio only", {audioShape()}, -1},
-        {"video at index 9", nineAudioThenVideo, 9},
-        {"video at index 10", tenAudioThenVideo, -1},
+        {"video only", composeFile({V}), 0, std::nullopt},
+        {"audio first", composeFile({0, V}), 1, std::nullopt},
+        {"two video streams", composeFile({0, V, V}), 1, std::nullopt},
+        {"video at index 9", composeFile({0, 0, 0, 0, 0, 0, 0, 0, 0, V}), 9, std::nullopt},
+        {"video at index 10", composeFile({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, V}), -1, noVideo},
+        {"audio only", composeFile({0}), -1, noVideo},
+        {"no streams", composeFile({}), -1,
+         core::Message{MessageId::UnableToOpenFile, "Unable to open file"}},
+        {"41-byte format", composeFile({0, 41}), 1,
+         core::Message{MessageId::FormatTooLarge, "Format too large"}},
+        {"missing", {}, -1, notAvi, dir + "/no such file.avi"},
+        {"folder", {}, -1, notAvi, dir},
+        {"empty", {}, -1, notAvi},
+        {"text", {'h', 'e', 'l', 'l', 'o', '\n'}, -1, notAvi},
+        {"RIFF WAVE", wave, -1, notAvi},
+        {"no header list", compose({riffList("AVI ", {list("movi", {chunk("00dc", {1, 2, 3})})})}), -1,
+         notAvi},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        test_support::RecordingUiPort ui;
-        std::optional<video::Source> source =
-            video::openVideoStream(writeFile("streams.avi", composeFile(c.streams)), ui);
-        if (c.expectedStream < 0) {
-            EXPECT_FALSE(source);
-            EXPECT_EQ(ui.messageIds(), std::vector<core::MessageId>{core::MessageId::NoVideoStream});
-            EXPECT_EQ(ui.messages.at(0).text, "AVI has no video-stream");
-        } else {
-            ASSERT_TRUE(source);
-            EXPECT_EQ(source->videoStream(), c.expectedStream);
-            EXPECT_EQ(source->sampleCount(), 1);
-            EXPECT_TRUE(ui.messages.empty());
-        }
-    }
-}
-
-TEST(OpenVideoStream, ReportsFilesThatCannotBeOpened)
-{
-    const std::string dir = test_support::freshTempDir("source_bad");
-    const std::string missing = dir + "/no such file.avi";
-    const std::string empty = writeFile("empty.avi", {});
-    const std::string text =
-        writeFile("text.avi", std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd',
-                                                   '\n', 'a', 'g', 'a', 'i', 'n'});
-    std::vector<uint8_t> wave = composeFile({videoShape()});
-    wave[8] = 'W', wave[9] = 'A', wave[10] = 'V', wave[11] = 'E';
-    const std::string notAvi = writeFile("wave.avi", wave);
-    for (const std::string& path : {missing, empty, text, notAvi, dir}) {
-        SCOPED_TRACE(path);
-        test_support::RecordingUiPort ui;
-        EXPECT_FALSE(video::openVideoStream(path, ui));
-        ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_EQ(ui.messages[0], core::messages::couldNotOpenAvi(path));
-        EXPECT_EQ(ui.messages[0].text, "Could not open AVI\r" + path);
-    }
-}
-
-TEST(OpenVideoStream, ReportsAFileWithoutStreams)
-{
-    const std::vector<uint8_t> bytes = test_support::compose({test_support::riffList(
-        "AVI ",
-        {test_support::list("hdrl", {test_support::chunk("avih", test_support::mainHeader(0, 0, 64, 48))}),
-         test_support::list("movi", {})})});
-    test_support::RecordingUiPort ui;
-    EXPECT_FALSE(video::openVideoStream(writeFile("nostreams.avi", bytes), ui));
-    EXPECT_EQ(ui.messages, std::vector<core::Message>{core::messages::unableToOpenFile()});
-    EXPECT_EQ(ui.messages.at(0).text, "Unable to open file");
-}
-
-TEST(ReadStreamInfo, RefusesFormatsLongerThanFortyBytes)
-{
-    for (size_t formatBytes : {size_t{40}, size_t{41}, size_t{1064}}) {
-        SCOPED_TRACE(formatBytes);
-        test_support::RecordingUiPort ui;
-        std::optional<video::Source> source = video::openVideoStream(
-            writeFile("format.avi", composeFile({audioShape(), videoShape(formatBytes)})), ui);
-        ASSERT_TRUE(source);
-        EXPECT_EQ(source->format().size(), formatBytes);
+        const std::string path = c.path.empty() ? video_test::writeFile("in.avi", c.bytes) : c.path;
+        RecordingUiPort ui;
+        std::optional<video::Source> source = video::openVideoStream(path, ui);
+        EXPECT_EQ(source ? source->videoStream() : -1, c.stream);
         core::AviStreamInfo info;
         info.dwRate = 4242;
-        const core::AviStreamInfo before = info;
-        const bool ok = video::readStreamInfo(info, *source, ui);
-        if (formatBytes <= 40) {
-            EXPECT_TRUE(ok);
-            EXPECT_TRUE(ui.messages.empty());
-            EXPECT_EQ(info, source->info());
-            EXPECT_EQ(info.fccType, core::kStreamTypeVideo);
-            EXPECT_EQ(info.dwRate, 25u);
-            EXPECT_EQ(info.dwLength, 1u);
-        } else {
-            EXPECT_FALSE(ok);
-            EXPECT_EQ(ui.messages, std::vector<core::Message>{core::messages::formatTooLarge()});
-            EXPECT_EQ(ui.messages.at(0).text, "Format too large");
-            EXPECT_EQ(info, before);
+        if (source) {
+            EXPECT_EQ(video::readStreamInfo(info, *source, ui), !c.message);
+            EXPECT_EQ(info.dwRate, c.message ? 4242u : 25u); // left alone on failure
         }
+        std::vector<core::Message> expected;
+        if (c.message)
+            expected.push_back({c.message->id, c.message->text + (c.message->id == notAvi.id ? path : "")});
+        EXPECT_EQ(ui.messages, expected);
     }
 }
 
-TEST(CloseSource, EmptiesTheSlotAndReleasesTheFile)
+TEST(FrameTables, FindsTheDistanceAndTheFirstFrameOffTheGrid)
 {
-    const std::string path = writeFile("close.avi", composeFile({videoShape()}));
-    test_support::RecordingUiPort ui;
-    std::optional<video::Source> slot = video::openVideoStream(path, ui);
-    ASSERT_TRUE(slot);
-    video::closeSource(slot);
-    EXPECT_FALSE(slot);
-    video::closeSource(slot); // an empty slot stays empty
-    EXPECT_FALSE(slot);
-}
-
-TEST(Source, ReadsSamplesAndRefusesBadRequests)
-{
-    const std::string path = test_support::freshTempDir("source_read") + "/built.avi";
-    test_support::AviBuildSpec layout;
-    layout.frames = test_support::gridFrames(30, 10, 900, 101);
-    test_support::buildAvi(path, layout);
-    test_support::RecordingUiPort ui;
-    std::optional<video::Source> source = video::openVideoStream(path, ui);
-    ASSERT_TRUE(source);
-    EXPECT_EQ(source->largestSampleSize(), 900);
-    std::vector<uint8_t> buffer(900);
-    int32_t bytes = -1;
-    ASSERT_EQ(source->readSample(11, buffer, bytes), video::AviStatus::Ok);
-    EXPECT_EQ(bytes, 101);
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 101, test_support::sampleBytes(11, 101).begin()));
-
     struct Case {
         const char* name;
-        int32_t pos;
-        size_t room;
-        video::AviStatus expected;
+        int32_t count;
+        std::vector<int32_t> keys; // empty: every twelfth
+        int32_t frameCount;        // passed to findKeyframeDistance
+        int32_t distance;
+        int32_t offGrid;
     };
-    const Case cases[] = {{"before the stream", -1, 900, video::AviStatus::BadPosition},
-                          {"past the stream", 30, 900, video::AviStatus::BadPosition},
-                          {"one byte short", 10, 899, video::AviStatus::BufferTooSmall},
-                          {"exact room", 10, 900, video::AviStatus::Ok}};
+    const Case cases[] = {
+        {"regular grid of 12", 120, {}, 120, 12, -1},
+        {"late key at 25 after a missing 24", 40, {0, 12, 25, 36}, 40, 12, 24},
+        {"extra key at 18", 30, {0, 12, 18, 24}, 30, 12, 18},
+        {"frame 0 not key", 20, {5, 10, 15}, 20, 5, 0},
+        {"only frame 0 key", 100, {0}, 100, 100, -1},
+        {"frame count 1 expects every frame key", 3, {0, 1}, 1, 1, 2},
+        {"frame count 0", 2, {0, 1}, 0, 1, -1},
+        {"empty table", 0, {0}, 0, 1, -1},
+        {"distance found within fewer frames", 50, {0, 30}, 20, 20, 20},
+        {"frame count beyond the table", 10, {0}, 25, 25, -1},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        bytes = -1;
-        EXPECT_EQ(source->readSample(c.pos, std::span(buffer).first(c.room), bytes), c.expected);
-        EXPECT_EQ(bytes, c.expected == video::AviStatus::Ok ? 900 : 0);
+        core::FrameTable table;
+        table.setSize(c.count);
+        for (int32_t i = 0; i < c.count; ++i)
+            table[i].isKey = c.keys.empty() ? i % 12 == 0 : std::count(c.keys.begin(), c.keys.end(), i) > 0;
+        const int32_t distance = video::findKeyframeDistance(table, c.frameCount);
+        EXPECT_EQ(distance, c.distance);
+        EXPECT_EQ(video::checkKeyframeLayout(table, distance), c.offGrid);
     }
-    EXPECT_EQ(source->findKeyAtOrBefore(29), 20);
-    EXPECT_EQ(source->findKeyAtOrBefore(30), -1);
-    EXPECT_EQ(source->findKeyAtOrBefore(-1), -1);
+}
+
+TEST(FrameTables, ReadsSizesAndKeyFlagsAndStopsWhereTheStreamEnds)
+{
+    std::vector<BuiltFrame> frames = gridFrames(500, 25, 3000, 200);
+    frames[7].size = 0; // a dropped frame
+    frames[30].key = true;
+    const std::string path = freshTempDir("frame_tables") + "/built.avi";
+    buildAvi(path, {.frames = frames});
+    RecordingUiPort ui;
+    std::optional<video::Source> source = video::openVideoStream(path, ui);
+    ASSERT_TRUE(source);
+    core::FrameTable table;
+    table.setSize(1000);
+    for (int32_t i = 0; i < 1000; ++i)
+        table[i] = {1, 77};
+    ASSERT_TRUE(video::readFrameTable(table, 400, *source, ui));
+    ASSERT_EQ(table.count(), 400); // shrunk to the frame count
+    for (int32_t i = 0; i < 400; ++i)
+        ASSERT_EQ(table[i], (core::FrameRecord{frames[i].key ? 1 : 0, frames[i].size})) << i;
+    EXPECT_TRUE(ui.messages.empty());
+
+    // Past the stream's end: one message; records beyond keep what was there (here: nothing).
+    table.setSize(1000);
+    table[700] = {1, 77};
+    EXPECT_FALSE(video::readFrameTable(table, 1000, *source, ui));
+    EXPECT_EQ(ui.messages, std::vector<core::Message>{core::messages::streamReadError()});
+    EXPECT_EQ(ui.messages.at(0).text, "ERROR DURING STREAM-READ!!!");
+    EXPECT_EQ(table.count(), 1000);
+    EXPECT_EQ(table[499], (core::FrameRecord{0, 200}));
+    EXPECT_EQ(table[500], core::FrameRecord{});
+    EXPECT_EQ(table[700], (core::FrameRecord{1, 77}));
+    EXPECT_EQ(video::findKeyframeDistance(table, 1000), 25);
+    EXPECT_EQ(video::checkKeyframeLayout(table, 25), 30);
 }
 
 } // namespace

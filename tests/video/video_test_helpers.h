@@ -1,5 +1,6 @@
 #pragma once
 
+#include "avi_builder.h"
 #include "media.h"
 #include "riff_composer.h"
 #include "video/avi_reader.h"
@@ -7,79 +8,56 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
+#include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
+namespace test_support {
+inline void PrintTo(const ProbePacket& p, std::ostream* out)
+{
+    *out << p.size << (p.key ? "K" : "");
+}
+} // namespace test_support
+
 namespace video_test {
 
-// One sample as the reader reports it.
-struct SampleFacts {
-    int64_t size = 0;
-    bool key = false;
-};
+using Packets = std::vector<test_support::ProbePacket>;
+using Samples = std::vector<std::vector<uint8_t>>;
 
 // Opens bytes as an in-memory AVI; fails the test when it does not open.
 inline std::unique_ptr<video::AviReader> openBytes(std::vector<uint8_t> bytes)
 {
-    video::AviOpenResult opened =
-        video::AviReader::open(std::make_unique<test_support::MemoryFileIo>(std::move(bytes)));
+    auto opened = video::AviReader::open(std::make_unique<test_support::MemoryFileIo>(std::move(bytes)));
     EXPECT_EQ(opened.status, video::AviStatus::Ok) << opened.errorText;
     return std::move(opened.reader);
 }
 
-// Returns every sample's size and key flag of stream.
-inline std::vector<SampleFacts> sampleFacts(const video::AviReader& reader, int32_t stream)
+// Every sample's size and key flag of stream, as ffprobe lists packets.
+inline Packets packetsOf(const video::AviReader& reader, int32_t stream)
 {
-    std::vector<SampleFacts> facts;
+    Packets packets;
     for (int32_t i = 0; i < reader.sampleCount(stream); ++i) {
         int32_t bytes = -1;
         EXPECT_EQ(reader.sampleSize(stream, i, bytes), video::AviStatus::Ok);
-        facts.push_back({bytes, reader.findKeyAtOrBefore(stream, i) == i});
+        packets.push_back({reader.findKeyAtOrBefore(stream, i) == i, bytes});
     }
-    return facts;
+    return packets;
 }
 
-// Compares the reader's samples of stream with the packets another reader lists, naming the
-// first difference.
-inline ::testing::AssertionResult samplesEqual(const std::vector<SampleFacts>& ours,
-                                               const std::vector<test_support::ProbePacket>& theirs)
+// Every sample's bytes of stream; the first `advised` samples are announced to be read first.
+inline Samples samplesOf(video::AviReader& reader, int32_t stream, int32_t advised = 0)
 {
-    if (ours.size() != theirs.size())
-        return ::testing::AssertionFailure() << "sample count " << ours.size() << " vs " << theirs.size();
-    for (size_t i = 0; i < ours.size(); ++i) {
-        if (ours[i].size != theirs[i].size || ours[i].key != theirs[i].key)
-            return ::testing::AssertionFailure()
-                   << "frame " << i << ": " << ours[i].size << (ours[i].key ? " K" : "") << " vs "
-                   << theirs[i].size << (theirs[i].key ? " K" : "");
+    reader.adviseWillRead(stream, 0, advised);
+    Samples samples;
+    std::vector<uint8_t> buffer(reader.streamInfo(stream).dwSuggestedBufferSize);
+    for (int32_t i = 0; i < reader.sampleCount(stream); ++i) {
+        int32_t bytes = -1;
+        EXPECT_EQ(reader.readSample(stream, i, buffer, bytes), video::AviStatus::Ok) << i;
+        samples.emplace_back(buffer.begin(), buffer.begin() + std::max(bytes, 0));
     }
-    return ::testing::AssertionSuccess();
-}
-
-// Compares every sample's bytes of stream with expected(i), naming the first difference.
-template <typename Expected>
-::testing::AssertionResult sampleBytesEqual(video::AviReader& reader, int32_t stream, int32_t count,
-                                            Expected&& expected)
-{
-    if (reader.sampleCount(stream) != count)
-        return ::testing::AssertionFailure()
-               << "sample count " << reader.sampleCount(stream) << " vs " << count;
-    std::vector<uint8_t> buffer(static_cast<size_t>(reader.streamInfo(stream).dwSuggestedBufferSize));
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t bytesRead = -1;
-        const video::AviStatus status = reader.readSample(stream, i, buffer, bytesRead);
-        if (status != video::AviStatus::Ok)
-            return ::testing::AssertionFailure()
-                   << "frame " << i << ": read status " << static_cast<int>(status);
-        const std::vector<uint8_t> want = expected(i);
-        if (!std::equal(want.begin(), want.end(), buffer.begin(), buffer.begin() + bytesRead) ||
-            want.size() != static_cast<size_t>(bytesRead))
-            return ::testing::AssertionFailure()
-                   << "frame " << i << ": bytes differ (" << bytesRead << " vs " << want.size() << " bytes)";
-    }
-    return ::testing::AssertionSuccess();
+    return samples;
 }
 
 // Returns the first video stream of reader, or -1.
@@ -92,40 +70,13 @@ inline int32_t videoStreamOf(const video::AviReader& reader)
     return -1;
 }
 
-// Copies the first video stream of the AVI at source into a new AVI at target with the project's
-// writer, sample by sample with its key flag; fails the test on any refusal.
-inline void copyVideoStream(const std::string& source, const std::string& target,
-                            const video::AviWriterOptions& options)
+// Writes bytes to a fresh file named name and returns its path.
+inline std::string writeFile(const std::string& name, const std::vector<uint8_t>& bytes)
 {
-    auto opened = video::AviReader::open(source);
-    ASSERT_EQ(opened.status, video::AviStatus::Ok) << opened.errorText;
-    video::AviReader& reader = *opened.reader;
-    const int32_t stream = videoStreamOf(reader);
-    ASSERT_GE(stream, 0);
-    auto created = video::AviWriter::create(target, options);
-    ASSERT_EQ(created.status, video::AviStatus::Ok) << created.errorText;
-    video::AviWriter& writer = *created.writer;
-    ASSERT_EQ(writer.createStream(reader.streamInfo(stream)), video::AviStatus::Ok);
-    ASSERT_EQ(writer.setFormat(reader.streamFormat(stream)), video::AviStatus::Ok);
-    std::vector<uint8_t> buffer(reader.streamInfo(stream).dwSuggestedBufferSize);
-    for (int32_t i = 0; i < reader.sampleCount(stream); ++i) {
-        int32_t bytes = 0;
-        ASSERT_EQ(reader.readSample(stream, i, buffer, bytes), video::AviStatus::Ok);
-        ASSERT_EQ(writer.writeSample(i, std::span(buffer).first(static_cast<size_t>(bytes)),
-                                     reader.findKeyAtOrBefore(stream, i) == i),
-                  video::AviStatus::Ok);
-    }
-    ASSERT_EQ(writer.finish(), video::AviStatus::Ok) << writer.errorText();
-}
-
-// Overwrites the first occurrence of the four characters id in bytes with replacement.
-inline bool renameFirst(std::vector<uint8_t>& bytes, const std::string& id, const std::string& replacement)
-{
-    const auto at = std::search(bytes.begin(), bytes.end(), id.begin(), id.end());
-    if (at == bytes.end())
-        return false;
-    std::copy(replacement.begin(), replacement.end(), at);
-    return true;
+    const std::string path = test_support::freshTempDir("video_" + name) + "/" + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
 }
 
 } // namespace video_test

@@ -26,6 +26,7 @@ using namespace test_support;
 using video::AviStatus;
 using Packets = std::vector<ProbePacket>;
 using Samples = std::vector<std::vector<uint8_t>>;
+
 // A video stream: its header, format, samples and their key flags (as ffprobe lists packets).
 struct Film {
     core::AviStreamInfo info;
@@ -61,52 +62,49 @@ Film filmOf(const std::vector<uint8_t>& bytes)
     return filmOf(*opened.reader, opened.reader->streamInfo(0).fccType == core::kStreamTypeVideo ? 0 : 1);
 }
 
-struct Sample {
-    int32_t stream = 0;
-    std::vector<uint8_t> data;
-    bool key = false;
-};
-
 enum class Idx1 { None, Relative, Absolute };
 
 struct Shape {
     Idx1 idx1 = Idx1::Relative;
-    bool recLists = false; // samples in pairs inside LIST 'rec '
-    bool junk = false;     // an odd-sized JUNK and an unknown chunk after every third sample
-    bool audio = false;    // stream 1 is interleaved audio
+    bool recLists = false; // frames in pairs inside LIST 'rec ', with 'rec ' entries in idx1
+    bool junk = false;     // an odd-sized JUNK and an unknown chunk after every third frame
     uint32_t compression = core::fourcc("MJPG");
     std::optional<uint32_t> riffSize = std::nullopt;
     std::optional<uint32_t> moviSize = std::nullopt;
+    std::vector<size_t> streams = {40}; // video with a format of that many bytes, or audio (0)
 };
 
-// 23 video frames of odd and even sizes with key frames every fifth; frame 5 is a key frame that
-// carries nothing. MPEG-4 frames start with a VOP header of their picture type.
-std::vector<Sample> interleaved(const Shape& shape)
+// 23 frames of odd and even sizes, each starting with an MPEG-4 VOP header of its picture type;
+// key frames every fifth, but frame 5 carries nothing. The packets hold the key flags a reader
+// must find: without idx1 and without picture types, only the first frame's.
+Film framesFor(const Shape& shape)
 {
-    std::vector<Sample> samples;
+    const bool onlyFirst = shape.idx1 == Idx1::None && shape.compression == core::fourcc("MJPG");
+    Film film;
     for (int32_t i = 0; i < 23; ++i) {
-        std::vector<uint8_t> data = sampleBytes(i, i == 5 ? 0 : 40 + i * 13 % 50);
-        if (shape.compression != core::fourcc("MJPG") && !data.empty())
+        film.samples.push_back(sampleBytes(i, i == 5 ? 0 : 40 + i * 13 % 50));
+        if (i != 5)
             std::copy_n(
-                std::array<uint8_t, 5>{0, 0, 1, 0xB6, static_cast<uint8_t>(i % 5 == 0 ? 0x10 : 0x51)}.begin(),
-                5, data.begin());
-        samples.push_back({0, data, i % 5 == 0});
-        if (shape.audio && i % 2 == 1)
-            samples.push_back({1, std::vector<uint8_t>(31, static_cast<uint8_t>(i)), true});
+                std::array<uint8_t, 5>{0, 0, 1, 0xB6, static_cast<uint8_t>(i % 5 ? 0x51 : 0x10)}.begin(), 5,
+                film.samples.back().begin());
+        film.packets.push_back({i != 5 && (onlyFirst ? i == 0 : i % 5 == 0), i == 5 ? 0 : 40 + i * 13 % 50});
     }
-    return samples;
+    return film;
 }
 
-std::vector<uint8_t> composeAvi(const std::vector<Sample>& samples, const Shape& shape)
+// Composes an AVI of film's frames in the given shape; idx1 flags every fifth frame key.
+std::vector<uint8_t> composeAvi(const Film& film, const Shape& shape)
 {
     std::vector<RiffChunk> hdrl = {
-        chunk("avih", mainHeader(0, shape.audio ? 2 : 1, 64, 48)),
-        list("strl", {chunk("strh", streamHeader(core::kStreamTypeVideo, shape.compression, 25, 1, 999)),
-                      chunk("strf", bitmapFormat(64, -48, shape.compression)), chunk("strn", {'c', 0})})};
-    if (shape.audio)
-        hdrl.push_back(list("strl", {chunk("strh", streamHeader(core::fourcc("auds"), 0, 22050, 1, 0)),
-                                     chunk("strf", pcmFormat(22050, 1))}));
-    const auto n = static_cast<int32_t>(samples.size());
+        chunk("avih", mainHeader(0, static_cast<uint32_t>(shape.streams.size()), 64, 48))};
+    for (size_t format : shape.streams) {
+        const uint32_t type = format > 0 ? core::kStreamTypeVideo : core::fourcc("auds");
+        hdrl.push_back(
+            list("strl", {chunk("strh", streamHeader(type, shape.compression, 25, 1, 999)),
+                          chunk("strf", format > 0 ? bitmapFormat(64, -48, shape.compression, format)
+                                                   : pcmFormat(22050, 1))}));
+    }
+    const auto n = static_cast<int32_t>(film.samples.size());
     std::vector<RiffChunk> movi;
     for (int32_t i = 0; i < n; ++i) {
         if (shape.recLists && i % 2 == 0) {
@@ -114,7 +112,7 @@ std::vector<uint8_t> composeAvi(const std::vector<Sample>& samples, const Shape&
             movi.back().mark = n + 1 + i;
         }
         std::vector<RiffChunk>& into = shape.recLists ? movi.back().children : movi;
-        into.push_back(chunk(samples[i].stream == 0 ? "00dc" : "01wb", samples[i].data, i));
+        into.push_back(chunk("00dc", film.samples[static_cast<size_t>(i)], i));
         if (shape.junk && i % 3 == 2)
             into.insert(into.end(), {chunk("JUNK", std::vector<uint8_t>(5)), chunk("zzzz", {1, 2, 3})});
     }
@@ -128,12 +126,11 @@ std::vector<uint8_t> composeAvi(const std::vector<Sample>& samples, const Shape&
     std::vector<uint8_t>& idx = riff.children.back().data;
     const int64_t base = shape.idx1 == Idx1::Relative ? at[static_cast<size_t>(n)] + 8 : 0;
     for (int32_t i = 0; i < n; ++i) {
-        const Sample& s = samples[static_cast<size_t>(i)];
         if (shape.recLists && i % 2 == 0)
             for (uint32_t v : {core::fourcc("rec "), 1u, static_cast<uint32_t>(at[n + 1 + i] - base), 0u})
                 appendU32(idx, v);
-        for (uint32_t v : {core::fourcc(s.stream == 0 ? "00dc" : "01wb"), s.key ? 0x10u : 0u,
-                           static_cast<uint32_t>(at[i] - base), static_cast<uint32_t>(s.data.size())})
+        for (uint32_t v : {core::fourcc("00dc"), i % 5 ? 0u : 0x10u, static_cast<uint32_t>(at[i] - base),
+                           static_cast<uint32_t>(film.samples[i].size())})
             appendU32(idx, v);
     }
     if (shape.idx1 == Idx1::None)
@@ -141,23 +138,13 @@ std::vector<uint8_t> composeAvi(const std::vector<Sample>& samples, const Shape&
     return compose({riff});
 }
 
-// Expects stream of reader to hold exactly the samples of that stream: bytes (read directly and
-// from block reads), sizes, key flags (as given, or only the first frame's) and length.
-void expectSamples(video::AviReader& reader, const std::vector<Sample>& samples, int32_t stream,
-                   bool onlyFirstKey = false)
+// Expects the first stream of reader to hold expected's frames, read directly and from block reads.
+void expectFilm(video::AviReader& reader, const Film& expected)
 {
-    Film expected;
-    for (const Sample& s : samples) {
-        if (s.stream == stream) {
-            expected.packets.push_back({!s.data.empty() && (onlyFirstKey ? expected.packets.empty() : s.key),
-                                        static_cast<int64_t>(s.data.size())});
-            expected.samples.push_back(s.data);
-        }
-    }
-    const Film film = filmOf(reader, stream, 9);
+    const Film film = filmOf(reader, 0, 9);
     EXPECT_EQ(film.packets, expected.packets);
     EXPECT_EQ(film.samples, expected.samples);
-    EXPECT_EQ(film.info.dwLength, expected.packets.size());
+    EXPECT_EQ(film.info.dwLength, expected.packets.size()); // the index decides, not the header
 }
 
 TEST(AviReader, ReadsEveryLayout)
@@ -167,42 +154,33 @@ TEST(AviReader, ReadsEveryLayout)
         const char* name;
         Shape shape;
     };
-    // Indexed frames carry no picture type, so only idx1 can give their key flags.
     const Case cases[] = {
         {"relative idx1", {}},
         {"absolute idx1", {.idx1 = Idx1::Absolute}},
         {"relative idx1, rec lists", {.recLists = true}},
         {"absolute idx1, rec lists, junk", {.idx1 = Idx1::Absolute, .recLists = true, .junk = true}},
-        {"interleaved audio, junk", {.junk = true, .audio = true}},
+        {"audio stream, junk", {.junk = true, .streams = {40, 0}}},
         {"no idx1, junk", {.idx1 = Idx1::None, .junk = true, .compression = xvid}},
-        {"no idx1, rec lists, audio",
-         {.idx1 = Idx1::None, .recLists = true, .audio = true, .compression = core::fourcc("divx")}},
+        {"no idx1, rec lists", {.idx1 = Idx1::None, .recLists = true, .compression = core::fourcc("divx")}},
         {"no idx1, no picture types", {.idx1 = Idx1::None}},
         {"unfinished sizes", {.idx1 = Idx1::None, .compression = xvid, .riffSize = 0, .moviSize = ~0u}},
-        {"sizes past the end", {Idx1::None, false, false, false, xvid, 0x7FFFFFF0u, 0x7FFFFFE0u}},
+        {"sizes past the end", {Idx1::None, false, false, xvid, 0x7FFFFFF0u, 0x7FFFFFE0u}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<Sample> samples = interleaved(c.shape);
-        auto opened = video::AviReader::open(std::make_unique<MemoryFileIo>(composeAvi(samples, c.shape)));
+        const Film frames = framesFor(c.shape);
+        auto opened = video::AviReader::open(std::make_unique<MemoryFileIo>(composeAvi(frames, c.shape)));
         ASSERT_EQ(opened.status, AviStatus::Ok);
-        video::AviReader* reader = opened.reader.get();
-        ASSERT_EQ(reader->streamCount(), c.shape.audio ? 2 : 1);
-        expectSamples(*reader, samples, 0,
-                      c.shape.idx1 == Idx1::None && c.shape.compression == core::fourcc("MJPG"));
-        EXPECT_STREQ(reader->streamInfo(0).szName.data(), "c");
-        EXPECT_EQ(reader->streamFormat(0), bitmapFormat(64, -48, c.shape.compression));
-        if (c.shape.audio)
-            expectSamples(*reader, samples, 1);
+        expectFilm(*opened.reader, frames);
+        EXPECT_EQ(opened.reader->streamFormat(0), bitmapFormat(64, -48, c.shape.compression));
     }
 }
 
 TEST(AviReader, SurvivesFilesCutAnywhere)
 {
-    const Shape shape = {.recLists = true, .audio = true, .compression = core::fourcc("XVID")};
-    const std::vector<Sample> samples = interleaved(shape);
-    const std::vector<uint8_t> whole = composeAvi(samples, shape);
-    const size_t idx1Bytes = 8 + 16 * (samples.size() + (samples.size() + 1) / 2); // and 'rec ' entries
+    const Shape shape = {.recLists = true, .compression = core::fourcc("XVID")};
+    const Film frames = framesFor(shape);
+    const std::vector<uint8_t> whole = composeAvi(frames, shape);
     for (size_t cut = 0; cut <= whole.size(); ++cut) {
         SCOPED_TRACE(cut);
         auto opened = video::AviReader::open(
@@ -210,13 +188,12 @@ TEST(AviReader, SurvivesFilesCutAnywhere)
         if (opened.status != video::AviStatus::Ok)
             continue;
         // What survives is a prefix of the frames; without idx1 the index is rebuilt from the chunks.
-        std::vector<Sample> prefix;
-        for (const Sample& s : samples) {
-            if (s.stream == 0 && static_cast<int32_t>(prefix.size()) < opened.reader->sampleCount(0))
-                prefix.push_back(s);
-        }
-        expectSamples(*opened.reader, prefix, 0);
-        EXPECT_TRUE(prefix.size() == 23 || (cut != whole.size() && cut != whole.size() - idx1Bytes));
+        const auto count = static_cast<ptrdiff_t>(opened.reader->sampleCount(0));
+        expectFilm(*opened.reader, {{},
+                                    {},
+                                    {frames.samples.begin(), frames.samples.begin() + count},
+                                    {frames.packets.begin(), frames.packets.begin() + count}});
+        EXPECT_TRUE(count == 23 || cut < whole.size() - 8 - 16 * 35); // idx1 holds 23 + 12 entries
     }
 }
 
@@ -312,9 +289,7 @@ TEST(AviWriter, KeepsCallsInOrderFillsGapsAndFinishesWhenDropped)
         int32_t written = -1;
         EXPECT_EQ(writer->writeSample(0, film.samples[0], true), AviStatus::BadState);
         ASSERT_EQ(writer->createStream(film.info), AviStatus::Ok);
-        EXPECT_EQ(writer->createStream(film.info), AviStatus::BadState);
         ASSERT_EQ(writer->setFormat(film.format), AviStatus::Ok);
-        EXPECT_EQ(writer->writeSample(-1, film.samples[0], true), AviStatus::BadParameter);
         ASSERT_EQ(writer->writeSample(0, film.samples[0], true), AviStatus::Ok);
         EXPECT_EQ(writer->setFormat(film.format), AviStatus::BadState);
         ASSERT_EQ(writer->writeSample(3, film.samples[0], false), AviStatus::Ok);
@@ -327,7 +302,6 @@ TEST(AviWriter, KeepsCallsInOrderFillsGapsAndFinishesWhenDropped)
     EXPECT_EQ(film.packets, (Packets{{true, 101}, {false, 0}, {false, 0}, {false, 101}, {false, 0}}));
     EXPECT_EQ(film.info.dwLength, 5u);
     EXPECT_EQ(film.info.dwSuggestedBufferSize, 101u);
-    EXPECT_EQ(film.info.dwRate, 25u);
 }
 
 // A write that fails anywhere in the file, one sample or a batch at a time, is reported with the
@@ -352,30 +326,6 @@ TEST(AviWriter, ReportsAWriteFailingAnywhere)
         EXPECT_EQ(writeFilm(*full, film, batch), AviStatus::WriteFailed);
         EXPECT_EQ(full->errorText(), "No space left on device");
     }
-    auto created = video::AviWriter::create("/nonexistent-folder/out.avi");
-    EXPECT_EQ(created.status, AviStatus::CannotOpen);
-    EXPECT_EQ(created.errorText, "No such file or directory");
-}
-
-// A file of streams (audio, or video with a format of formatBytes), one 10-byte sample each.
-std::vector<uint8_t> composeFile(const std::vector<size_t>& streams)
-{
-    std::vector<RiffChunk> hdrl = {
-        chunk("avih", mainHeader(1, static_cast<uint32_t>(streams.size()), 64, 48))};
-    std::vector<RiffChunk> movi;
-    for (size_t s = 0; s < streams.size(); ++s) {
-        const bool isVideo = streams[s] > 0;
-        hdrl.push_back(
-            list("strl", {chunk("strh", streamHeader(isVideo ? core::kStreamTypeVideo : core::fourcc("auds"),
-                                                     0, 25, 1, 1)),
-                          chunk("strf", isVideo ? bitmapFormat(64, 48, core::fourcc("XVID"), streams[s])
-                                                : pcmFormat(22050, 1))}));
-        movi.push_back(chunk("00dc", std::vector<uint8_t>(10, 1)));
-        const char id[5] = {static_cast<char>('0' + s / 10), static_cast<char>('0' + s % 10),
-                            isVideo ? 'd' : 'w', isVideo ? 'c' : 'b', 0};
-        movi.back().id = core::fourcc(id);
-    }
-    return compose({riffList("AVI ", {list("hdrl", hdrl), list("movi", movi)})});
 }
 
 // Opening takes the first video stream among the first ten, or says exactly why it cannot.
@@ -383,8 +333,7 @@ TEST(OpenVideoStream, PicksTheFirstVideoStreamOrSaysWhyNot)
 {
     using core::MessageId;
     const size_t V = 40; // a video stream with a 40-byte format; 0: an audio stream
-    const std::string dir = freshTempDir("source_bad");
-    std::vector<uint8_t> wave = composeFile({V});
+    std::vector<uint8_t> wave = composeAvi({}, {.streams = {V}});
     std::copy_n("WAVE", 4, wave.begin() + 8);
     const core::Message notAvi = {MessageId::CouldNotOpenAvi, "Could not open AVI\r"}; // and the path
     const core::Message noVideo = {MessageId::NoVideoStream, "AVI has no video-stream"};
@@ -396,30 +345,28 @@ TEST(OpenVideoStream, PicksTheFirstVideoStreamOrSaysWhyNot)
         std::string path = {};                // instead of a file holding bytes
     };
     const Case cases[] = {
-        {"video only", composeFile({V}), 0, std::nullopt},
-        {"audio first", composeFile({0, V}), 1, std::nullopt},
-        {"two video streams", composeFile({0, V, V}), 1, std::nullopt},
-        {"video at index 9", composeFile({0, 0, 0, 0, 0, 0, 0, 0, 0, V}), 9, std::nullopt},
-        {"video at index 10", composeFile({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, V}), -1, noVideo},
-        {"audio only", composeFile({0}), -1, noVideo},
-        {"no streams", composeFile({}), -1,
+        {"video only", composeAvi({}, {.streams = {V}}), 0, std::nullopt},
+        {"audio first", composeAvi({}, {.streams = {0, V}}), 1, std::nullopt},
+        {"two video streams", composeAvi({}, {.streams = {0, V, V}}), 1, std::nullopt},
+        {"video at index 9", composeAvi({}, {.streams = {0, 0, 0, 0, 0, 0, 0, 0, 0, V}}), 9, std::nullopt},
+        {"video at index 10", composeAvi({}, {.streams = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, V}}), -1, noVideo},
+        {"audio only", composeAvi({}, {.streams = {0}}), -1, noVideo},
+        {"no streams", composeAvi({}, {.streams = {}}), -1,
          core::Message{MessageId::UnableToOpenFile, "Unable to open file"}},
-        {"41-byte format", composeFile({0, 41}), 1,
+        {"41-byte format", composeAvi({}, {.streams = {0, 41}}), 1,
          core::Message{MessageId::FormatTooLarge, "Format too large"}},
-        {"missing", {}, -1, notAvi, dir + "/no such file.avi"},
-        {"folder", {}, -1, notAvi, dir},
+        {"missing", {}, -1, notAvi, "/nonexistent/no such file.avi"},
         {"empty", {}, -1, notAvi},
         {"text", {'h', 'e', 'l', 'l', 'o', '\n'}, -1, notAvi},
         {"RIFF WAVE", wave, -1, notAvi},
-        {"no header list", compose({riffList("AVI ", {list("movi", {chunk("00dc", {1, 2, 3})})})}), -1,
-         notAvi},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = c.path.empty() ? freshTempDir("source") + "/in.avi" : c.path;
-        std::ofstream(c.path.empty() ? path : "/dev/null", std::ios::binary)
-            .write(reinterpret_cast<const char*>(c.bytes.data()),
-                   static_cast<std::streamsize>(c.bytes.size()));
+        if (c.path.empty())
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(c.bytes.data()),
+                       static_cast<std::streamsize>(c.bytes.size()));
         RecordingUiPort ui;
         std::optional<video::Source> source = video::openVideoStream(path, ui);
         EXPECT_EQ(source ? source->videoStream() : -1, c.stream);

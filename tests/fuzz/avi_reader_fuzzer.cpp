@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the AVI reader as an in-memory file, walks every stream and sample,
-// reads a few samples, and copies the first video stream through the writer and back: the copy
-// must hold the same samples.
+// Feeds arbitrary bytes to the AVI reader as an in-memory file. Every stream's length must agree
+// with its index and every indexed sample must fit its buffer and be readable (half of them
+// through announced block reads); the first video stream, copied through the writer, must read
+// back with the same sizes and key flags.
 
 #include "riff_composer.h"
 #include "video/avi_reader.h"
@@ -10,92 +11,58 @@
 #include <cstdlib>
 #include <vector>
 
-namespace {
-
-void copyThroughWriter(video::AviReader& reader, int32_t stream)
-{
-    auto file = std::make_unique<test_support::MemoryFileIo>();
-    auto contents = file->contents();
-    video::AviWriterOptions options;
-    options.partBytes = 4096;
-    options.superIndexEntries = 64;
-    options.writeBufferBytes = 1024;
-    video::AviCreateResult created = video::AviWriter::create(std::move(file), options);
-    if (created.status != video::AviStatus::Ok)
-        std::abort();
-    video::AviWriter& writer = *created.writer;
-    if (writer.createStream(reader.streamInfo(stream)) != video::AviStatus::Ok ||
-        writer.setFormat(reader.streamFormat(stream)) != video::AviStatus::Ok)
-        std::abort();
-    std::vector<uint8_t> buffer(reader.streamInfo(stream).dwSuggestedBufferSize);
-    const int32_t count = reader.sampleCount(stream);
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t bytes = 0;
-        if (reader.readSample(stream, i, buffer, bytes) != video::AviStatus::Ok)
-            std::abort(); // every indexed sample lies inside the file
-        const bool key = reader.findKeyAtOrBefore(stream, i) == i;
-        if (writer.writeSample(i, std::span(buffer).first(static_cast<size_t>(bytes)), key) !=
-            video::AviStatus::Ok)
-            std::abort();
-    }
-    if (writer.finish() != video::AviStatus::Ok)
-        std::abort();
-
-    video::AviOpenResult copy =
-        video::AviReader::open(std::make_unique<test_support::MemoryFileIo>(*contents));
-    if (copy.status != video::AviStatus::Ok || copy.reader->streamCount() != 1 ||
-        copy.reader->sampleCount(0) != count)
-        std::abort();
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t original = 0;
-        int32_t copied = 0;
-        if (reader.sampleSize(stream, i, original) != video::AviStatus::Ok ||
-            copy.reader->sampleSize(0, i, copied) != video::AviStatus::Ok || original != copied)
-            std::abort();
-        if ((reader.findKeyAtOrBefore(stream, i) == i) != (copy.reader->findKeyAtOrBefore(0, i) == i))
-            std::abort();
-    }
-}
-
-} // namespace
+using test_support::MemoryFileIo;
+using video::AviStatus;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    video::AviOpenResult opened = video::AviReader::open(
-        std::make_unique<test_support::MemoryFileIo>(std::vector<uint8_t>(data, data + size)));
-    if (opened.status != video::AviStatus::Ok)
+    auto check = [](bool condition) { condition ? void() : std::abort(); };
+    video::AviOpenResult opened =
+        video::AviReader::open(std::make_unique<MemoryFileIo>(std::vector<uint8_t>(data, data + size)));
+    if (opened.status != AviStatus::Ok)
         return 0;
     video::AviReader& reader = *opened.reader;
-    int32_t video = -1;
+    auto file = std::make_unique<MemoryFileIo>();
+    const auto contents = file->contents();
+    const video::AviCreateResult created = video::AviWriter::create(
+        std::move(file), {.partBytes = 4096, .superIndexEntries = 64, .writeBufferBytes = 1024});
+    video::AviWriter& writer = *created.writer;
+    int32_t copied = -1;
     for (int32_t s = 0; s < reader.streamCount(); ++s) {
         const core::AviStreamInfo& info = reader.streamInfo(s);
-        if (video < 0 && info.fccType == core::kStreamTypeVideo)
-            video = s;
         const int32_t count = reader.sampleCount(s);
-        if (info.dwLength != static_cast<uint32_t>(count))
-            std::abort();
-        uint32_t largest = 0;
+        check(info.dwLength == static_cast<uint32_t>(count));
+        if (copied < 0 && info.fccType == core::kStreamTypeVideo) {
+            copied = s;
+            check(writer.createStream(info) == AviStatus::Ok &&
+                  writer.setFormat(reader.streamFormat(s)) == AviStatus::Ok);
+        }
+        reader.adviseWillRead(s, 0, count / 2);
+        std::vector<uint8_t> buffer(info.dwSuggestedBufferSize);
         for (int32_t i = -1; i <= count; ++i) {
             int32_t bytes = 0;
-            const video::AviStatus status = reader.sampleSize(s, i, bytes);
-            if ((status == video::AviStatus::Ok) != (i >= 0 && i < count))
-                std::abort();
-            largest = std::max(largest, static_cast<uint32_t>(bytes));
+            const bool inside = i >= 0 && i < count;
+            check((reader.sampleSize(s, i, bytes) == AviStatus::Ok) == inside);
             const int32_t key = reader.findKeyAtOrBefore(s, i);
-            if (key > i || key < -1)
-                std::abort();
+            check(key <= i && key >= -1);
+            if (!inside)
+                continue;
+            check(reader.readSample(s, i, buffer, bytes) == AviStatus::Ok);
+            const auto sample = std::span(buffer).first(static_cast<size_t>(bytes));
+            check(s != copied || writer.writeSample(i, sample, key == i) == AviStatus::Ok);
         }
-        if (largest != info.dwSuggestedBufferSize)
-            std::abort();
-        std::vector<uint8_t> buffer(info.dwSuggestedBufferSize);
-        for (int32_t i : {0, count / 2, count - 1}) {
-            int32_t bytes = 0;
-            if (i >= 0 && i < count && reader.readSample(s, i, buffer, bytes) != video::AviStatus::Ok)
-                std::abort();
-        }
-        reader.adviseWillRead(s, 0, count);
     }
-    if (video >= 0)
-        copyThroughWriter(reader, video);
+    if (copied < 0)
+        return 0;
+    check(writer.finish() == AviStatus::Ok);
+    video::AviOpenResult copy = video::AviReader::open(std::make_unique<MemoryFileIo>(*contents));
+    check(copy.status == AviStatus::Ok && copy.reader->streamCount() == 1 &&
+          copy.reader->sampleCount(0) == reader.sampleCount(copied));
+    for (int32_t i = 0; i < reader.sampleCount(copied); ++i) {
+        int32_t original = 0, again = 0;
+        check(reader.sampleSize(copied, i, original) == copy.reader->sampleSize(0, i, again) &&
+              original == again &&
+              (reader.findKeyAtOrBefore(copied, i) == i) == (copy.reader->findKeyAtOrBefore(0, i) == i));
+    }
     return 0;
 }

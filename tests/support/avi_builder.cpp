@@ -1,5 +1,7 @@
 #include "avi_builder.h"
 
+#include "riff_composer.h"
+
 #include <stdexcept>
 
 namespace test_support {
@@ -40,18 +42,10 @@ void buildAvi(const std::string& path, const AviBuildSpec& layout, const video::
     info.dwQuality = 0xFFFFFFFFu;
     info.rcFrame = {0, 0, layout.width, layout.height};
 
-    std::vector<uint8_t> format(static_cast<size_t>(std::max(layout.formatBytes, 40)), 0);
-    auto put32 = [&format](size_t at, uint32_t value) {
-        for (size_t i = 0; i < 4; ++i)
-            format[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    };
-    put32(0, 40);
-    put32(4, static_cast<uint32_t>(layout.width));
-    put32(8, static_cast<uint32_t>(layout.height));
-    format[12] = 1;  // planes
-    format[14] = 24; // bits per pixel
-    put32(16, layout.compression);
-    put32(20, layout.sizeImage);
+    std::vector<uint8_t> format = bitmapFormat(layout.width, layout.height, layout.compression,
+                                               static_cast<size_t>(std::max(layout.formatBytes, 40)));
+    for (size_t i = 0; i < 4; ++i)
+        format[20 + i] = static_cast<uint8_t>(layout.sizeImage >> (8 * i)); // biSizeImage
     format.resize(static_cast<size_t>(std::max(layout.formatBytes, 0)));
 
     if (writer.createStream(info) != video::AviStatus::Ok || writer.setFormat(format) != video::AviStatus::Ok)

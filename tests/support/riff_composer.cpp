@@ -7,6 +7,12 @@ namespace test_support {
 
 namespace {
 
+void appendU16(std::vector<uint8_t>& out, uint16_t value)
+{
+    out.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
 void compose(const RiffChunk& c, std::vector<uint8_t>& out, std::vector<int64_t>* positions)
 {
     const auto start = static_cast<int64_t>(out.size());
@@ -26,7 +32,7 @@ void compose(const RiffChunk& c, std::vector<uint8_t>& out, std::vector<int64_t>
     } else {
         out.insert(out.end(), c.data.begin(), c.data.end());
         dataBytes = c.data.size();
-        if (dataBytes % 2 != 0 && c.pad)
+        if (dataBytes % 2 != 0)
             out.push_back(0);
     }
     const uint32_t size = c.sizeField.value_or(static_cast<uint32_t>(dataBytes));
@@ -74,22 +80,10 @@ std::vector<uint8_t> compose(const std::vector<RiffChunk>& chunks, std::vector<i
     return out;
 }
 
-void appendU16(std::vector<uint8_t>& out, uint16_t value)
-{
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
 void appendU32(std::vector<uint8_t>& out, uint32_t value)
 {
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-void appendU64(std::vector<uint8_t>& out, uint64_t value)
-{
-    appendU32(out, static_cast<uint32_t>(value));
-    appendU32(out, static_cast<uint32_t>(value >> 32));
 }
 
 std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
@@ -203,7 +197,6 @@ int64_t MemoryFileIo::size()
 
 bool MemoryFileIo::close()
 {
-    ++m_closes;
     return true;
 }
 

@@ -12,14 +12,13 @@
 namespace test_support {
 
 // A RIFF chunk or list to compose into raw bytes, including shapes a well-behaved writer never
-// makes (wrong size fields, missing pad bytes).
+// makes (wrong size fields).
 struct RiffChunk {
     uint32_t id = 0;                   // 'RIFF' and 'LIST' make lists
     std::vector<uint8_t> data;         // a plain chunk's data
     uint32_t listType = 0;             // a list's type
     std::vector<RiffChunk> children;   // a list's children
     std::optional<uint32_t> sizeField; // written in place of the true size
-    bool pad = true;                   // append the pad byte after odd-sized data
     int32_t mark = -1;                 // >= 0: compose records this chunk's position under it
     bool isList() const;
 };
@@ -32,10 +31,8 @@ RiffChunk riffList(const char (&type)[5], std::vector<RiffChunk> children);
 // chunk's header.
 std::vector<uint8_t> compose(const std::vector<RiffChunk>& chunks, std::vector<int64_t>* positions = nullptr);
 
-// Little-endian appenders for building chunk data.
-void appendU16(std::vector<uint8_t>& out, uint16_t value);
+// Appends value little-endian, as chunk data holds it.
 void appendU32(std::vector<uint8_t>& out, uint32_t value);
-void appendU64(std::vector<uint8_t>& out, uint64_t value);
 
 // A 56-byte stream header of type with the given rate/scale and length.
 std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
@@ -61,13 +58,11 @@ public:
 
     // The bytes written so far; shared so a test can look after the writer dropped the file.
     std::shared_ptr<std::vector<uint8_t>> contents() const { return m_bytes; }
-    int32_t closeCount() const { return m_closes; }
 
 private:
     std::shared_ptr<std::vector<uint8_t>> m_bytes;
     int64_t m_failWritesAfter = -1;
     int64_t m_written = 0;
-    int32_t m_closes = 0;
     std::string m_errorText;
 };
 

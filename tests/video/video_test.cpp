@@ -1,0 +1,448 @@
+#include "avi_builder.h"
+#include "media.h"
+#include "recording_ui_port.h"
+#include "riff_composer.h"
+#include "video/avi_reader.h"
+#include "video/avi_writer.h"
+#include "video/frame_tables.h"
+#include "video/source.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+namespace test_support {
+void PrintTo(const ProbePacket& p, std::ostream* out)
+{
+    *out << p.size << (p.key ? "K" : "");
+}
+} // namespace test_support
+
+namespace {
+
+using namespace test_support;
+using video::AviStatus;
+using Packets = std::vector<ProbePacket>;
+using Samples = std::vector<std::vector<uint8_t>>;
+
+// A video stream: its header, format, samples and their key flags (as ffprobe lists packets).
+struct Film {
+    core::AviStreamInfo info;
+    std::vector<uint8_t> format;
+    Samples samples;
+    Packets packets;
+};
+
+// Stream of reader as a film; the first `announced` samples are announced before they are read,
+// so they come from block reads.
+Film filmOf(video::AviReader& reader, int32_t stream, int32_t announced = 0)
+{
+    Film film{reader.streamInfo(stream), reader.streamFormat(stream), {}, {}};
+    reader.adviseWillRead(stream, 0, announced);
+    std::vector<uint8_t> buffer(film.info.dwSuggestedBufferSize);
+    for (int32_t i = 0; i < reader.sampleCount(stream); ++i) {
+        int32_t size = -1;
+        EXPECT_EQ(reader.sampleSize(stream, i, size), AviStatus::Ok);
+        film.packets.push_back({reader.findKeyAtOrBefore(stream, i) == i, size});
+        EXPECT_EQ(reader.readSample(stream, i, buffer, size), AviStatus::Ok) << i;
+        film.samples.emplace_back(buffer.begin(), buffer.begin() + std::max(size, 0));
+    }
+    return film;
+}
+
+// The video stream (the first or the second stream) of an AVI held in memory.
+Film filmOf(const std::vector<uint8_t>& bytes)
+{
+    auto opened = video::AviReader::open(std::make_unique<MemoryFileIo>(bytes));
+    EXPECT_EQ(opened.status, AviStatus::Ok) << opened.errorText;
+    if (!opened.reader)
+        return {};
+    return filmOf(*opened.reader, opened.reader->streamInfo(0).fccType == core::kStreamTypeVideo ? 0 : 1);
+}
+
+enum class Idx1 { None, Relative, Absolute };
+
+struct Shape {
+    Idx1 idx1 = Idx1::Relative;
+    bool recLists = false; // frames in pairs inside LIST 'rec ', with 'rec ' entries in idx1
+    bool junk = false;     // an odd-sized JUNK and an unknown chunk after every third frame
+    uint32_t compression = core::fourcc("MJPG");
+    std::optional<uint32_t> riffSize = std::nullopt;
+    std::optional<uint32_t> moviSize = std::nullopt;
+    std::vector<size_t> streams = {40}; // video with a format of that many bytes, or audio (0)
+};
+
+// 23 frames of odd and even sizes, each starting with an MPEG-4 VOP header of its picture type;
+// key frames every fifth, but frame 5 carries nothing. The packets hold the key flags a reader
+// must find: without idx1 and without picture types, only the first frame's.
+Film framesFor(const Shape& shape)
+{
+    const bool onlyFirst = shape.idx1 == Idx1::None && shape.compression == core::fourcc("MJPG");
+    Film film;
+    for (int32_t i = 0; i < 23; ++i) {
+        film.samples.push_back(sampleBytes(i, i == 5 ? 0 : 40 + i * 13 % 50));
+        if (i != 5)
+            std::copy_n(
+                std::array<uint8_t, 5>{0, 0, 1, 0xB6, static_cast<uint8_t>(i % 5 ? 0x51 : 0x10)}.begin(), 5,
+                film.samples.back().begin());
+        film.packets.push_back({i != 5 && (onlyFirst ? i == 0 : i % 5 == 0), i == 5 ? 0 : 40 + i * 13 % 50});
+    }
+    return film;
+}
+
+// Composes an AVI of film's frames in the given shape; idx1 flags every fifth frame key.
+std::vector<uint8_t> composeAvi(const Film& film, const Shape& shape)
+{
+    std::vector<RiffChunk> hdrl = {
+        chunk("avih", mainHeader(0, static_cast<uint32_t>(shape.streams.size()), 64, 48))};
+    for (size_t format : shape.streams) {
+        const uint32_t type = format > 0 ? core::kStreamTypeVideo : core::fourcc("auds");
+        hdrl.push_back(
+            list("strl", {chunk("strh", streamHeader(type, shape.compression, 25, 1, 999)),
+                          chunk("strf", format > 0 ? bitmapFormat(64, -48, shape.compression, format)
+                                                   : pcmFormat(22050, 1))}));
+    }
+    const auto n = static_cast<int32_t>(film.samples.size());
+    std::vector<RiffChunk> movi;
+    for (int32_t i = 0; i < n; ++i) {
+        if (shape.recLists && i % 2 == 0) {
+            movi.push_back(list("rec ", {}));
+            movi.back().mark = n + 1 + i;
+        }
+        std::vector<RiffChunk>& into = shape.recLists ? movi.back().children : movi;
+        into.push_back(chunk("00dc", film.samples[static_cast<size_t>(i)], i));
+        if (shape.junk && i % 3 == 2)
+            into.insert(into.end(), {chunk("JUNK", std::vector<uint8_t>(5)), chunk("zzzz", {1, 2, 3})});
+    }
+    std::vector<RiffChunk> top = {list("hdrl", hdrl), list("movi", movi), chunk("idx1", {})};
+    top[1].mark = n;
+    top[1].sizeField = shape.moviSize;
+    RiffChunk riff = riffList("AVI ", top);
+    riff.sizeField = shape.riffSize;
+    std::vector<int64_t> at; // idx1 comes last, so filling it moves no chunk
+    compose({riff}, &at);
+    std::vector<uint8_t>& idx = riff.children.back().data;
+    const int64_t base = shape.idx1 == Idx1::Relative ? at[static_cast<size_t>(n)] + 8 : 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (shape.recLists && i % 2 == 0)
+            for (uint32_t v : {core::fourcc("rec "), 1u, static_cast<uint32_t>(at[n + 1 + i] - base), 0u})
+                appendU32(idx, v);
+        for (uint32_t v : {core::fourcc("00dc"), i % 5 ? 0u : 0x10u, static_cast<uint32_t>(at[i] - base),
+                           static_cast<uint32_t>(film.samples[i].size())})
+            appendU32(idx, v);
+    }
+    if (shape.idx1 == Idx1::None)
+        riff.children.back().id = core::fourcc("xdx1");
+    return compose({riff});
+}
+
+// Expects the first stream of reader to hold expected's frames, read directly and from block reads.
+void expectFilm(video::AviReader& reader, const Film& expected)
+{
+    const Film film = filmOf(reader, 0, 9);
+    EXPECT_EQ(film.packets, expected.packets);
+    EXPECT_EQ(film.samples, expected.samples);
+    EXPECT_EQ(film.info.dwLength, expected.packets.size()); // the index decides, not the header
+}
+
+TEST(AviReader, ReadsEveryLayout)
+{
+    const uint32_t xvid = core::fourcc("XVID");
+    struct Case {
+        const char* name;
+        Shape shape;
+    };
+    const Case cases[] = {
+        {"relative idx1", {}},
+        {"absolute idx1", {.idx1 = Idx1::Absolute}},
+        {"relative idx1, rec lists", {.recLists = true}},
+        {"absolute idx1, rec lists, junk", {.idx1 = Idx1::Absolute, .recLists = true, .junk = true}},
+        {"audio stream, junk", {.junk = true, .streams = {40, 0}}},
+        {"no idx1, junk", {.idx1 = Idx1::None, .junk = true, .compression = xvid}},
+        {"no idx1, rec lists", {.idx1 = Idx1::None, .recLists = true, .compression = core::fourcc("divx")}},
+        {"no idx1, no picture types", {.idx1 = Idx1::None}},
+        {"unfinished sizes", {.idx1 = Idx1::None, .compression = xvid, .riffSize = 0, .moviSize = ~0u}},
+        {"sizes past the end", {Idx1::None, false, false, xvid, 0x7FFFFFF0u, 0x7FFFFFE0u}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Film frames = framesFor(c.shape);
+        auto opened = video::AviReader::open(std::make_unique<MemoryFileIo>(composeAvi(frames, c.shape)));
+        ASSERT_EQ(opened.status, AviStatus::Ok);
+        expectFilm(*opened.reader, frames);
+        EXPECT_EQ(opened.reader->streamFormat(0), bitmapFormat(64, -48, c.shape.compression));
+    }
+}
+
+TEST(AviReader, SurvivesFilesCutAnywhere)
+{
+    const Shape shape = {.recLists = true, .compression = core::fourcc("XVID")};
+    const Film frames = framesFor(shape);
+    const std::vector<uint8_t> whole = composeAvi(frames, shape);
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        auto opened = video::AviReader::open(
+            std::make_unique<MemoryFileIo>(std::vector<uint8_t>(whole.begin(), whole.begin() + cut)));
+        if (opened.status != video::AviStatus::Ok)
+            continue;
+        // What survives is a prefix of the frames; without idx1 the index is rebuilt from the chunks.
+        const auto count = static_cast<ptrdiff_t>(opened.reader->sampleCount(0));
+        expectFilm(*opened.reader, {{},
+                                    {},
+                                    {frames.samples.begin(), frames.samples.begin() + count},
+                                    {frames.packets.begin(), frames.packets.begin() + count}});
+        EXPECT_TRUE(count == 23 || cut < whole.size() - 8 - 16 * 35); // idx1 holds 23 + 12 entries
+    }
+}
+
+// count frames of size bytes with key frames every tenth, as the writer made them.
+Film builtFilm(int32_t count, int32_t size)
+{
+    const std::string path = freshTempDir("writer_film") + "/built.avi";
+    buildAvi(path, {.frames = gridFrames(count, 10, size, size)});
+    return filmOf(readWholeFile(path));
+}
+
+std::unique_ptr<video::AviWriter> writerFor(std::unique_ptr<video::FileIo> file,
+                                            const video::AviWriterOptions& options = {})
+{
+    auto created = video::AviWriter::create(std::move(file), options);
+    EXPECT_EQ(created.status, AviStatus::Ok) << created.errorText;
+    return std::move(created.writer);
+}
+
+// Writes the whole film: one writeSample call per sample when batch is 0, else writeSamples calls
+// of batch samples. Returns the first failure.
+AviStatus writeFilm(video::AviWriter& writer, const Film& film, size_t batch = 0)
+{
+    if (writer.createStream(film.info) != AviStatus::Ok || writer.setFormat(film.format) != AviStatus::Ok)
+        return AviStatus::BadState;
+    for (size_t i = 0; i < film.samples.size(); i += std::max<size_t>(batch, 1)) {
+        std::vector<video::SampleWriter::SampleRef> refs;
+        for (size_t j = i; j < std::min(i + batch, film.samples.size()); ++j)
+            refs.push_back({film.samples[j], film.packets[j].key});
+        int32_t written = -1;
+        const auto pos = static_cast<int32_t>(i);
+        const AviStatus status = batch == 0 ? writer.writeSample(pos, film.samples[i], film.packets[i].key)
+                                            : writer.writeSamples(pos, refs, written);
+        if (status != AviStatus::Ok)
+            return status;
+        EXPECT_TRUE(batch == 0 || written == static_cast<int32_t>(refs.size()));
+    }
+    return writer.finish();
+}
+
+// Real MPEG-4 films (video only, and audio first) as our reader sees them match ffprobe, also
+// without idx1, where key frames are told by their picture type. Copied in one part or in several
+// OpenDML parts, one sample at a time or in batches, they give one file that ffmpeg decodes
+// cleanly and ffprobe and our reader read back byte for byte.
+TEST(AviWriter, CopiesAreReadBackByFfprobeAndOurReader)
+{
+    for (bool audioFirst : {false, true}) {
+        const std::string source = mediaFile({.frames = 300,
+                                              .keyframeDistance = audioFirst ? 12 : 25,
+                                              .quantizer = audioFirst ? 6 : 4,
+                                              .audioFirst = audioFirst});
+        const Film film = filmOf(readWholeFile(source));
+        EXPECT_EQ(film.packets, probePackets(source));
+        EXPECT_EQ(film.packets.size(), 300u);
+        std::vector<uint8_t> noIdx1 = readWholeFile(source);
+        const std::string idx1 = "idx1";
+        *std::find_end(noIdx1.begin(), noIdx1.end(), idx1.begin(), idx1.end()) = 'x';
+        EXPECT_EQ(filmOf(noIdx1).packets, film.packets);
+        for (int64_t partBytes : {1000LL * 1000 * 1000, 300LL * 1000}) {
+            SCOPED_TRACE(std::to_string(audioFirst) + " " + std::to_string(partBytes));
+            const std::string dir = freshTempDir("writer_copy");
+            for (size_t batch : {0, 7}) {
+                std::string error;
+                // The write buffer is smaller than some samples, so both of its paths are taken.
+                auto writer = writerFor(video::createFileForWrite(dir + "/" + std::to_string(batch), error),
+                                        {.partBytes = partBytes, .writeBufferBytes = 8 * 1024});
+                ASSERT_EQ(writeFilm(*writer, film, batch), AviStatus::Ok) << writer->errorText();
+            }
+            const std::vector<uint8_t> bytes = readWholeFile(dir + "/0");
+            EXPECT_EQ(readWholeFile(dir + "/7"), bytes) << "writeSamples must write what writeSample writes";
+            const std::string part = "AVIX";
+            EXPECT_EQ(std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end(),
+                      partBytes < 1000 * 1000);
+            EXPECT_EQ(decodeErrors(dir + "/0"), "");
+            EXPECT_EQ(probePackets(dir + "/0"), film.packets);
+            const Film copy = filmOf(bytes);
+            EXPECT_EQ(copy.info, film.info) << "the stream header is copied field by field";
+            EXPECT_EQ(copy.format, film.format);
+            EXPECT_EQ(copy.samples, film.samples);
+            EXPECT_EQ(copy.packets, film.packets);
+        }
+    }
+}
+
+TEST(AviWriter, KeepsCallsInOrderFillsGapsAndFinishesWhenDropped)
+{
+    auto file = std::make_unique<MemoryFileIo>();
+    auto contents = file->contents();
+    {
+        auto writer = writerFor(std::move(file));
+        const Film film = builtFilm(1, 101);
+        const video::SampleWriter::SampleRef empty[] = {{{}, true}};
+        int32_t written = -1;
+        EXPECT_EQ(writer->writeSample(0, film.samples[0], true), AviStatus::BadState);
+        ASSERT_EQ(writer->createStream(film.info), AviStatus::Ok);
+        ASSERT_EQ(writer->setFormat(film.format), AviStatus::Ok);
+        ASSERT_EQ(writer->writeSample(0, film.samples[0], true), AviStatus::Ok);
+        EXPECT_EQ(writer->setFormat(film.format), AviStatus::BadState);
+        ASSERT_EQ(writer->writeSample(3, film.samples[0], false), AviStatus::Ok);
+        ASSERT_EQ(writer->writeSamples(4, empty, written), AviStatus::Ok);
+        EXPECT_EQ(writer->writeSample(2, film.samples[0], true), AviStatus::BadParameter);
+        EXPECT_EQ(writer->writeSamples(2, empty, written), AviStatus::BadParameter);
+    }
+    // Gaps are empty samples; an empty sample is never a key frame.
+    const Film film = filmOf(*contents);
+    EXPECT_EQ(film.packets, (Packets{{true, 101}, {false, 0}, {false, 0}, {false, 101}, {false, 0}}));
+    EXPECT_EQ(film.info.dwLength, 5u);
+    EXPECT_EQ(film.info.dwSuggestedBufferSize, 101u);
+}
+
+// A write that fails anywhere in the file, one sample or a batch at a time, is reported with the
+// system's text, and the writer refuses to carry on as if nothing happened.
+TEST(AviWriter, ReportsAWriteFailingAnywhere)
+{
+    const Film film = builtFilm(60, 1200);
+    for (size_t batch : {0, 7}) {
+        for (int64_t failAfter : {0, 100, 5000, 40000, 80000}) {
+            SCOPED_TRACE(std::to_string(batch) + " " + std::to_string(failAfter));
+            auto writer = writerFor(std::make_unique<MemoryFileIo>(std::vector<uint8_t>{}, failAfter),
+                                    {.partBytes = 30000, .writeBufferBytes = 4096});
+            EXPECT_EQ(writeFilm(*writer, film, batch), AviStatus::WriteFailed);
+            EXPECT_EQ(writer->errorText(), "No space left on device");
+            EXPECT_EQ(writer->writeSample(writer->sampleCount(), {}, false), AviStatus::WriteFailed);
+            EXPECT_EQ(writer->finish(), AviStatus::WriteFailed);
+        }
+        if (!std::filesystem::exists("/dev/full"))
+            continue;
+        std::string error;
+        auto full = writerFor(video::createFileForWrite("/dev/full", error));
+        EXPECT_EQ(writeFilm(*full, film, batch), AviStatus::WriteFailed);
+        EXPECT_EQ(full->errorText(), "No space left on device");
+    }
+}
+
+// Opening takes the first video stream among the first ten, or says exactly why it cannot.
+TEST(OpenVideoStream, PicksTheFirstVideoStreamOrSaysWhyNot)
+{
+    using core::MessageId;
+    const size_t V = 40; // a video stream with a 40-byte format; 0: an audio stream
+    std::vector<uint8_t> wave = composeAvi({}, {.streams = {V}});
+    std::copy_n("WAVE", 4, wave.begin() + 8);
+    const core::Message notAvi = {MessageId::CouldNotOpenAvi, "Could not open AVI\r"}; // and the path
+    const core::Message noVideo = {MessageId::NoVideoStream, "AVI has no video-stream"};
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int32_t stream;                       // the video stream taken, or -1
+        std::optional<core::Message> message; // from opening, or from reading the stream header
+        std::string path = {};                // instead of a file holding bytes
+    };
+    const Case cases[] = {
+        {"video only", composeAvi({}, {.streams = {V}}), 0, std::nullopt},
+        {"audio first", composeAvi({}, {.streams = {0, V}}), 1, std::nullopt},
+        {"two video streams", composeAvi({}, {.streams = {0, V, V}}), 1, std::nullopt},
+        {"video at index 9", composeAvi({}, {.streams = {0, 0, 0, 0, 0, 0, 0, 0, 0, V}}), 9, std::nullopt},
+        {"video at index 10", composeAvi({}, {.streams = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, V}}), -1, noVideo},
+        {"audio only", composeAvi({}, {.streams = {0}}), -1, noVideo},
+        {"no streams", composeAvi({}, {.streams = {}}), -1,
+         core::Message{MessageId::UnableToOpenFile, "Unable to open file"}},
+        {"41-byte format", composeAvi({}, {.streams = {0, 41}}), 1,
+         core::Message{MessageId::FormatTooLarge, "Format too large"}},
+        {"missing", {}, -1, notAvi, "/nonexistent/no such file.avi"},
+        {"empty", {}, -1, notAvi},
+        {"text", {'h', 'e', 'l', 'l', 'o', '\n'}, -1, notAvi},
+        {"RIFF WAVE", wave, -1, notAvi},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.path.empty() ? freshTempDir("source") + "/in.avi" : c.path;
+        if (c.path.empty())
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(c.bytes.data()),
+                       static_cast<std::streamsize>(c.bytes.size()));
+        RecordingUiPort ui;
+        std::optional<video::Source> source = video::openVideoStream(path, ui);
+        EXPECT_EQ(source ? source->videoStream() : -1, c.stream);
+        core::AviStreamInfo info;
+        info.dwRate = 4242;
+        if (source) {
+            EXPECT_EQ(video::readStreamInfo(info, *source, ui), !c.message);
+            EXPECT_EQ(info.dwRate, c.message ? 4242u : 25u); // left alone on failure
+        }
+        std::vector<core::Message> expected;
+        if (c.message)
+            expected.push_back({c.message->id, c.message->text + (c.message->id == notAvi.id ? path : "")});
+        EXPECT_EQ(ui.messages, expected);
+    }
+}
+
+TEST(FrameTables, FindsTheDistanceAndTheFirstFrameOffTheGrid)
+{
+    struct Case {
+        const char* name;
+        int32_t count;
+        std::vector<int32_t> keys; // empty: every twelfth
+        int32_t frameCount;        // passed to findKeyframeDistance
+        int32_t distance;
+        int32_t offGrid;
+    };
+    const Case cases[] = {
+        {"regular grid of 12", 120, {}, 120, 12, -1},
+        {"late key at 25 after a missing 24", 40, {0, 12, 25, 36}, 40, 12, 24},
+        {"extra key at 18", 30, {0, 12, 18, 24}, 30, 12, 18},
+        {"frame 0 not key", 20, {5, 10, 15}, 20, 5, 0},
+        {"only frame 0 key", 100, {0}, 100, 100, -1},
+        {"frame count 1 expects every frame key", 3, {0, 1}, 1, 1, 2},
+        {"frame count 0", 2, {0, 1}, 0, 1, -1},
+        {"empty table", 0, {0}, 0, 1, -1},
+        {"distance found within fewer frames", 50, {0, 30}, 20, 20, 20},
+        {"frame count beyond the table", 10, {0}, 25, 25, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        core::FrameTable table;
+        table.setSize(c.count);
+        for (int32_t i = 0; i < c.count; ++i)
+            table[i].isKey = c.keys.empty() ? i % 12 == 0 : std::count(c.keys.begin(), c.keys.end(), i) > 0;
+        const int32_t distance = video::findKeyframeDistance(table, c.frameCount);
+        EXPECT_EQ(distance, c.distance);
+        EXPECT_EQ(video::checkKeyframeLayout(table, distance), c.offGrid);
+    }
+}
+
+// Reading stops with one message where the stream ends, and records past it keep what was there;
+// a shorter read shrinks the table to the frame count.
+TEST(FrameTables, ReadsSizesAndKeyFlagsUpToTheStreamEnd)
+{
+    std::vector<BuiltFrame> frames = gridFrames(500, 25, 3000, 200);
+    frames[7].size = 0; // a dropped frame
+    const std::string path = freshTempDir("frame_tables") + "/built.avi";
+    buildAvi(path, {.frames = frames});
+    RecordingUiPort ui;
+    std::optional<video::Source> source = video::openVideoStream(path, ui);
+    ASSERT_TRUE(source);
+    core::FrameTable table;
+    table.setSize(1200);
+    ASSERT_TRUE(video::readFrameTable(table, 400, *source, ui));
+    EXPECT_EQ(table.count(), 400);
+    table.setSize(1000);
+    table[700] = {1, 77};
+    EXPECT_FALSE(video::readFrameTable(table, 1000, *source, ui));
+    EXPECT_EQ(ui.messages, (std::vector<core::Message>{
+                               {core::MessageId::StreamReadError, "ERROR DURING STREAM-READ!!!"}}));
+    ASSERT_EQ(table.count(), 1000);
+    for (int32_t i = 0; i < 1000; ++i) {
+        const BuiltFrame f =
+            i < 500 ? frames[static_cast<size_t>(i)] : BuiltFrame{i == 700 ? 77 : 0, i == 700};
+        ASSERT_EQ(table[i], (core::FrameRecord{f.key, f.size})) << i;
+    }
+}
+
+} // namespace

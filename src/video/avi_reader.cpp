@@ -101,7 +101,7 @@ bool equalsIgnoringCase(uint32_t a, uint32_t b)
     return true;
 }
 
-// True for the compression codes of MPEG-4 Part 2 video, whose frames start with a VOP header.
+// True for the compression codes of MPEG-4 Visual video, whose frames start with a VOP header.
 bool isMpeg4Compression(uint32_t code)
 {
     static constexpr std::array kCodes = {core::fourcc("XVID"), core::fourcc("DIVX"), core::fourcc("DX50"),

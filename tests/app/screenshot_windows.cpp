@@ -5,40 +5,25 @@
 #include "app/main_window.h"
 #include "app/progress_window.h"
 
-#include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTextStream>
+#include <QtWidgets>
 
 #include <cstdio>
 
 namespace {
 
 // Prints messages instead of showing boxes: nobody is there to close them.
-class PrintingUiPort : public app::QtUiPort {
-public:
-    void showMessage(const core::Message& message) override
+struct PrintingUiPort : app::QtUiPort {
+    void showMessage(const core::Message& message) override { fail(message.text); }
+    bool askYesNo(const core::Question& question) override { return fail(question.text); }
+    void promptWholeNumber() override { fail("a field holds no whole number"); }
+    bool fail(const std::string& text)
     {
-        std::fprintf(stderr, "%s\n", app::displayText(message.text).toLocal8Bit().constData());
-        failed = true;
-    }
-    bool askYesNo(const core::Question& question) override
-    {
-        std::fprintf(stderr, "%s\n", app::displayText(question.text).toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n", qPrintable(app::displayText(text)));
         failed = true;
         return false;
     }
-    void promptWholeNumber() override { failed = true; }
     bool failed = false;
 };
-
-bool save(QWidget& widget, const QString& path)
-{
-    if (widget.grab().save(path))
-        return true;
-    std::fprintf(stderr, "cannot write %s\n", path.toLocal8Bit().constData());
-    return false;
-}
 
 } // namespace
 
@@ -49,15 +34,15 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: screenshot_windows FM.avi LM.avi OUTPUT_DIR\n");
         return 2;
     }
-    const QString folder = QString::fromLocal8Bit(argv[3]);
     auto port = std::make_unique<PrintingUiPort>();
-    PrintingUiPort& messages = *port;
+    const PrintingUiPort& messages = *port;
     app::MainWindow window(std::move(port));
-    window.findChild<QLineEdit*>("fmPathEdit")->setText(QString::fromLocal8Bit(argv[1]));
-    window.findChild<QLineEdit*>("lmPathEdit")->setText(QString::fromLocal8Bit(argv[2]));
-    window.findChild<QLineEdit*>("finalPathEdit")->setText(QStringLiteral("final.avi"));
-    // A target that suits the short generated film.
-    window.findChild<QLineEdit*>("finalSizeEdit")->setText(QStringLiteral("10"));
+    // The final size suits the short generated film.
+    for (const auto& [name, text] : {std::pair<const char*, const char*>{"fmPathEdit", argv[1]},
+                                     {"lmPathEdit", argv[2]},
+                                     {"finalPathEdit", "final.avi"},
+                                     {"finalSizeEdit", "10"}})
+        window.findChild<QLineEdit*>(name)->setText(QString::fromLocal8Bit(text));
     window.show();
     QApplication::processEvents();
     window.findChild<QPushButton*>("analyzeButton")->click();
@@ -65,24 +50,19 @@ int main(int argc, char* argv[])
     if (messages.failed || !window.job().state.analysed)
         return 1;
     window.findChild<QLineEdit*>("fmPathEdit")->deselect();
-    bool ok = save(window, folder + "/main-window.png");
+    const QString folder = QString::fromLocal8Bit(argv[3]);
+    bool saved = window.grab().save(folder + "/main-window.png");
 
     app::ProgressWindow progress(&window);
     progress.setRange(0, 120, 1);
     progress.setPosition(45);
-    core::ProgressStatistics statistics;
-    statistics.fmSeconds = 410;
-    statistics.fmBytes = 91488256;
-    statistics.lmSeconds = 1390;
-    statistics.lmBytes = 94371840;
-    statistics.totalBytes = statistics.fmBytes + statistics.lmBytes;
-    progress.setStatistics(statistics);
-    QApplication::processEvents();
-    ok = save(progress, folder + "/progress-window.png") && ok;
-
+    progress.setStatistics({410, 91488256, 1390, 94371840, 91488256 + 94371840});
     app::AboutBox about(&window);
     about.show();
     QApplication::processEvents();
-    ok = save(about, folder + "/about-box.png") && ok;
-    return ok ? 0 : 1;
+    saved = progress.grab().save(folder + "/progress-window.png") &&
+            about.grab().save(folder + "/about-box.png") && saved;
+    if (!saved)
+        std::fprintf(stderr, "cannot write the pictures to %s\n", argv[3]);
+    return saved ? 0 : 1;
 }

@@ -80,26 +80,26 @@ private slots:
     {
         Fixture f;
         QCOMPARE(f.window.windowTitle(), QStringLiteral("Kestrel - Ion 1.2 - Nov. 2000"));
-        QStringList shown;
+        QStringList seen;
         for (const char* name :
              {"fmPathEdit", "lmPathEdit", "finalPathEdit", "endingPathEdit", "audioEdit", "finalSizeEdit",
               "highBitrateLimitEdit", "framePosEdit", "stopAfterFramesEdit", "endingCheck", "stopAfterCheck",
               "smootherCheck", "statisticFileCheck"})
-            shown << (f.at<QCheckBox>(name) ? QString::number(f.at<QCheckBox>(name)->isChecked())
-                                            : f.text(name));
-        QCOMPARE(shown, QStringList({"", "", "", "", "128", "702", "700", "0", "0", "0", "0", "1", "0"}));
+            seen << (f.at<QCheckBox>(name) ? QString::number(f.at<QCheckBox>(name)->isChecked())
+                                           : f.text(name));
+        QCOMPARE(seen, QStringList({"", "", "", "", "128", "702", "700", "0", "0", "0", "0", "1", "0"}));
         QVERIFY(QApplication::focusWidget() == f.at("fmPathEdit") && !f.window.job().state.analysed);
         // The about box opens from the context menu and closes on Escape.
         QTimer::singleShot(0, this, [&] {
             if (auto* box = qobject_cast<app::AboutBox*>(QApplication::activeModalWidget())) {
-                shown = {box->windowTitle(), box->findChild<QLabel*>("versionLabel")->text()};
+                seen = {box->windowTitle(), box->findChild<QLabel*>("versionLabel")->text()};
                 QTest::keyClick(box, Qt::Key_Escape);
             }
         });
         QVERIFY(f.window.contextMenuPolicy() == Qt::ActionsContextMenu && f.window.actions().size() == 1);
         QCOMPARE(f.window.actions().front()->text(), QStringLiteral("Inf&o über KestrelIon..."));
         f.window.actions().front()->trigger();
-        QCOMPARE(shown, QStringList({"Info über KestrelIon", "Kestrel Ion Version 2.0"}));
+        QCOMPARE(seen, QStringList({"Info über KestrelIon", "Kestrel Ion Version 2.0"}));
     }
 
     void enableRulesFollowTheTwoBoxes_data()
@@ -173,8 +173,7 @@ private slots:
         QVERIFY(label->text().isEmpty() && f.settings().audioKbps == 1284);
         f.at("fmPathEdit")->setText(QString::fromStdString(test_support::fastMotionAvi(1000)));
         f.click("analyzeButton");
-        QVERIFY(f.window.job().state.analysed &&
-                label->text().toStdString() == f.settings().lowMotionBitrateText);
+        QCOMPARE(label->text().toStdString(), f.settings().lowMotionBitrateText);
         f.type("finalSizeEdit", "1", true); // 1 MB cannot hold the film
         QCOMPARE(label->text(), QStringLiteral("n/a"));
         f.type("finalSizeEdit", "0000");
@@ -216,15 +215,14 @@ private slots:
 
     void profileRoundTripAndMissingFile()
     {
-        const QString dir = QString::fromStdString(test_support::freshTempDir("profile"));
+        const QString dir = QString::fromStdString(test_support::freshTempDir("profile") + "/");
         Fixture f;
         f.at("fmPathEdit")->setText("/films/fm.avi");
         f.type("audioEdit", "96", true);
         f.click("endingCheck");
         f.at("endingPathEdit")->setText("/films/ending.avi");
-        f.picker.answers = {dir + "/job", dir + "/job.", dir + "/no/such/folder/job", QString(),
-                            dir + "/missing.ini"};
-        for (const char* button : {"saveButton", "saveButton", "saveButton", "saveButton", "loadButton"})
+        f.picker.answers = {dir + "job", dir + "job.", dir + "no/such/dir/job", dir + "missing.ini"};
+        for (const char* button : {"saveButton", "saveButton", "saveButton", "loadButton"})
             f.click(button);
         QCOMPARE(f.port.messages, std::vector<std::string>({"An error occured during save!!!"}));
         QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList({"job..ini", "job.ini"}));
@@ -233,7 +231,7 @@ private slots:
                  QStringLiteral(" 0 /films/ending.avi"));
         QVERIFY(!f.at("endingPathEdit")->isEnabled() && !f.at<QCheckBox>("smootherCheck")->isChecked());
         f.window.job().state.analysed = true;
-        f.picker.answers << dir + "/job.ini";
+        f.picker.answers << dir + "job.ini";
         f.click("loadButton");
         QCOMPARE(f.text("fmPathEdit") + " " + f.text("audioEdit") + " " + f.text("finalSizeEdit"),
                  QStringLiteral("/films/fm.avi 96 702"));

@@ -191,7 +191,7 @@ private slots:
         const int open = int(app::PickerKind::Open);
         const int save = int(app::PickerKind::Save);
         row("fast motion", "fm", open, "/films/fm", "/films/fm");
-        row("cancelled", "fm", open, QString(), "typed");
+        row("low motion cancelled", "lm", open, QString(), "typed");
         row("final cancelled", "final", save, QString(), "typed");
         row("final without extension", "final", save, "/films/film", "/films/film.avi");
         row("final with another one", "final", save, "/films/film.mpg", "/films/film.mpg");

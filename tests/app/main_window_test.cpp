@@ -1,82 +1,16 @@
 #include "app/about_box.h"
-#include "app/main_window.h"
 #include "app/progress_window.h"
 #include "media.h"
-
-#include <QSignalSpy>
-#include <QTest>
-#include <QtWidgets>
+#include "window_test_support.h"
 
 #include <filesystem>
 
-namespace {
-
-// Adds a data row: row("name", the column values...).
-template <typename... Values> void row(const char* name, const Values&... values)
-{
-    (QTest::newRow(name) << ... << values);
-}
-
-// Answers the file pickers from a script and records the kind and filters of every call.
-struct ScriptedPicker : app::FilePicker {
-    std::optional<QString> pickFile(QWidget*, app::PickerKind kind, const QStringList& filters) override
-    {
-        calls.push_back({int(kind), filters});
-        const QString answer = answers.value(qsizetype(calls.size()) - 1);
-        return answer.isNull() ? std::nullopt : std::optional(answer);
-    }
-    QStringList answers; // one a call; a null string, or none left, cancels
-    std::vector<std::pair<int, QStringList>> calls;
-};
-
-// Records messages and prompts instead of showing boxes; the wait cursor and the progress window
-// are the real ones.
-struct RecordingPort : app::QtUiPort {
-    void showMessage(const core::Message& message) override { messages.push_back(message.text); }
-    bool askYesNo(const core::Question&) override { return false; }
-    void promptWholeNumber() override { ++prompts; }
-    std::vector<std::string> messages;
-    int prompts = 0;
-};
-
-// One main window with the doubles above, shown and active, and what a person does to it.
-struct Fixture {
-    std::unique_ptr<RecordingPort> ownedPort = std::make_unique<RecordingPort>();
-    std::unique_ptr<ScriptedPicker> ownedPicker = std::make_unique<ScriptedPicker>();
-    RecordingPort& port = *ownedPort;
-    ScriptedPicker& picker = *ownedPicker;
-    app::MainWindow window{std::move(ownedPort), std::move(ownedPicker)};
-
-    bool shown = (window.show(), QTest::qWaitForWindowActive(&window));
-    template <typename Widget = QLineEdit> Widget* at(const QString& name)
-    {
-        return window.findChild<Widget*>(name);
-    }
-    QString text(const QString& name) { return at(name)->text(); }
-    core::JobSettings& settings() { return window.job().settings; }
-    void click(const QString& name) { QTest::mouseClick(at<QAbstractButton>(name), Qt::LeftButton); }
-    void type(const QString& name, const QString& keys, bool overAll = false) // "\b": Backspace
-    {
-        at(name)->setFocus();
-        overAll ? at(name)->selectAll() : at(name)->end(false);
-        keys == "\b" ? QTest::keyClick(at(name), Qt::Key_Backspace) : QTest::keyClicks(at(name), keys);
-    }
-};
-
-} // namespace
-
-// The main window with its about box, and the progress window of Create.
-class WindowsTest : public QObject {
+// The main window: its defaults and layout, its rules, pickers and profiles, and Create's abort.
+class MainWindowTest : public WindowTest {
     Q_OBJECT
 
 private slots:
-    void cleanup()
-    {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY2(QApplication::topLevelWidgets().isEmpty(), "a window outlived its test");
-    }
-
-    void opensWithTheDefaultsAndTheAboutBox()
+    void opensWithTheDefaults()
     {
         Fixture f;
         QCOMPARE(f.window.windowTitle(), QStringLiteral("Kestrel - Ion 1.2 - Nov. 2000"));
@@ -89,17 +23,40 @@ private slots:
                                            : f.text(name));
         QCOMPARE(seen, QStringList({"", "", "", "", "128", "702", "700", "0", "0", "0", "0", "1", "0"}));
         QVERIFY(QApplication::focusWidget() == f.at("fmPathEdit") && !f.window.job().state.analysed);
-        // The about box opens from the context menu and closes on Escape.
-        QTimer::singleShot(0, this, [&] {
-            if (auto* box = qobject_cast<app::AboutBox*>(QApplication::activeModalWidget())) {
-                seen = {box->windowTitle(), box->findChild<QLabel*>("versionLabel")->text()};
-                QTest::keyClick(box, Qt::Key_Escape);
-            }
-        });
-        QVERIFY(f.window.contextMenuPolicy() == Qt::ActionsContextMenu && f.window.actions().size() == 1);
-        QCOMPARE(f.window.actions().front()->text(), QStringLiteral("Inf&o über KestrelIon..."));
-        f.window.actions().front()->trigger();
-        QCOMPARE(seen, QStringList({"Info über KestrelIon", "Kestrel Ion Version 2.0"}));
+        // Tab follows the form's order and skips the disabled ending controls.
+        for (const char* next :
+             {"fmBrowseButton", "endingCheck", "stopAfterCheck", "audioEdit", "finalSizeEdit"}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), next);
+        }
+    }
+
+    // With the desktop font no control is clipped by its parent or overlaps a sibling (a control of
+    // the window over a group box), every caption fits its control and no button is a default one.
+    void laysOutWithoutClipping()
+    {
+        Fixture f;
+        QStringList groups; // the controls each group holds; the checks below keep them inside it
+        for (QGroupBox* group : f.window.findChildren<QGroupBox*>())
+            groups << group->objectName() + " " + QString::number(group->findChildren<QWidget*>().size());
+        QCOMPARE(groups.join(' '), "thresholdGroup 7 sourceGroup 10 destinationGroup 7 otherGroup 3");
+        QList<QWidget*> widgets = f.window.findChildren<QWidget*>();
+        widgets.removeIf([](QWidget* widget) { return widget->isHidden(); }); // the smoother's settings
+        for (QWidget* widget : widgets) {
+            const QByteArray name = widget->objectName().toUtf8();
+            QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), name);
+            for (QWidget* other : widgets)
+                QVERIFY2(other == widget || other->parentWidget() != widget->parentWidget() ||
+                             !widget->geometry().intersects(other->geometry()),
+                         name + " overlaps " + other->objectName().toUtf8());
+            const int needed =
+                qobject_cast<QCheckBox*>(widget) // a check box needs its box too
+                    ? widget->sizeHint().width()
+                    : widget->fontMetrics().horizontalAdvance(widget->property("text").toString());
+            QVERIFY2(needed <= widget->width(), name + " cuts its text");
+            if (auto* button = qobject_cast<QPushButton*>(widget))
+                QVERIFY2(!button->isDefault() && !button->autoDefault(), name);
+        }
     }
 
     void enableRulesFollowTheTwoBoxes_data()
@@ -320,52 +277,6 @@ private slots:
         QVERIFY(!std::filesystem::exists(dir + "/stat.txt"));
     }
 
-    void progressTitleAndBar_data()
-    {
-        QTest::addColumn<int>("upper");
-        QTest::addColumn<QList<int>>("positions");
-        QTest::addColumn<QString>("titles");
-        QTest::addColumn<int>("bar"); // the bar stays within its range, the title does not
-        row("first call", 120, QList<int>{0}, "Progress [0%]", 0);
-        row("same percentage", 1000, QList<int>{370, 379, 380, 380}, "Progress [37%] Progress [38%]", 380);
-        row("above 100", 10, QList<int>{15}, "Progress [150%]", 10);
-        row("upper equal to lower", 0, QList<int>{0, 5}, "Progress [0%]", 0);
-        row("upper below lower", -5, QList<int>{7}, "Progress [0%]", 0);
-        row("no overflow", 2000000000, QList<int>{1999999999}, "Progress [99%]", 1999999999);
-    }
-    void progressTitleAndBar()
-    {
-        QFETCH(int, upper);
-        QFETCH(QList<int>, positions);
-        app::ProgressWindow window;
-        QSignalSpy titles(&window, &QWidget::windowTitleChanged);
-        window.setRange(0, upper, 1);
-        for (int position : positions)
-            window.setPosition(position);
-        QStringList written;
-        for (const QList<QVariant>& change : titles)
-            written << change.front().toString();
-        QTEST(written.join(' '), "titles");
-        QTEST(window.setPosition(1), "bar"); // it returns the bar's previous position
-        // Shown by the first position; outside the pump an Escape reaches nothing, Abort cancels.
-        QTest::keyClick(&window, Qt::Key_Escape);
-        QVERIFY(window.isVisible() && !window.cancelled());
-        QTest::mouseClick(window.findChild<QPushButton*>("abortButton"), Qt::LeftButton);
-        QVERIFY(window.cancelled() && !window.isVisible());
-    }
-
-    void progressStatistics()
-    {
-        app::ProgressWindow window;
-        window.setStatistics({701, 735051776, 0, 999, 3221225472});
-        QStringList shown;
-        for (auto name : {"fmLengthLabel", "fmSizeLabel", "lmLengthLabel", "lmSizeLabel", "totalSizeLabel"})
-            shown << window.findChild<QLabel*>(name)->text();
-        QCOMPARE(shown, QStringList({"701", "735.051.776 (701)", "0", "999 (0)", "3.221.225.472 (3072)"}));
-        auto* total = window.findChild<QLabel*>("totalSizeLabel"); // the widest value: nothing clipped
-        QVERIFY(total->sizeHint().width() <= total->width());
-    }
-
     // Renders the three windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;
     // scripts/screenshot runs it in a folder holding fast-motion.avi and low-motion.avi.
     void renderScreenshots()
@@ -393,5 +304,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(WindowsTest)
-#include "windows_test.moc"
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

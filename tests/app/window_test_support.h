@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/main_window.h"
+
+#include <QTest>
+#include <QtWidgets>
+
+#include <vector>
+
+// Adds a data row: row("name", the column values...).
+template <typename... Values> void row(const char* name, const Values&... values)
+{
+    (QTest::newRow(name) << ... << values);
+}
+
+// The base of every window test: its cleanup() fails when a window outlived the test.
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+};
+
+// Answers the file pickers from a script and records the kind and filters of every call.
+struct ScriptedPicker : app::FilePicker {
+    std::optional<QString> pickFile(QWidget*, app::PickerKind kind, const QStringList& filters) override
+    {
+        calls.push_back({int(kind), filters});
+        const QString answer = answers.value(qsizetype(calls.size()) - 1);
+        return answer.isNull() ? std::nullopt : std::optional(answer);
+    }
+    QStringList answers; // one a call; a null string, or none left, cancels
+    std::vector<std::pair<int, QStringList>> calls;
+};
+
+// Records messages and prompts instead of showing boxes; the wait cursor and the progress window
+// are the real ones.
+struct RecordingPort : app::QtUiPort {
+    void showMessage(const core::Message& message) override { messages.push_back(message.text); }
+    bool askYesNo(const core::Question&) override { return false; }
+    void promptWholeNumber() override { ++prompts; }
+    std::vector<std::string> messages;
+    int prompts = 0;
+};
+
+// One main window with the doubles above, shown and active, and what a person does to it.
+struct Fixture {
+    std::unique_ptr<RecordingPort> ownedPort = std::make_unique<RecordingPort>();
+    std::unique_ptr<ScriptedPicker> ownedPicker = std::make_unique<ScriptedPicker>();
+    RecordingPort& port = *ownedPort;
+    ScriptedPicker& picker = *ownedPicker;
+    app::MainWindow window{std::move(ownedPort), std::move(ownedPicker)};
+
+    bool shown = (window.show(), QTest::qWaitForWindowActive(&window));
+    template <typename T = QLineEdit> T* at(const QString& name) { return window.findChild<T*>(name); }
+    QString text(const QString& name) { return at(name)->text(); }
+    core::JobSettings& settings() { return window.job().settings; }
+    void click(const QString& name) { QTest::mouseClick(at<QAbstractButton>(name), Qt::LeftButton); }
+    void type(const QString& name, const QString& keys, bool overAll = false) // "\b": Backspace
+    {
+        at(name)->setFocus();
+        overAll ? at(name)->selectAll() : at(name)->end(false);
+        keys == "\b" ? QTest::keyClick(at(name), Qt::Key_Backspace) : QTest::keyClicks(at(name), keys);
+    }
+};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -13,10 +14,9 @@ struct PlanInput {
     std::vector<int32_t> sizes;
     int32_t distance = 25;
     int32_t groupSeconds = 1;
-    int32_t fmFrames = -1; // -1: the whole film
     int64_t endingBytes = 0;
     bool smoother = true;
-    int32_t framePos = -1; // -1: no ending
+    int32_t framePos = -1; // -1: no ending; else the FM part ends there
     int32_t finalSizeMB = 702;
     int32_t audioKbps = 128;
     int32_t runLimits = 1; // highRunMinGroups and lowRunMaxGroups
@@ -44,7 +44,7 @@ std::pair<int64_t, std::string> runPlan(const PlanInput& in)
     settings.highRunMinGroups = settings.lowRunMaxGroups = in.runLimits;
     const int32_t total = static_cast<int32_t>(in.sizes.size());
     core::AviStreamInfo info;
-    info.dwLength = static_cast<uint32_t>(in.fmFrames < 0 ? total : in.fmFrames);
+    info.dwLength = static_cast<uint32_t>(in.framePos < 0 ? total : in.framePos);
     core::PlanTable planTable;
     planTable.setSize(7); // left by an earlier run
     core::FrameTable table;
@@ -59,24 +59,15 @@ std::pair<int64_t, std::string> runPlan(const PlanInput& in)
     return {estimate, letters};
 }
 
-TEST(WindowMeasure, ReplacesLargestSizesByTheMeanOfTheOthers)
+TEST(WindowMeasure, ReplacesTheFirstLargestSizesByTheMeanOfTheOthers)
 {
-    struct Case {
-        std::vector<int32_t> window;
-        int32_t removeCount;
-        int64_t expected;
-        std::vector<int32_t> after;
-    };
-    const int32_t big = 2'000'000'000;
-    const Case cases[] = {{{10, 50, 30, 7}, 2, 33, {10, 8, 8, 7}},
-                          {{5, 9, 9, 1}, 1, 20, {5, 5, 9, 1}}, // only the first of equal maxima
-                          {{89599}, 2, 89599, {89599}},        // one frame keeps its size
-                          {{big, big, big, big}, 1, 8'000'000'000LL, {big, big, big, big}}};
-    for (const Case& c : cases) {
-        std::vector<int32_t> window = c.window;
-        EXPECT_EQ(engine::windowMeasure(window, c.removeCount), c.expected);
-        EXPECT_EQ(window, c.after);
-    }
+    std::vector<int32_t> window = {5, 9, 9, 1};
+    EXPECT_EQ(engine::windowMeasure(window, 1), 20);
+    EXPECT_EQ(window, (std::vector<int32_t>{5, 5, 9, 1}));
+    window = {89599};
+    EXPECT_EQ(engine::windowMeasure(window, 2), 89599) << "one frame keeps its size";
+    window.assign(4, 2'000'000'000);
+    EXPECT_EQ(engine::windowMeasure(window, 1), 8'000'000'000LL);
 }
 
 TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
@@ -98,63 +89,46 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
     for (size_t f = 25; f < 25 * 41; ++f) // groups 1 to 40: 7,864,320 bytes each
         highFilm[f] = f % 25 == 0 ? 314592 : 314572;
     std::fill(bigFilm.begin() + 25, bigFilm.begin() + 25 * 41, 2'500'000); // 2.5 GB in 40 groups
-    const int64_t rest8000 = (8000LL * 1000 / 1006 * 1048576 - 2'500'000'000LL) / 1048576 * 1048576;
     const std::vector<int32_t> plain(2500, 100);
-    const std::string highs(48, 'H');
+    const std::vector<int32_t> high48 = groups(std::string(48, 'H'));
+    const auto endingFrom = [](size_t g) { return std::string(g, 'H') + std::string(48 - g, 'E'); };
     constexpr int64_t kAny = -2;
     struct Case {
         const char* name;
         PlanInput in;
         std::string choices; // "*": not checked
-        int64_t estimate;
+        int64_t estimate = kAny;
     };
     const Case cases[] = {
-        {"89,600 bytes in one frame", {.sizes = {89600}, .distance = 1}, "H", kAny},
-        {"89,599 bytes in one frame", {.sizes = {89599}, .distance = 1}, "L", kAny},
-        {"89,600 bytes after replacing two peaks", {.sizes = twoPeaks}, "H", kAny},
-        {"89,599 bytes after replacing two peaks", {.sizes = justUnder}, "L", kAny},
-        {"second window of two", {.sizes = longGroup, .distance = 50, .groupSeconds = 2}, "H", kAny},
-        {"second window just under", {.sizes = longUnder, .distance = 50, .groupSeconds = 2}, "L", kAny},
-        {"single low group between highs", {.sizes = groups("HHHLHHH")}, "HHHSHHH", kAny},
-        {"two low groups stay", {.sizes = groups("HHLLHHH")}, "HHLLHHH", kAny},
-        {"group 0 is no high run", {.sizes = groups("HLHHHH")}, "HLHHHH", kAny},
-        {"open low run at the end stays", {.sizes = groups("HHHLH")}, "HHHLH", kAny},
-        {"several runs", {.sizes = groups("LHLHLHL")}, "LHSHSHL", kAny},
-        {"smoother off", {.sizes = groups("HHHLHHH"), .smoother = false}, "HHHLHHH", kAny},
-        {"run limits of 2", {.sizes = groups("HHHLLHLHH"), .runLimits = 2}, "HHHSSHLHH", kAny},
-        {"groups of two seconds",
-         {.sizes = groups("HHHLHHH", 50), .distance = 50, .groupSeconds = 2},
-         "HHHLHHH",
-         kAny},
-        {"ending at a group start",
-         {.sizes = groups(highs), .fmFrames = 900, .framePos = 900},
-         highs.substr(12) + std::string(12, 'E'),
-         kAny},
-        {"ending inside a group",
-         {.sizes = groups(highs), .fmFrames = 910, .framePos = 910},
-         highs.substr(12) + std::string(12, 'E'),
-         kAny},
-        {"ending at the next group",
-         {.sizes = groups(highs), .fmFrames = 925, .framePos = 925},
-         highs.substr(11) + std::string(11, 'E'),
-         kAny},
-        {"low film", {.sizes = lowFilm, .smoother = false}, "*", 56934},
-        {"40 high seconds", {.sizes = highFilm, .smoother = false}, "*", 53930},
-        // 730,857,472 - 1,638,400 - 20,000,000 bytes, cut to whole MB, over 80 seconds.
+        {"89,600 bytes in one frame", {.sizes = {89600}, .distance = 1}, "H"},
+        {"89,599 bytes in one frame", {.sizes = {89599}, .distance = 1}, "L"},
+        {"89,600 bytes after replacing two peaks", {.sizes = twoPeaks}, "H"},
+        {"89,599 bytes after replacing two peaks", {.sizes = justUnder}, "L"},
+        {"second window of two", {.sizes = longGroup, .distance = 50, .groupSeconds = 2}, "H"},
+        {"second window under", {.sizes = longUnder, .distance = 50, .groupSeconds = 2}, "L"},
+        {"single low group between highs", {.sizes = groups("HHHLHHH")}, "HHHSHHH"},
+        {"two low groups stay", {.sizes = groups("HHLLHHH")}, "HHLLHHH"},
+        {"group 0 is no high run", {.sizes = groups("HLHHHH")}, "HLHHHH"},
+        {"open low run at the end stays", {.sizes = groups("HHHLH")}, "HHHLH"},
+        {"several runs", {.sizes = groups("LHLHLHL")}, "LHSHSHL"},
+        {"smoother off", {.sizes = groups("HHHLHHH"), .smoother = false}, "HHHLHHH"},
+        {"run limits of 2", {.sizes = groups("HHHLLHLHH"), .runLimits = 2}, "HHHSSHLHH"},
+        {"groups of 2 s", {.sizes = groups("HHHLHHH", 50), .distance = 50, .groupSeconds = 2}, "HHHLHHH"},
+        {"ending at 900", {.sizes = high48, .framePos = 900}, endingFrom(36)},
+        {"ending at 910", {.sizes = high48, .framePos = 910}, endingFrom(36)},
+        {"ending at 925", {.sizes = high48, .framePos = 925}, endingFrom(37)},
+        {"low film", {.sizes = lowFilm}, "*", 56934},
+        {"40 high seconds", {.sizes = highFilm}, "*", 53930},
+        // 730,857,472 - 1,638,400 - 20,000,000 bytes cut to whole MB, over 80 seconds; 3976 MB
+        // (4,169,138,176 bytes) over 100 seconds; 7952 MB less 2.5 GB, cut to whole MB, over 60 seconds.
         {"the ending counts as high",
-         {.sizes = plain, .fmFrames = 2000, .endingBytes = 20'000'000, .framePos = 2000},
+         {.sizes = plain, .endingBytes = 20'000'000, .framePos = 2000},
          "*",
-         708'837'376LL / 80 / 128},
+         69222},
         {"target below the audio", {.sizes = plain, .finalSizeMB = 1}, "*", -1},
-        {"every second is ending", {.sizes = plain, .fmFrames = 0, .framePos = 0}, "*", -1},
-        {"target above 2060 MB",
-         {.sizes = plain, .smoother = false, .finalSizeMB = 4000, .audioKbps = 0},
-         "*",
-         4'169'138'176LL / 100 / 128},
-        {"2.5 GB of high groups",
-         {.sizes = bigFilm, .smoother = false, .finalSizeMB = 8000, .audioKbps = 0},
-         "*",
-         rest8000 / 60 / 128},
+        {"every second is ending", {.sizes = plain, .framePos = 0}, "*", -1},
+        {"target above 2060 MB", {.sizes = plain, .finalSizeMB = 4000, .audioKbps = 0}, "*", 325713},
+        {"2.5 GB of high groups", {.sizes = bigFilm, .finalSizeMB = 8000, .audioKbps = 0}, "*", 760081},
         {"empty film", {}, "", -1},
         {"group shorter than a second", {.sizes = plain, .distance = 12, .groupSeconds = 0}, "", -1},
         {"no keyframe distance", {.sizes = plain, .distance = 0}, "", -1},
@@ -172,25 +146,18 @@ TEST(RefreshEstimate, WritesTheLabelOnlyWhenAnalysed)
 {
     core::Job job;
     core::applyOpeningDefaults(job.settings);
-    job.settings.sceneSwitchingSmoother = false;
     job.settings.lowMotionBitrateText = "earlier";
-    job.state.fastMotionFrames.setSize(2500);
-    for (int32_t i = 0; i < 2500; ++i)
-        job.state.fastMotionFrames[i].size = 100;
+    job.state.fastMotionFrames.setSize(2500); // 100 seconds of empty frames
     job.state.fastMotionInfo.dwLength = 2500;
-    job.state.keyframeDistance = 25;
     job.state.totalFrames = 2500;
-    job.state.groupSeconds = 1;
-    engine::refreshEstimate(job);
-    EXPECT_EQ(job.settings.lowMotionBitrateText, "earlier");
-    job.state.analysed = true;
-    engine::refreshEstimate(job);
-    EXPECT_EQ(job.settings.lowMotionBitrateText, "56934");
-    EXPECT_EQ(job.state.planTable.count(), 100);
-    job.state.groupSeconds = 0;
-    engine::refreshEstimate(job);
-    EXPECT_EQ(job.settings.lowMotionBitrateText, "n/a");
-    EXPECT_EQ(job.state.planTable.count(), 0);
+    job.state.keyframeDistance = 25;
+    for (const auto& [analysed, groupSeconds, label] :
+         {std::tuple(false, 1, "earlier"), std::tuple(true, 1, "56934"), std::tuple(true, 0, "n/a")}) {
+        job.state.analysed = analysed;
+        job.state.groupSeconds = groupSeconds; // 0 seconds: the divisions by it are refused
+        engine::refreshEstimate(job);
+        EXPECT_EQ(job.settings.lowMotionBitrateText, label);
+    }
 }
 
 } // namespace

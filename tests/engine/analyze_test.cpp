@@ -2,11 +2,8 @@
 
 #include "command_test_helpers.h"
 
-#include <gtest/gtest.h>
-
 #include <optional>
-#include <string>
-#include <vector>
+#include <tuple>
 
 namespace {
 
@@ -22,14 +19,15 @@ struct Left {
 void expectLeft(const core::Job& job, const Left& left)
 {
     const auto orMarked = [](int64_t value, int64_t marked) { return value < 0 ? marked : value; };
-    EXPECT_EQ(job.state.fastMotionInfo.dwLength, orMarked(left.fmLength, 4444));
-    EXPECT_EQ(job.state.totalFrames, orMarked(left.totalFrames, 888));
-    EXPECT_EQ(job.state.fastMotionFrames.count(), orMarked(left.totalFrames, 3));
-    EXPECT_EQ(job.state.keyframeDistance, orMarked(left.distance, 777));
-    EXPECT_EQ(job.state.groupSeconds, orMarked(left.groupSeconds, 99));
-    EXPECT_EQ(job.state.endingBytes, orMarked(left.endingBytes, 123456789));
-    EXPECT_EQ(job.state.planTable.count(), orMarked(left.groups, 0));
-    EXPECT_EQ(job.state.analysed, left.groups >= 0);
+    const core::AnalysisState& state = job.state;
+    EXPECT_EQ(std::tuple(int64_t{state.fastMotionInfo.dwLength}, state.totalFrames,
+                         state.fastMotionFrames.count(), state.keyframeDistance, state.groupSeconds,
+                         state.endingBytes, state.planTable.count()),
+              std::tuple(orMarked(left.fmLength, 4444), orMarked(left.totalFrames, 888),
+                         orMarked(left.totalFrames, 3), orMarked(left.distance, 777),
+                         orMarked(left.groupSeconds, 99), orMarked(left.endingBytes, 123456789),
+                         orMarked(left.groups, 0)));
+    EXPECT_EQ(state.analysed, left.groups >= 0);
     core::Job refreshed = job;
     refreshed.settings.lowMotionBitrateText = "old label";
     engine::refreshEstimate(refreshed);
@@ -82,19 +80,11 @@ TEST(Analyze, LeavesTheJobAsFarAsItGot)
         {"Ending missing", fm, missing, 900, 0, {1200}, {m::couldNotOpenAvi(missing)}},
         {"Ending format too large", fm, wide, 900, 0, {1200}, {m::formatTooLarge()}},
     };
-    const auto configure = [](core::Job& job, const Case& c) {
-        job.settings.fastMotionPath = c.fm;
-        job.settings.endingPath = c.ending;
-        job.settings.endingEnabled = !c.ending.empty();
-        job.settings.framePos = c.framePos;
-        job.settings.stopAfterEnabled = c.stopAfter > 0;
-        job.settings.stopAfterFrames = c.stopAfter;
-    };
     std::optional<core::Job> earlier;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         core::Job job = engine_test::markedJob();
-        configure(job, c);
+        engine_test::setFilms(job, c.fm, "", c.ending, c.framePos, c.stopAfter);
         engine_test::CommandRun run;
         engine_test::runChecked(false, job, run);
         EXPECT_EQ(run.outcome, c.left.groups < 0 ? CommandOutcome::Ended : CommandOutcome::Completed);
@@ -104,7 +94,7 @@ TEST(Analyze, LeavesTheJobAsFarAsItGot)
             earlier = job; // the plain film, analysed
         // A failed run keeps the result of the earlier one.
         core::Job again = *earlier;
-        configure(again, c);
+        engine_test::setFilms(again, c.fm, "", c.ending, c.framePos, c.stopAfter);
         engine_test::CommandRun second;
         engine_test::runChecked(false, again, second);
         EXPECT_TRUE(c.left.groups >= 0 ||

@@ -46,6 +46,19 @@ inline core::Job markedJob()
     return job;
 }
 
+// Points the job at its films: no ending if ending is empty, no stop if stopAfter is 0.
+inline void setFilms(core::Job& job, const std::string& fm, const std::string& lm, const std::string& ending,
+                     int32_t framePos, int32_t stopAfter)
+{
+    job.settings.fastMotionPath = fm;
+    job.settings.lowMotionPath = lm;
+    job.settings.endingPath = ending;
+    job.settings.endingEnabled = !ending.empty();
+    job.settings.framePos = framePos;
+    job.settings.stopAfterEnabled = stopAfter > 0;
+    job.settings.stopAfterFrames = stopAfter;
+}
+
 struct CommandRun {
     engine::CommandOutcome outcome = engine::CommandOutcome::Completed;
     test_support::RecordingUiPort ui;

@@ -3,13 +3,8 @@
 
 #include "command_test_helpers.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -52,68 +47,14 @@ using engine_test::buildFilm;
     return ::testing::AssertionSuccess();
 }
 
-// Each mode once on real MPEG-4 media, into one folder, so each stat.txt replaces the one before.
-TEST(Create, BuildsTheFinalAviFromRealMedia)
+// Every way Create ends: each mode once on real MPEG-4 media, written into one folder so that each
+// stat.txt replaces the one before, then built films for every check and the aborts.
+TEST(Create, EndsWithTheJobAsFarAsItGot)
 {
-    const std::string dir = test_support::freshTempDir("create_media");
-    struct Case {
-        const char* name;
-        bool ending, stop;
-        int32_t totalFrames, fmFrames;
-    };
-    const Case cases[] = {{"plain", false, false, 1000, 1000},
-                          {"ending", true, false, 1200, 900},
-                          {"stop", false, true, 500, 500}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        core::Job job = engine_test::markedJob();
-        job.state.analysed = true;
-        job.settings.fastMotionPath = test_support::fastMotionAvi(1000, 25);
-        job.settings.lowMotionPath = test_support::lowMotionAvi(1000, 25);
-        job.settings.endingPath = test_support::mediaFile({.frames = 300, .quantizer = 31});
-        job.settings.finalPath = dir + "/final.avi";
-        job.settings.endingEnabled = c.ending;
-        job.settings.framePos = 900;
-        job.settings.stopAfterEnabled = c.stop;
-        job.settings.stopAfterFrames = 500;
-        job.settings.writeStatisticFile = true;
-        job.settings.highBitrateLimit = 300; // between the busy and the still scenes: both sources are used
-        engine_test::CommandRun run;
-        engine_test::runChecked(true, job, run);
-        ASSERT_EQ(run.outcome, CommandOutcome::Completed);
-        EXPECT_TRUE(run.ui.messages.empty() && run.ui.questions.empty());
-        EXPECT_TRUE(job.state.analysed && job.state.endingBytes == 123456789 &&
-                    job.settings.lowMotionBitrateText == "old label")
-            << "Create leaves what Analyze measures";
-        EXPECT_EQ(job.state.totalFrames, c.totalFrames);
-        EXPECT_EQ(job.state.fastMotionInfo.dwLength, static_cast<uint32_t>(c.fmFrames));
-        EXPECT_EQ(job.state.fastMotionFrames.count(), c.fmFrames);
-        EXPECT_EQ(job.state.lowMotionFrames.count(), 1000);
-        int32_t choices[4] = {};
-        for (const core::PlanRecord& record : job.state.planTable)
-            ++choices[static_cast<int>(record.choice)];
-        EXPECT_TRUE(choices[0] > 0 && choices[1] > 0) << "the plan should use both sources";
-        EXPECT_EQ(job.state.planTable.count(), c.totalFrames / 25);
-        EXPECT_TRUE(followsThePlan(job));
-        EXPECT_EQ(test_support::decodeErrors(job.settings.finalPath), "");
-        int64_t finalBytes = 0;
-        for (const test_support::ProbePacket& packet : test_support::probePackets(job.settings.finalPath))
-            finalBytes += packet.size;
-        EXPECT_EQ(job.state.finalBytes, finalBytes);
-        // stat.txt holds what the statistics writer gives for the job's tables and totals.
-        const std::string copyDir = test_support::freshTempDir("create_media_stat");
-        test_support::RecordingUiPort ui;
-        ASSERT_TRUE(profiles::writeStatFile(copyDir + "/final.avi", job, ui));
-        const std::vector<uint8_t> stat = test_support::readWholeFile(dir + "/stat.txt");
-        EXPECT_EQ(stat, test_support::readWholeFile(copyDir + "/stat.txt"));
-        EXPECT_TRUE(std::string(stat.begin(), stat.end())
-                        .ends_with("AVI-size: " + std::to_string(finalBytes) + "\n"));
-    }
-}
-
-TEST(Create, EndsAtEachCheckWithTheJobAsFarAsItGot)
-{
-    const std::string dir = test_support::freshTempDir("create_exits");
+    const std::string dir = test_support::freshTempDir("create_runs");
+    const std::string mediaFm = test_support::fastMotionAvi(1000, 25);
+    const std::string mediaLm = test_support::lowMotionAvi(1000, 25);
+    const std::string mediaEnding = test_support::mediaFile({.frames = 300, .quantizer = 31});
     const std::string fm = buildFilm(dir, "fm", 1000, 25);
     const std::string lm1002 = buildFilm(dir, "lm1002", 1002, 25);
     const std::string lm998 = buildFilm(dir, "lm998", 998, 25);
@@ -137,6 +78,9 @@ TEST(Create, EndsAtEachCheckWithTheJobAsFarAsItGot)
         int32_t abortAtPump = -1;
     };
     const Case cases[] = {
+        {"media, plain", mediaFm, mediaLm, "", 900, 0, 1000},
+        {"media, ending", mediaFm, mediaLm, mediaEnding, 900, 0, 900},
+        {"media, stop", mediaFm, mediaLm, "", 900, 500, 500},
         {"LM longer, Yes", fm, lm1002, "", 0, 0, 1000},
         {"LM longer, No", fm, lm1002, "", 0, 0, 0},
         {"plain, LM too short", fm, lm998, "", 0, 0, 0, {m::lmTooShort(1000)}},
@@ -169,39 +113,61 @@ TEST(Create, EndsAtEachCheckWithTheJobAsFarAsItGot)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const bool yes = std::string(c.name) != "LM longer, No";
+        const bool completed = c.messages.empty() && yes && c.abortAtPump < 0;
         core::Job job = engine_test::markedJob();
-        job.settings.fastMotionPath = c.fm;
-        job.settings.lowMotionPath = c.lm;
-        job.settings.endingPath = c.ending;
-        job.settings.endingEnabled = !c.ending.empty();
-        job.settings.framePos = c.framePos;
-        job.settings.stopAfterEnabled = c.stopAfter > 0;
-        job.settings.stopAfterFrames = c.stopAfter;
+        job.state.analysed = true;
+        engine_test::setFilms(job, c.fm, c.lm, c.ending, c.framePos, c.stopAfter);
         job.settings.finalPath = dir + c.folder + "/final.avi";
         job.settings.writeStatisticFile = true;
-        fs::remove(job.settings.finalPath);
-        fs::remove(dir + "/stat.txt");
+        job.settings.highBitrateLimit = 300; // between the media's busy and still scenes
+        if (!completed) {
+            fs::remove(job.settings.finalPath);
+            fs::remove(dir + "/stat.txt");
+        }
         engine_test::CommandRun run;
-        const bool yes = std::string(c.name) != "LM longer, No";
         run.ui.answers = {yes};
         run.ui.abortAtPump = c.abortAtPump;
         engine_test::runChecked(true, job, run);
-        const bool completed = c.messages.empty() && yes && c.abortAtPump < 0;
         EXPECT_EQ(run.outcome, completed ? CommandOutcome::Completed : CommandOutcome::Ended);
         EXPECT_EQ(run.ui.messages, c.messages);
         EXPECT_TRUE(c.lm != lm1002 || run.ui.questions == std::vector{m::differentTotalFrames(1002, 1000)});
         EXPECT_EQ(job.state.fastMotionFrames.count(), c.fmFrames);
         EXPECT_EQ(job.state.lowMotionFrames.count(), c.fmFrames > 0 ? 1000 : 0);
-        EXPECT_EQ(job.state.fastMotionInfo.dwLength, c.fmFrames > 0    ? c.fmFrames
-                                                     : c.fm == missing ? 4444
-                                                                       : 1000);
+        const int32_t fmLength = c.fmFrames > 0 ? c.fmFrames : c.fm == missing ? 4444 : 1000;
+        EXPECT_EQ(job.state.fastMotionInfo.dwLength, static_cast<uint32_t>(fmLength));
+        EXPECT_TRUE(job.state.analysed && job.state.endingBytes == 123456789 &&
+                    job.settings.lowMotionBitrateText == "old label")
+            << "Create leaves what Analyze measures";
         EXPECT_EQ(fs::exists(dir + "/stat.txt"), completed) << "stat.txt only after a finished copy";
-        const bool finalWritten = completed || c.folder == "/taken" || c.abortAtPump >= 0;
-        EXPECT_EQ(fs::exists(job.settings.finalPath), finalWritten);
-        EXPECT_TRUE(!completed || followsThePlan(job));
+        EXPECT_EQ(fs::exists(job.settings.finalPath),
+                  completed || c.folder == "/taken" || c.abortAtPump >= 0);
         // An aborted copy leaves a complete file with the groups copied before (30 at the second poll).
         EXPECT_TRUE(c.abortAtPump < 0 ||
                     test_support::probePackets(job.settings.finalPath).size() == c.abortAtPump * 750u);
+        if (!completed)
+            continue;
+        const size_t total =
+            c.ending.empty() ? c.fmFrames : c.framePos + test_support::probePackets(c.ending).size();
+        EXPECT_EQ(job.state.totalFrames, static_cast<int32_t>(total));
+        EXPECT_TRUE(followsThePlan(job));
+        int64_t finalBytes = 0;
+        for (const test_support::ProbePacket& packet : test_support::probePackets(job.settings.finalPath))
+            finalBytes += packet.size;
+        EXPECT_EQ(job.state.finalBytes, finalBytes);
+        // stat.txt holds what the statistics writer gives for the job's tables and totals.
+        const std::string copyDir = test_support::freshTempDir("create_stat_copy");
+        ASSERT_TRUE(profiles::writeStatFile(copyDir + "/final.avi", job, run.ui));
+        const std::vector<uint8_t> stat = test_support::readWholeFile(dir + "/stat.txt");
+        EXPECT_EQ(stat, test_support::readWholeFile(copyDir + "/stat.txt"));
+        EXPECT_TRUE(
+            std::string(stat.begin(), stat.end()).ends_with("size: " + std::to_string(finalBytes) + "\n"));
+        if (c.fm == mediaFm) {
+            EXPECT_EQ(test_support::decodeErrors(job.settings.finalPath), "");
+            EXPECT_TRUE(job.state.planTable[5].choice == GroupChoice::High &&
+                        job.state.planTable[15].choice == GroupChoice::Low)
+                << "busy scene from FM, still from LM";
+        }
     }
 }
 

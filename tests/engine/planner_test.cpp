@@ -4,7 +4,6 @@
 
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -18,7 +17,6 @@ struct PlanInput {
     bool smoother = true;
     int32_t framePos = -1; // -1: no ending; else the FM part ends there
     int32_t finalSizeMB = 702;
-    int32_t audioKbps = 128;
     int32_t runLimits = 1; // highRunMinGroups and lowRunMaxGroups
 };
 
@@ -40,7 +38,6 @@ std::pair<int64_t, std::string> runPlan(const PlanInput& in)
     settings.endingEnabled = in.framePos >= 0;
     settings.framePos = in.framePos;
     settings.finalSizeMB = in.finalSizeMB;
-    settings.audioKbps = in.audioKbps;
     settings.highRunMinGroups = settings.lowRunMaxGroups = in.runLimits;
     const int32_t total = static_cast<int32_t>(in.sizes.size());
     core::AviStreamInfo info;
@@ -77,11 +74,6 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
     twoPeaks[17] = 120000;
     std::vector<int32_t> justUnder = twoPeaks; // the 23 kept: mean 3583, 89,599 bytes in all
     justUnder[0] = 3583;
-    std::vector<int32_t> longGroup = groups("L"); // two windows: the second, with one peak replaced, decides
-    longGroup.insert(longGroup.end(), 25, 3584);
-    longGroup[30] = 500000;
-    std::vector<int32_t> longUnder = longGroup; // 23 x 3584 + 3583 + 3583 for the peak: 89,598
-    longUnder[31] = 3583;
     std::vector<int32_t> lowFilm(2500, 100), highFilm(2500, 100), bigFilm(2500, 100);
     // Group 0 and the last group never count, whatever their bitrate.
     std::fill_n(lowFilm.begin(), 25, 900000);
@@ -104,8 +96,6 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
         {"89,599 bytes in one frame", {.sizes = {89599}, .distance = 1}, "L"},
         {"89,600 bytes after replacing two peaks", {.sizes = twoPeaks}, "H"},
         {"89,599 bytes after replacing two peaks", {.sizes = justUnder}, "L"},
-        {"second window of two", {.sizes = longGroup, .distance = 50, .groupSeconds = 2}, "H"},
-        {"second window under", {.sizes = longUnder, .distance = 50, .groupSeconds = 2}, "L"},
         {"single low group between highs", {.sizes = groups("HHHLHHH")}, "HHHSHHH"},
         {"two low groups stay", {.sizes = groups("HHLLHHH")}, "HHLLHHH"},
         {"group 0 is no high run", {.sizes = groups("HLHHHH")}, "HLHHHH"},
@@ -120,15 +110,15 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
         {"low film", {.sizes = lowFilm}, "*", 56934},
         {"40 high seconds", {.sizes = highFilm}, "*", 53930},
         // 730,857,472 - 1,638,400 - 20,000,000 bytes cut to whole MB, over 80 seconds; 3976 MB
-        // (4,169,138,176 bytes) over 100 seconds; 7952 MB less 2.5 GB, cut to whole MB, over 60 seconds.
+        // (4,169,138,176 bytes) less audio over 100 seconds; 7952 MB less audio and 2.5 GB over 60 s.
         {"the ending counts as high",
          {.sizes = plain, .endingBytes = 20'000'000, .framePos = 2000},
          "*",
          69222},
         {"target below the audio", {.sizes = plain, .finalSizeMB = 1}, "*", -1},
         {"every second is ending", {.sizes = plain, .framePos = 0}, "*", -1},
-        {"target above 2060 MB", {.sizes = plain, .finalSizeMB = 4000, .audioKbps = 0}, "*", 325713},
-        {"2.5 GB of high groups", {.sizes = bigFilm, .finalSizeMB = 8000, .audioKbps = 0}, "*", 760081},
+        {"target above 2060 MB", {.sizes = plain, .finalSizeMB = 4000}, "*", 325550},
+        {"2.5 GB of high groups", {.sizes = bigFilm, .finalSizeMB = 8000}, "*", 759944},
         {"empty film", {}, "", -1},
         {"group shorter than a second", {.sizes = plain, .distance = 12, .groupSeconds = 0}, "", -1},
         {"no keyframe distance", {.sizes = plain, .distance = 0}, "", -1},

@@ -17,20 +17,14 @@ std::string readText(const std::string& path)
     return {bytes.begin(), bytes.end()};
 }
 
-// Settings a window holds before loading: an ending path, position and stop count that differ
+// Reads path over settings a window holds, whose ending path, position and stop count differ
 // from every one written.
-core::JobSettings shown()
+core::JobSettings loaded(const std::string& path)
 {
     core::JobSettings settings;
     settings.endingPath = "shown-ending";
     settings.framePos = 11;
     settings.stopAfterFrames = 44;
-    return settings;
-}
-
-core::JobSettings loaded(const std::string& path)
-{
-    core::JobSettings settings = shown();
     profiles::readProfile(path, settings);
     return settings;
 }
@@ -65,11 +59,10 @@ TEST(ProfileFile, ReadsBackWhatItWroteAndKeepsTheKeyOrder)
         ASSERT_TRUE(profiles::writeProfile(path, expected, ui));
         EXPECT_TRUE(ui.messages.empty());
         // An ending profile has no StopAfter key; any other one no ending path and position.
-        const core::JobSettings before = shown();
-        expected.stopAfterEnabled = ending ? before.stopAfterEnabled : stop;
-        expected.stopAfterFrames = !ending && stop ? expected.stopAfterFrames : before.stopAfterFrames;
-        expected.endingPath = ending ? expected.endingPath : before.endingPath;
-        expected.framePos = ending ? expected.framePos : before.framePos;
+        expected.stopAfterEnabled = !ending && stop;
+        expected.stopAfterFrames = !ending && stop ? expected.stopAfterFrames : 44;
+        expected.endingPath = ending ? expected.endingPath : "shown-ending";
+        expected.framePos = ending ? expected.framePos : 11;
         EXPECT_EQ(loaded(path), expected);
     }
     EXPECT_EQ(readText(path),
@@ -95,12 +88,12 @@ TEST(ProfileFile, ReadsFlagsNumbersAndMissingFilesAsTheOldToolDid)
         const core::JobSettings settings = loaded(path);
         EXPECT_EQ(settings.stopAfterEnabled, flag);
         EXPECT_EQ(settings.audioKbps, number);
-        EXPECT_EQ(settings.stopAfterFrames, flag ? number : shown().stopAfterFrames);
+        EXPECT_EQ(settings.stopAfterFrames, flag ? number : 44);
     }
-    // A missing file reads as empty values for its keys.
-    core::JobSettings expected = shown();
-    expected.sceneSwitchingSmoother = false;
-    EXPECT_EQ(loaded(path + ".missing"), expected);
+    // A missing file reads as one without keys.
+    std::ofstream(path, std::ios::binary) << "[KestrelIon]\n";
+    EXPECT_EQ(loaded(path + ".missing"), loaded(path));
+    EXPECT_FALSE(loaded(path + ".missing").sceneSwitchingSmoother);
 }
 
 TEST(ProfileFile, LoadsAndUpdatesAHandWrittenWindowsFile)
@@ -132,7 +125,7 @@ TEST(ProfileFile, ReportsAFailedSaveOnce)
     const std::string dir = test_support::freshTempDir("profile_fail");
     for (const std::string& path : {dir + "/missing/job.ini", dir}) {
         test_support::RecordingUiPort ui;
-        EXPECT_FALSE(profiles::writeProfile(path, shown(), ui));
+        EXPECT_FALSE(profiles::writeProfile(path, core::JobSettings{}, ui));
         EXPECT_EQ(ui.messages, (std::vector<core::Message>{core::messages::profileSaveFailed()}));
     }
 }

@@ -21,10 +21,11 @@ std::string statText(const std::string& dir)
 TEST(StatFile, LiesBesideTheFinalAvi)
 {
     // A backslash is an ordinary character of a file name here.
-    for (const auto& [finalPath, expected] : {std::pair("/films/out.avi", "/films/stat.txt"),
-                                              {"out.avi", "stat.txt"},
-                                              {"", "stat.txt"},
-                                              {"/films/a\\b.avi", "/films/stat.txt"}})
+    const std::pair<const char*, const char*> cases[] = {{"/films/out.avi", "/films/stat.txt"},
+                                                         {"out.avi", "stat.txt"},
+                                                         {"", "stat.txt"},
+                                                         {"/films/a\\b.avi", "/films/stat.txt"}};
+    for (const auto& [finalPath, expected] : cases)
         EXPECT_EQ(profiles::statFilePath(finalPath), expected);
 }
 
@@ -46,20 +47,20 @@ TEST(StatFile, ListsBothTablesAndTheClosingLines)
     const std::string tables = "Kestrel - Ion Statistic file\n\nFM-AVI\n\n     0K - 14523\n     1  - 823\n"
                                "     2  - 0\n\n\nLM-AVI\n\n     0K - 7000\n";
     const std::string ending = "\n\nVLB-AVI: pos=5000 size=3000000000\n\n";
-    for (const auto& [endingOn, stopOn, middle] : {std::tuple(true, false, ending),
-                                                   {true, true, ending},
-                                                   {false, true, "\n\nStop after: 3\n"},
-                                                   {false, false, ""}}) {
+    const std::tuple<bool, bool, std::string> cases[] = {{true, false, ending},
+                                                         {true, true, ending},
+                                                         {false, true, "\n\nStop after: 3\n"},
+                                                         {false, false, ""}};
+    test_support::RecordingUiPort ui;
+    for (const auto& [endingOn, stopOn, middle] : cases) {
         job.settings.endingEnabled = endingOn;
         job.settings.stopAfterEnabled = stopOn;
-        test_support::RecordingUiPort ui;
         ASSERT_TRUE(profiles::writeStatFile(dir + "/final.avi", job, ui));
         EXPECT_EQ(statText(dir), tables + middle + "\n\nFinal AVI-size: 5000000000\n");
     }
     // Indexes of more than six digits widen their column.
     job.state.fastMotionFrames.setSize(1000001);
     job.state.fastMotionFrames[1000000] = {1, 5};
-    test_support::RecordingUiPort ui;
     ASSERT_TRUE(profiles::writeStatFile(dir + "/final.avi", job, ui));
     EXPECT_NE(statText(dir).find("\n999999  - 0\n1000000K - 5\n\n\nLM-AVI\n"), std::string::npos);
 }

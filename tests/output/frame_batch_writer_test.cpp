@@ -130,9 +130,9 @@ TEST(FrameBatchWriter, FailedWriteUsesUpItsPositionAndDropsTheRestOfTheBatch)
 TEST(FrameBatchWriter, RefusedReadLeavesTheBatchUnchanged)
 {
     const std::vector<int32_t> sizes = {10, 20, 500, 30};
-    for (const auto& [position, expected] : {std::pair(4, AviStatus::BadPosition),
-                                             {-1, AviStatus::BadPosition},
-                                             {2, AviStatus::BufferTooSmall}}) {
+    const std::pair<int32_t, AviStatus> cases[] = {
+        {4, AviStatus::BadPosition}, {-1, AviStatus::BadPosition}, {2, AviStatus::BufferTooSmall}};
+    for (const auto& [position, expected] : cases) {
         SCOPED_TRACE(position);
         FakeReader reader(sizes);
         FakeWriter writer;
@@ -152,12 +152,10 @@ TEST(FrameBatchWriter, RefusedReadLeavesTheBatchUnchanged)
 
 TEST(FrameBatchWriter, RefusesImpossibleSizesAndAddsBeforeInit)
 {
-    for (const auto& [bufferBytes, maxSample, accepted] : {std::tuple(4096, -1, false),
-                                                           {4096, 4097, false},
-                                                           {4096, 4096, true},
-                                                           {4096, 0, true},
-                                                           {0, 0, false},
-                                                           {-5, 0, false}}) {
+    const std::tuple<int32_t, int32_t, bool> cases[] = {{4096, -1, false},  {4096, 4097, false},
+                                                        {4096, 4096, true}, {4096, 0, true},
+                                                        {0, 0, false},      {-5, 0, false}};
+    for (const auto& [bufferBytes, maxSample, accepted] : cases) {
         FrameBatchWriter batch;
         EXPECT_EQ(batch.init(bufferBytes, maxSample), accepted) << bufferBytes << " " << maxSample;
     }

@@ -18,17 +18,6 @@ std::string statText(const std::string& dir)
     return {bytes.begin(), bytes.end()};
 }
 
-TEST(StatFile, LiesBesideTheFinalAvi)
-{
-    // A backslash is an ordinary character of a file name here.
-    const std::pair<const char*, const char*> cases[] = {{"/films/out.avi", "/films/stat.txt"},
-                                                         {"out.avi", "stat.txt"},
-                                                         {"", "stat.txt"},
-                                                         {"/films/a\\b.avi", "/films/stat.txt"}};
-    for (const auto& [finalPath, expected] : cases)
-        EXPECT_EQ(profiles::statFilePath(finalPath), expected);
-}
-
 // Each file replaces the one before, starting with a longer one.
 TEST(StatFile, ListsBothTablesAndTheClosingLines)
 {

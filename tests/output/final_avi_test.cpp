@@ -110,9 +110,7 @@ TEST_F(FinalAviTest, CopiesEveryGroupFromThePlannedSource)
     struct Case {
         const char* name;
         std::string plan;
-        int32_t framePos;
-        uint32_t fmSizeImage;
-        size_t frames;
+        int32_t framePos, fmSizeImage, frames;
     };
     const Case cases[] = {
         {"empty plan", "", 0, 230400, 0},
@@ -123,7 +121,7 @@ TEST_F(FinalAviTest, CopiesEveryGroupFromThePlannedSource)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        video::Source& fm = build("fm.avi", 23, 1500, 600, c.fmSizeImage);
+        video::Source& fm = build("fm.avi", 23, 1500, 600, static_cast<uint32_t>(c.fmSizeImage));
         video::Source& lm = build("lm.avi", 28, 3000000, 4000);
         video::Source& ending = build("ending.avi", 30, 2500, 2100);
         request.framePos = c.framePos;
@@ -132,7 +130,7 @@ TEST_F(FinalAviTest, CopiesEveryGroupFromThePlannedSource)
         ASSERT_EQ(output::writeFinalAvi(&fm, &lm, &ending, plan, request, finalBytes, ui), 1);
         EXPECT_TRUE(ui.messages.empty());
         const auto frames = planned(plan, 0, plan.count(), &fm, &lm, &ending);
-        EXPECT_EQ(frames.size(), c.frames);
+        EXPECT_EQ(frames.size(), static_cast<size_t>(c.frames));
         EXPECT_TRUE(holds(frames));
         EXPECT_EQ(finalBytes, plannedBytes);
         // The stream keeps the FM format, even when empty.
@@ -179,7 +177,6 @@ TEST_F(FinalAviTest, ShowsProgressEveryThirtyGroupsCountingOnlyLowAndHighGroups)
         }
         EXPECT_EQ(positions, (std::vector<int32_t>{0, 30, 60}));
         EXPECT_EQ(shown, expected);
-        EXPECT_TRUE(digits == mixed || shown[2].fmBytes + shown[2].lmBytes + shown[2].fmSeconds == 0);
     }
 }
 

@@ -29,9 +29,11 @@ core::JobSettings loaded(const std::string& path)
     return settings;
 }
 
-// A profile's values, with a long path and one with outer blanks.
-core::JobSettings profileSettings()
+// Each save goes over the one before, so the file ends with the keys of all of them in their order.
+TEST(ProfileFile, ReadsBackWhatItWroteAndKeepsTheKeyOrder)
 {
+    const std::string path = test_support::freshTempDir("profile_round_trip") + "/job.ini";
+    // A profile's values, with a long path and one with outer blanks.
     core::JobSettings settings;
     settings.fastMotionPath = "/films/" + std::string(300, 'f') + ".avi";
     settings.lowMotionPath = " /films/with blanks.avi ";
@@ -43,16 +45,9 @@ core::JobSettings profileSettings()
     settings.highBitrateLimit = 700;
     settings.sceneSwitchingSmoother = false;
     settings.stopAfterFrames = 500;
-    return settings;
-}
-
-// Each save goes over the one before, so the file ends with the keys of all of them in their order.
-TEST(ProfileFile, ReadsBackWhatItWroteAndKeepsTheKeyOrder)
-{
-    const std::string path = test_support::freshTempDir("profile_round_trip") + "/job.ini";
     for (const auto& [ending, stop] : {std::pair(true, false), {false, true}, {true, true}, {false, false}}) {
         SCOPED_TRACE(std::to_string(ending) + std::to_string(stop));
-        core::JobSettings expected = profileSettings();
+        core::JobSettings expected = settings;
         expected.endingEnabled = ending;
         expected.stopAfterEnabled = stop;
         test_support::RecordingUiPort ui;
@@ -66,7 +61,7 @@ TEST(ProfileFile, ReadsBackWhatItWroteAndKeepsTheKeyOrder)
         EXPECT_EQ(loaded(path), expected);
     }
     EXPECT_EQ(readText(path),
-              "[KestrelIon]\nFastMotionAvi=" + profileSettings().fastMotionPath +
+              "[KestrelIon]\nFastMotionAvi=" + settings.fastMotionPath +
                   "\nLowMotionAvi=\" /films/with blanks.avi \"\nFinalAvi=/films/final.avi\nEndingAvi=0\n"
                   "VeryLowBitrateAvi=/films/ending.avi\nFramePos=900\nAudio=128\nFinalSize=702\n"
                   "HighBitrateLimit=700\nSceneSwitchingSmoother=0\nStopAfter=0\n");

@@ -1,17 +1,16 @@
 #pragma once
 
 #include "avi_builder.h"
-#include "core/job.h"
 #include "engine/commands.h"
 #include "media.h"
 #include "recording_ui_port.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 namespace engine_test {
 
@@ -30,8 +29,10 @@ inline std::string buildFilm(const std::string& dir, const std::string& name, in
     return path;
 }
 
-// A job from the opening defaults holding values no command produces, to tell which fields a run wrote.
-inline core::Job markedJob()
+// A job from the opening defaults holding values no command produces, to tell which fields a run
+// wrote, and pointed at its films: no ending if ending is empty, no stop if stopAfter is 0.
+inline core::Job markedJob(const std::string& fm, const std::string& lm, const std::string& ending,
+                           int32_t framePos, int32_t stopAfter)
 {
     core::Job job;
     core::applyOpeningDefaults(job.settings);
@@ -43,13 +44,6 @@ inline core::Job markedJob()
     job.state.fastMotionFrames.setSize(3);
     job.state.lowMotionFrames.setSize(3);
     job.settings.lowMotionBitrateText = "old label";
-    return job;
-}
-
-// Points the job at its films: no ending if ending is empty, no stop if stopAfter is 0.
-inline void setFilms(core::Job& job, const std::string& fm, const std::string& lm, const std::string& ending,
-                     int32_t framePos, int32_t stopAfter)
-{
     job.settings.fastMotionPath = fm;
     job.settings.lowMotionPath = lm;
     job.settings.endingPath = ending;
@@ -57,6 +51,7 @@ inline void setFilms(core::Job& job, const std::string& fm, const std::string& l
     job.settings.framePos = framePos;
     job.settings.stopAfterEnabled = stopAfter > 0;
     job.settings.stopAfterFrames = stopAfter;
+    return job;
 }
 
 struct CommandRun {
@@ -64,7 +59,8 @@ struct CommandRun {
     test_support::RecordingUiPort ui;
 };
 
-// Runs Create or Analyze and checks that it left no file, busy cursor or progress window open.
+// Runs Create or Analyze on a marked job and checks that it left no file, busy cursor or progress
+// window open.
 inline void runChecked(bool create, core::Job& job, CommandRun& run)
 {
     const auto openFiles = [] {
@@ -73,9 +69,11 @@ inline void runChecked(bool create, core::Job& job, CommandRun& run)
     const auto filesBefore = openFiles();
     run.outcome = create ? engine::runCreate(job, run.ui) : engine::runAnalyze(job, run.ui);
     EXPECT_EQ(openFiles(), filesBefore) << "a file stayed open";
-    EXPECT_EQ(run.ui.busyCalls, 1);
-    EXPECT_EQ(run.ui.busyDepth, 0);
-    EXPECT_EQ(run.ui.progressOpen, 0);
+    EXPECT_EQ(std::tuple(run.ui.busyCalls, run.ui.busyDepth, run.ui.progressOpen), std::tuple(1, 0, 0))
+        << "busy calls, busy depth, open progress windows";
+    EXPECT_TRUE(!create ||
+                (job.state.endingBytes == 123456789 && job.settings.lowMotionBitrateText == "old label"))
+        << "Create changed what only Analyze measures";
 }
 
 } // namespace engine_test

@@ -111,10 +111,7 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
         {"40 high seconds", {.sizes = highFilm}, "*", 53930},
         // 730,857,472 - 1,638,400 - 20,000,000 bytes cut to whole MB, over 80 seconds; 3976 MB
         // (4,169,138,176 bytes) less audio over 100 seconds; 7952 MB less audio and 2.5 GB over 60 s.
-        {"the ending counts as high",
-         {.sizes = plain, .endingBytes = 20'000'000, .framePos = 2000},
-         "*",
-         69222},
+        {"ending counts as high", {.sizes = plain, .endingBytes = 20'000'000, .framePos = 2000}, "*", 69222},
         {"target below the audio", {.sizes = plain, .finalSizeMB = 1}, "*", -1},
         {"every second is ending", {.sizes = plain, .framePos = 0}, "*", -1},
         {"target above 2060 MB", {.sizes = plain, .finalSizeMB = 4000}, "*", 325550},

@@ -77,18 +77,18 @@ TEST(Analyze, LeavesTheJobAsFarAsItGot)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         core::Job job = engine_test::markedJob(c.fm, "", c.ending, c.framePos, c.stopAfter);
-        engine_test::CommandRun run;
-        engine_test::runChecked(false, job, run);
-        EXPECT_EQ(run.outcome, c.left.groups < 0 ? CommandOutcome::Ended : CommandOutcome::Completed);
-        EXPECT_EQ(run.ui.messages, c.messages);
+        test_support::RecordingUiPort ui;
+        EXPECT_EQ(engine_test::runChecked(false, job, ui),
+                  c.left.groups < 0 ? CommandOutcome::Ended : CommandOutcome::Completed);
+        EXPECT_EQ(ui.messages, c.messages);
         expectLeft(job, c.left);
         if (!earlier)
             earlier = job; // the plain film, analysed
         // A failed run keeps the result of the earlier one.
         core::Job again = engine_test::markedJob(c.fm, "", c.ending, c.framePos, c.stopAfter);
         again.state = earlier->state;
-        engine_test::CommandRun second;
-        engine_test::runChecked(false, again, second);
+        test_support::RecordingUiPort secondUi;
+        (void)engine_test::runChecked(false, again, secondUi); // how it ends is checked above
         EXPECT_TRUE(c.left.groups >= 0 ||
                     (again.state.analysed && again.state.planTable == earlier->state.planTable &&
                      again.settings.lowMotionBitrateText == "old label"));

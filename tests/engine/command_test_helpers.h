@@ -54,26 +54,22 @@ inline core::Job markedJob(const std::string& fm, const std::string& lm, const s
     return job;
 }
 
-struct CommandRun {
-    engine::CommandOutcome outcome = engine::CommandOutcome::Completed;
-    test_support::RecordingUiPort ui;
-};
-
 // Runs Create or Analyze on a marked job and checks that it left no file, busy cursor or progress
-// window open.
-inline void runChecked(bool create, core::Job& job, CommandRun& run)
+// window open; returns how the command ended.
+inline engine::CommandOutcome runChecked(bool create, core::Job& job, test_support::RecordingUiPort& ui)
 {
     const auto openFiles = [] {
         return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     };
     const auto filesBefore = openFiles();
-    run.outcome = create ? engine::runCreate(job, run.ui) : engine::runAnalyze(job, run.ui);
+    const engine::CommandOutcome outcome = create ? engine::runCreate(job, ui) : engine::runAnalyze(job, ui);
     EXPECT_EQ(openFiles(), filesBefore) << "a file stayed open";
-    EXPECT_EQ(std::tuple(run.ui.busyCalls, run.ui.busyDepth, run.ui.progressOpen), std::tuple(1, 0, 0))
+    EXPECT_EQ(std::tuple(ui.busyCalls, ui.busyDepth, ui.progressOpen), std::tuple(1, 0, 0))
         << "busy calls, busy depth, open progress windows";
-    EXPECT_TRUE(!create ||
-                (job.state.endingBytes == 123456789 && job.settings.lowMotionBitrateText == "old label"))
-        << "Create changed what only Analyze measures";
+    // Create runs on an analysed job and leaves what only Analyze measures.
+    EXPECT_TRUE(!create || (job.state.analysed && job.state.endingBytes == 123456789 &&
+                            job.settings.lowMotionBitrateText == "old label"));
+    return outcome;
 }
 
 } // namespace engine_test

@@ -60,7 +60,6 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
     const std::string fm = buildFilm(dir, "fm", 1000, 25);
     const std::string lm1002 = buildFilm(dir, "lm1002", 1002, 25);
     const std::string every12 = buildFilm(dir, "every12", 1000, 12);
-    const std::string every24 = buildFilm(dir, "every24", 1000, 24);
     const std::string fmBreak100 = buildFilm(dir, "fm_break100", 1000, 25, 100);
     const std::string lmBreak50 = buildFilm(dir, "lm_break50", 1000, 25, 50);
     const std::string lmBreak700 = buildFilm(dir, "lm_break700", 1000, 25, 700);
@@ -85,12 +84,11 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         {"LM longer, Yes", fm, lm1002, "", 0, 0, 1000},
         {"LM longer, No", fm, lm1002, "", 0, 0, 0},
         {"plain, LM too short", lm1002, fm, "", 0, 0, 0, {m::lmTooShort(1002)}},
-        {"ending, LM too short", fm, fm, end, 1100, 0, 0, {m::lmTooShort(1100)}},
         {"ending, FM too short", fm, lm1002, end, 1001, 0, 0, {m::fmTooShort(1001)}},
         {"ending at -5", fm, fm, end, -5, 0, 0, {m::lmTooShort(-5)}},
         {"stop, LM too short", fm, fm, "", 0, 1100, 0, {m::lmTooShort(1100)}},
         {"stop, FM too short", fm, lm1002, "", 0, 1001, 0, {m::fmTooShort(1001)}},
-        {"different distances", every12, every24, "", 0, 0, 1000, {m::differentKeyframeDistances()}},
+        {"different distances", every12, fm, "", 0, 0, 1000, {m::differentKeyframeDistances()}},
         {"groups below a second", every12, every12, "", 0, 0, 1000, {m::keyframeDistanceTooShort(12, 25)}},
         // The LM layout is checked to its end, past the stop point.
         {"stop, LM break", fm, lmBreak700, "", 800, 500, 500, {m::keyframeInconsistency(700)}},
@@ -115,19 +113,18 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         job.settings.highBitrateLimit = 300; // between the media's busy and still scenes
         if (!completed)                      // what this run must not write
             fs::remove(dir + "/stat.txt"), fs::remove(job.settings.finalPath);
-        engine_test::CommandRun run;
-        run.ui.answers = {yes};
-        run.ui.abortAtPump = c.abortAtPump;
-        engine_test::runChecked(true, job, run);
-        EXPECT_EQ(run.outcome, completed ? CommandOutcome::Completed : CommandOutcome::Ended);
-        EXPECT_EQ(run.ui.messages, c.messages);
-        EXPECT_TRUE(c.lm != lm1002 || run.ui.questions == std::vector{m::differentTotalFrames(1002, 1000)});
+        test_support::RecordingUiPort ui;
+        ui.answers = {yes};
+        ui.abortAtPump = c.abortAtPump;
+        EXPECT_EQ(engine_test::runChecked(true, job, ui),
+                  completed ? CommandOutcome::Completed : CommandOutcome::Ended);
+        EXPECT_EQ(ui.messages, c.messages);
+        EXPECT_TRUE(c.lm != lm1002 || ui.questions == std::vector{m::differentTotalFrames(1002, 1000)});
         EXPECT_EQ(job.state.fastMotionFrames.count(), c.fmFrames);
         EXPECT_EQ(job.state.lowMotionFrames.count(), c.fmFrames > 0 ? 1000 : 0);
         const int32_t read = c.fm == missing ? 4444 : c.fm == lm1002 ? 1002 : 1000; // FM length as read
         EXPECT_EQ(job.state.fastMotionInfo.dwLength,
                   static_cast<uint32_t>(c.fmFrames > 0 ? c.fmFrames : read));
-        EXPECT_TRUE(job.state.analysed);
         EXPECT_EQ(fs::exists(dir + "/stat.txt"), completed) << "stat.txt only after a finished copy";
         EXPECT_EQ(fs::exists(job.settings.finalPath),
                   completed || c.folder == "/taken" || c.abortAtPump >= 0);
@@ -142,11 +139,9 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         EXPECT_TRUE(followsThePlan(job));
         // stat.txt holds what the statistics writer gives for the job's tables and totals.
         const std::string copyDir = test_support::freshTempDir("create_stat_copy");
-        ASSERT_TRUE(profiles::writeStatFile(copyDir + "/final.avi", job, run.ui));
-        const std::vector<uint8_t> stat = test_support::readWholeFile(dir + "/stat.txt");
-        EXPECT_EQ(stat, test_support::readWholeFile(copyDir + "/stat.txt"));
-        EXPECT_TRUE(std::string(stat.begin(), stat.end())
-                        .ends_with("size: " + std::to_string(job.state.finalBytes) + "\n"));
+        ASSERT_TRUE(profiles::writeStatFile(copyDir + "/final.avi", job, ui));
+        EXPECT_EQ(test_support::readWholeFile(dir + "/stat.txt"),
+                  test_support::readWholeFile(copyDir + "/stat.txt"));
         if (c.fm == mediaFm) {
             EXPECT_EQ(test_support::decodeErrors(job.settings.finalPath), "");
             EXPECT_TRUE(job.state.planTable[5].choice == GroupChoice::High &&

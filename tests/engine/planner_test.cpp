@@ -69,10 +69,11 @@ TEST(WindowMeasure, ReplacesTheFirstLargestSizesByTheMeanOfTheOthers)
 
 TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
 {
-    std::vector<int32_t> twoPeaks(25, 3584); // 25 x 3584 = 89,600 bytes = 700 Kbps
-    twoPeaks[3] = 90000;
-    twoPeaks[17] = 120000;
-    std::vector<int32_t> justUnder = twoPeaks; // the 23 kept: mean 3583, 89,599 bytes in all
+    // 25 x 3584 = 89,600 bytes = 700 Kbps once two peaks are replaced; with one frame of 3583, the
+    // mean of the 23 kept is 3583 and the total 89,599.
+    std::vector<int32_t> twoPeaks(25, 3584), justUnder(25, 3584);
+    twoPeaks[3] = justUnder[3] = 90000;
+    twoPeaks[17] = justUnder[17] = 120000;
     justUnder[0] = 3583;
     std::vector<int32_t> lowFilm(2500, 100), highFilm(2500, 100), bigFilm(2500, 100);
     // Group 0 and the last group never count, whatever their bitrate.

@@ -77,9 +77,8 @@ TEST(ProfileFile, ReadsFlagsNumbersAndMissingFilesAsTheOldToolDid)
     for (const auto& [value, flag, number] : cases) {
         SCOPED_TRACE(value);
         const std::string v = value;
-        std::ofstream(path, std::ios::binary) << "[KestrelIon]\nEndingAvi=0\nStopAfter=" + v +
-                                                     "\nFramePos=" + v + "\nAudio=" + v + "\nFinalSize=" + v +
-                                                     "\nSceneSwitchingSmoother=" + v + "\n";
+        std::ofstream(path, std::ios::binary)
+            << "[KestrelIon]\nEndingAvi=0\nStopAfter=" + v + "\nFramePos=" + v + "\nAudio=" + v + "\n";
         const core::JobSettings settings = loaded(path);
         EXPECT_EQ(settings.stopAfterEnabled, flag);
         EXPECT_EQ(settings.audioKbps, number);
@@ -95,11 +94,9 @@ TEST(ProfileFile, LoadsAndUpdatesAHandWrittenWindowsFile)
 {
     const std::string path = test_support::freshTempDir("profile_crlf") + "/old.ini";
     std::ofstream(path, std::ios::binary)
-        << "; evening film\r\n[Other]\r\nAudio=5\r\n\r\n[kestrelion]\r\n"
-           "fastmotionavi=D:\\films\\fm.avi\r\nLowMotionAvi = D:\\lm.avi\r\n"
-           "FinalAvi=\"D:\\final.avi\"\r\nENDINGAVI=1\r\nFramePos=120000\r\n"
-           "; audio of the release\r\nAudio=192\r\nFinalSize=1400\r\n"
-           "SceneSwitchingSmoother=1\r\n; end\r\n";
+        << "; evening film\r\n[Other]\r\nAudio=5\r\n\r\n[kestrelion]\r\nfastmotionavi=D:\\films\\fm.avi\r\n"
+           "LowMotionAvi = D:\\lm.avi\r\nFinalAvi=\"D:\\final.avi\"\r\nENDINGAVI=1\r\nFramePos=120000\r\n"
+           "; audio of the release\r\nAudio=192\r\nFinalSize=1400\r\nSceneSwitchingSmoother=1\r\n; end\r\n";
     core::JobSettings settings = loaded(path);
     EXPECT_EQ(settings.audioKbps, 192);
 

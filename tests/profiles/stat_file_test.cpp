@@ -35,11 +35,9 @@ TEST(StatFile, ListsBothTablesAndTheClosingLines)
     job.settings.stopAfterFrames = 3;
     const std::string tables = "Kestrel - Ion Statistic file\n\nFM-AVI\n\n     0K - 14523\n     1  - 823\n"
                                "     2  - 0\n\n\nLM-AVI\n\n     0K - 7000\n";
-    const std::string ending = "\n\nVLB-AVI: pos=5000 size=3000000000\n\n";
-    const std::tuple<bool, bool, std::string> cases[] = {{true, false, ending},
-                                                         {true, true, ending},
-                                                         {false, true, "\n\nStop after: 3\n"},
-                                                         {false, false, ""}};
+    const std::string ending = "\n\nVLB-AVI: pos=5000 size=3000000000\n\n", stop = "\n\nStop after: 3\n";
+    const std::tuple<bool, bool, std::string> cases[] = {
+        {true, false, ending}, {true, true, ending}, {false, true, stop}, {false, false, ""}};
     test_support::RecordingUiPort ui;
     for (const auto& [endingOn, stopOn, middle] : cases) {
         job.settings.endingEnabled = endingOn;

@@ -1,10 +1,11 @@
 #include "output/frame_batch_writer.h"
 
+#include "avi_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <map>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -12,7 +13,7 @@ namespace {
 using output::FrameBatchWriter;
 using video::AviStatus;
 
-// Sample i has sizes[i] bytes, each byte (i * 7 + offset) & 0xff; positions outside are refused.
+// Sample pos holds sizes[pos] bytes of the builder's pattern for pos; other positions are refused.
 class FakeReader : public video::SampleReader {
 public:
     explicit FakeReader(std::vector<int32_t> sizes) : m_sizes(std::move(sizes)) {}
@@ -20,339 +21,136 @@ public:
     AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead) override
     {
         bytesRead = 0;
-        roomsOffered.push_back(static_cast<int64_t>(buffer.size()));
         if (pos < 0 || pos >= static_cast<int32_t>(m_sizes.size()))
             return AviStatus::BadPosition;
         const int32_t size = m_sizes[static_cast<size_t>(pos)];
         if (static_cast<size_t>(size) > buffer.size())
             return AviStatus::BufferTooSmall;
-        for (int32_t i = 0; i < size; ++i)
-            buffer[static_cast<size_t>(i)] = bytesOf(pos, i);
+        std::ranges::copy(test_support::sampleBytes(pos, size), buffer.begin());
         bytesRead = size;
         return AviStatus::Ok;
     }
-
-    static uint8_t bytesOf(int32_t pos, int32_t offset)
-    {
-        return static_cast<uint8_t>((pos * 7 + offset) & 0xff);
-    }
-
-    std::vector<int64_t> roomsOffered;
 
 private:
     std::vector<int32_t> m_sizes;
 };
 
-struct WrittenSample {
-    int32_t pos = 0;
-    std::vector<uint8_t> data;
-    bool key = false;
-};
-
-// Records every write; the write with number failAtWrite (0-based, counted over all writes) fails.
+// Keeps every sample written as (output position, bytes, key); write number failAt (from 0) fails.
 class FakeWriter : public video::SampleWriter {
 public:
     AviStatus writeSample(int32_t pos, std::span<const uint8_t> data, bool key) override
     {
-        const int32_t number = writeCalls++;
-        if (number == failAtWrite)
+        if (calls++ == failAt)
             return AviStatus::WriteFailed;
-        written.push_back({pos, std::vector<uint8_t>(data.begin(), data.end()), key});
+        written.emplace_back(pos, std::vector<uint8_t>(data.begin(), data.end()), key);
         return AviStatus::Ok;
     }
 
-    int32_t failAtWrite = -1;
-    int32_t writeCalls = 0;
-    std::vector<WrittenSample> written;
+    int32_t failAt = -1;
+    int32_t calls = 0;
+    std::vector<std::tuple<int32_t, std::vector<uint8_t>, bool>> written;
 };
 
-::testing::AssertionResult holdsSample(const WrittenSample& sample, int32_t expectedPos, int32_t sourcePos,
-                                       int32_t size, bool key)
+// Checks that the writer holds exactly the listed samples: (output position, source position, key).
+::testing::AssertionResult wrote(const FakeWriter& writer, const std::vector<int32_t>& sizes,
+                                 const std::vector<std::tuple<int32_t, int32_t, bool>>& expected)
 {
-    if (sample.pos != expectedPos)
-        return ::testing::AssertionFailure() << "written at " << sample.pos << ", expected " << expectedPos;
-    if (sample.key != key)
-        return ::testing::AssertionFailure() << "position " << sample.pos << ": key flag " << sample.key;
-    if (static_cast<int32_t>(sample.data.size()) != size)
-        return ::testing::AssertionFailure()
-               << "position " << sample.pos << ": " << sample.data.size() << " vs " << size << " bytes";
-    for (int32_t i = 0; i < size; ++i) {
-        if (sample.data[static_cast<size_t>(i)] != FakeReader::bytesOf(sourcePos, i))
-            return ::testing::AssertionFailure() << "position " << sample.pos << ": byte " << i << " differs";
+    if (writer.written.size() != expected.size())
+        return ::testing::AssertionFailure() << writer.written.size() << " samples, not " << expected.size();
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const auto& [pos, source, key] = expected[i];
+        const int32_t size = sizes[static_cast<size_t>(source)];
+        if (writer.written[i] != std::tuple(pos, test_support::sampleBytes(source, size), key))
+            return ::testing::AssertionFailure()
+                   << "sample " << i << " is not source " << source << " at " << pos;
     }
     return ::testing::AssertionSuccess();
 }
 
-TEST(FrameBatchWriter, ThousandthAddFlushesWithNearlyEmptyBuffer)
+TEST(FrameBatchWriter, FlushesAtTheThousandthAddOrWhenTheFreeRoomReachesTheLargestSample)
 {
-    FakeReader reader(std::vector<int32_t>(2500, 10));
-    FakeWriter writer;
-    FrameBatchWriter batch;
-    ASSERT_TRUE(batch.init(FrameBatchWriter::kDefaultBufferBytes, 100000));
-    int32_t bytes = 0;
-    for (int32_t i = 0; i < 999; ++i)
-        ASSERT_EQ(batch.addFrame(reader, i, writer, i % 25 == 0 ? 16u : 0u, bytes), AviStatus::Ok);
-    EXPECT_TRUE(writer.written.empty());
-    EXPECT_EQ(batch.pendingCount(), 999);
-    EXPECT_EQ(batch.bufferUsed(), 9990);
-
-    ASSERT_EQ(batch.addFrame(reader, 999, writer, 0, bytes), AviStatus::Ok);
-    EXPECT_EQ(bytes, 10);
-    ASSERT_EQ(writer.written.size(), 1000u);
-    EXPECT_EQ(batch.pendingCount(), 0);
-    EXPECT_EQ(batch.bufferUsed(), 0);
-    EXPECT_EQ(batch.outputPosition(), 1000);
-    for (int32_t i = 0; i < 1000; ++i)
-        ASSERT_TRUE(holdsSample(writer.written[static_cast<size_t>(i)], i, i, 10, i % 25 == 0))
-            << "sample " << i;
-
-    // The next batch starts empty and continues the positions.
-    ASSERT_EQ(batch.addFrame(reader, 2000, writer, 16, bytes), AviStatus::Ok);
-    ASSERT_EQ(batch.flush(writer), AviStatus::Ok);
-    ASSERT_EQ(writer.written.size(), 1001u);
-    EXPECT_TRUE(holdsSample(writer.written.back(), 1000, 2000, 10, true));
-}
-
-TEST(FrameBatchWriter, FlushesWhenFreeRoomShrinksToMaxSampleSize)
-{
-    // 2,097,152 - 100,000 = 1,997,152: the add reaching it flushes, none before.
-    struct Case {
-        const char* name;
-        std::vector<int32_t> sizes;
-        int32_t flushingAdd; // index of the add that flushes
-    };
+    // 2,097,152 - 100,000 = 1,997,152 bytes: the add reaching them flushes, none before.
     std::vector<int32_t> exact(19, 100000);
-    exact.push_back(97152); // 1,900,000 + 97,152 = 1,997,152
+    exact.push_back(97152);
     std::vector<int32_t> oneShort(19, 100000);
-    oneShort.push_back(97151);
-    oneShort.push_back(1);
+    oneShort.insert(oneShort.end(), {97151, 1});
     std::vector<int32_t> over(19, 100000);
     over.push_back(99999);
-    const Case cases[] = {{"reaches the limit exactly", exact, 19},
-                          {"one byte short, then one more", oneShort, 20},
-                          {"passes the limit", over, 19}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeReader reader(c.sizes);
+    const std::tuple<const char*, std::vector<int32_t>, int32_t> cases[] = {
+        {"a thousand small samples", std::vector<int32_t>(1000, 10), 999},
+        {"reaches the limit exactly", exact, 19},
+        {"one byte short, then one more", oneShort, 20},
+        {"passes the limit", over, 19}};
+    for (const auto& [name, sizes, flushingAdd] : cases) {
+        SCOPED_TRACE(name);
+        FakeReader reader(sizes);
         FakeWriter writer;
         FrameBatchWriter batch;
         ASSERT_TRUE(batch.init(FrameBatchWriter::kDefaultBufferBytes, 100000));
-        int64_t used = 0;
-        for (int32_t i = 0; i < static_cast<int32_t>(c.sizes.size()); ++i) {
+        std::vector<std::tuple<int32_t, int32_t, bool>> expected;
+        for (int32_t i = 0; i <= flushingAdd; ++i) {
             int32_t bytes = 0;
-            ASSERT_EQ(batch.addFrame(reader, i, writer, 0, bytes), AviStatus::Ok);
-            used += bytes;
-            if (i < c.flushingAdd) {
-                ASSERT_TRUE(writer.written.empty())
-                    << "flushed early at add " << i << " with " << used << " bytes";
-                ASSERT_EQ(batch.bufferUsed(), used);
-            } else if (i == c.flushingAdd) {
-                EXPECT_GE(used, 1997152);
-                ASSERT_EQ(writer.written.size(), static_cast<size_t>(i + 1));
-                EXPECT_EQ(batch.bufferUsed(), 0);
-            }
+            ASSERT_EQ(writer.written.size(), 0u) << "flushed early, at add " << i;
+            ASSERT_EQ(batch.addFrame(reader, i, writer, i % 25 == 0 ? 16u : 0u, bytes), AviStatus::Ok);
+            EXPECT_EQ(bytes, sizes[static_cast<size_t>(i)]);
+            expected.emplace_back(i, i, i % 25 == 0);
         }
-        for (size_t i = 0; i < writer.written.size(); ++i)
-            ASSERT_TRUE(holdsSample(writer.written[i], static_cast<int32_t>(i), static_cast<int32_t>(i),
-                                    c.sizes[i], false));
+        EXPECT_EQ(batch.pendingCount(), 0);
+        EXPECT_EQ(batch.bufferUsed(), 0);
+        EXPECT_TRUE(wrote(writer, sizes, expected));
     }
 }
 
-TEST(FrameBatchWriter, FlushWithNothingPendingWritesNothing)
+// Refused reads leave the batch as it was; a failed write uses up its position and drops the rest
+// of its batch, and a later success does not hide it.
+TEST(FrameBatchWriter, RefusedReadsAndFailedWritesLoseOnlyTheirSamples)
 {
-    FakeReader reader({5, 5});
+    const std::vector<int32_t> sizes = {8, 8, 500, 8, 8, 8, 0};
+    FakeReader reader(sizes);
     FakeWriter writer;
     FrameBatchWriter batch;
     ASSERT_TRUE(batch.init(4096, 100));
-    EXPECT_EQ(batch.flush(writer), AviStatus::Ok);
-    EXPECT_EQ(writer.writeCalls, 0);
-    EXPECT_EQ(batch.outputPosition(), 0);
-
     int32_t bytes = 0;
     ASSERT_EQ(batch.addFrame(reader, 0, writer, 16, bytes), AviStatus::Ok);
-    ASSERT_EQ(batch.flush(writer), AviStatus::Ok);
-    EXPECT_EQ(batch.flush(writer), AviStatus::Ok);
-    EXPECT_EQ(writer.writeCalls, 1);
-    EXPECT_EQ(batch.outputPosition(), 1);
-}
-
-TEST(FrameBatchWriter, EmptySampleIsWrittenWithItsFlags)
-{
-    FakeReader reader({0, 3, 0});
-    FakeWriter writer;
-    FrameBatchWriter batch;
-    ASSERT_TRUE(batch.init(4096, 100));
-    const uint32_t flags[] = {16, 0, 0};
-    for (int32_t i = 0; i < 3; ++i) {
-        int32_t bytes = -1;
-        ASSERT_EQ(batch.addFrame(reader, i, writer, flags[i], bytes), AviStatus::Ok);
-        EXPECT_EQ(bytes, i == 1 ? 3 : 0);
-    }
-    EXPECT_EQ(batch.pendingCount(), 3);
-    EXPECT_EQ(batch.bufferUsed(), 3);
-    ASSERT_EQ(batch.flush(writer), AviStatus::Ok);
-    ASSERT_EQ(writer.written.size(), 3u);
-    EXPECT_TRUE(holdsSample(writer.written[0], 0, 0, 0, true));
-    EXPECT_TRUE(holdsSample(writer.written[1], 1, 1, 3, false));
-    EXPECT_TRUE(holdsSample(writer.written[2], 2, 2, 0, false));
-}
-
-TEST(FrameBatchWriter, RefusedReadLeavesWriterUnchanged)
-{
-    struct Case {
-        const char* name;
-        int32_t position;
-        AviStatus expected;
-    };
-    const Case cases[] = {{"past the end", 4, AviStatus::BadPosition},
-                          {"below zero", -1, AviStatus::BadPosition},
-                          {"larger than the room", 2, AviStatus::BufferTooSmall}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeReader reader({10, 20, 500, 30});
-        FakeWriter writer;
-        FrameBatchWriter batch;
-        ASSERT_TRUE(batch.init(4096, 100));
-        int32_t bytes = 0;
-        ASSERT_EQ(batch.addFrame(reader, 0, writer, 16, bytes), AviStatus::Ok);
-        ASSERT_EQ(batch.addFrame(reader, 1, writer, 0, bytes), AviStatus::Ok);
-        EXPECT_EQ(batch.addFrame(reader, c.position, writer, 0, bytes), c.expected);
+    const std::pair<int32_t, AviStatus> refusals[] = {
+        {7, AviStatus::BadPosition}, {-1, AviStatus::BadPosition}, {2, AviStatus::BufferTooSmall}};
+    for (const auto& [position, refusal] : refusals) {
+        EXPECT_EQ(batch.addFrame(reader, position, writer, 0, bytes), refusal) << position;
         EXPECT_EQ(bytes, 0);
-        EXPECT_EQ(batch.pendingCount(), 2);
-        EXPECT_EQ(batch.bufferUsed(), 30);
-        EXPECT_EQ(batch.outputPosition(), 0);
-        ASSERT_EQ(batch.addFrame(reader, 3, writer, 0, bytes), AviStatus::Ok);
-        ASSERT_EQ(batch.flush(writer), AviStatus::Ok);
-        ASSERT_EQ(writer.written.size(), 3u);
-        EXPECT_TRUE(holdsSample(writer.written[0], 0, 0, 10, true));
-        EXPECT_TRUE(holdsSample(writer.written[1], 1, 1, 20, false));
-        EXPECT_TRUE(holdsSample(writer.written[2], 2, 3, 30, false));
+        EXPECT_EQ(batch.bufferUsed(), 8);
     }
-}
-
-TEST(FrameBatchWriter, FailedWriteUsesUpItsPositionAndDropsTheRest)
-{
-    FakeReader reader(std::vector<int32_t>(20, 8));
-    FakeWriter writer;
-    FrameBatchWriter batch;
-    ASSERT_TRUE(batch.init(4096, 100));
-    int32_t bytes = 0;
-    // One sample first, so the batch starts at p = 1.
-    ASSERT_EQ(batch.addFrame(reader, 0, writer, 16, bytes), AviStatus::Ok);
     ASSERT_EQ(batch.flush(writer), AviStatus::Ok);
-    EXPECT_EQ(batch.firstWriteFailure(), AviStatus::Ok);
-
-    writer.failAtWrite = 3; // the third write of the next five
-    for (int32_t i = 1; i <= 5; ++i)
+    EXPECT_EQ(batch.flush(writer), AviStatus::Ok) << "nothing pending";
+    writer.failAt = 3; // the third of the next five writes
+    for (int32_t i : {1, 3, 4, 5, 1})
         ASSERT_EQ(batch.addFrame(reader, i, writer, 0, bytes), AviStatus::Ok);
     EXPECT_EQ(batch.flush(writer), AviStatus::WriteFailed);
-    EXPECT_EQ(batch.pendingCount(), 0);
-    EXPECT_EQ(batch.bufferUsed(), 0);
+    EXPECT_EQ(writer.calls, 4);
     EXPECT_EQ(batch.outputPosition(), 4);
-    EXPECT_EQ(writer.writeCalls, 4);
-    EXPECT_EQ(batch.firstWriteFailure(), AviStatus::WriteFailed);
-
+    EXPECT_EQ(batch.pendingCount(), 0);
+    // An empty sample keeps its key flag.
     ASSERT_EQ(batch.addFrame(reader, 6, writer, 16, bytes), AviStatus::Ok);
+    EXPECT_EQ(bytes, 0);
     ASSERT_EQ(batch.flush(writer), AviStatus::Ok);
-    ASSERT_EQ(writer.written.size(), 4u);
-    EXPECT_TRUE(holdsSample(writer.written[1], 1, 1, 8, false));
-    EXPECT_TRUE(holdsSample(writer.written[2], 2, 2, 8, false));
-    EXPECT_TRUE(holdsSample(writer.written[3], 4, 6, 8, true));
-    // A later success does not hide the earlier failure.
+    EXPECT_TRUE(wrote(writer, sizes, {{0, 0, true}, {1, 1, false}, {2, 3, false}, {4, 6, true}}));
     EXPECT_EQ(batch.firstWriteFailure(), AviStatus::WriteFailed);
 }
 
-TEST(FrameBatchWriter, FailureOfFlushInsideAddFrameIsRecorded)
+TEST(FrameBatchWriter, RefusesImpossibleSizesAndAddsBeforeInit)
 {
-    FakeReader reader(std::vector<int32_t>(1200, 1));
-    FakeWriter writer;
-    writer.failAtWrite = 500;
-    FrameBatchWriter batch;
-    ASSERT_TRUE(batch.init(FrameBatchWriter::kDefaultBufferBytes, 1000));
-    int32_t bytes = 0;
-    for (int32_t i = 0; i < 1000; ++i)
-        ASSERT_EQ(batch.addFrame(reader, i, writer, 0, bytes), AviStatus::Ok);
-    EXPECT_EQ(writer.written.size(), 500u);
-    EXPECT_EQ(batch.outputPosition(), 501);
-    EXPECT_EQ(batch.firstWriteFailure(), AviStatus::WriteFailed);
-}
-
-TEST(FrameBatchWriter, DestructionWritesNothing)
-{
-    FakeReader reader({10, 10, 10});
-    FakeWriter writer;
-    {
+    const std::tuple<int32_t, int32_t, bool> cases[] = {{4096, -1, false},  {4096, 4097, false},
+                                                        {4096, 4096, true}, {4096, 0, true},
+                                                        {0, 0, false},      {-5, 0, false}};
+    for (const auto& [bufferBytes, maxSample, accepted] : cases) {
         FrameBatchWriter batch;
-        ASSERT_TRUE(batch.init(4096, 100));
-        int32_t bytes = 0;
-        for (int32_t i = 0; i < 3; ++i)
-            ASSERT_EQ(batch.addFrame(reader, i, writer, 0, bytes), AviStatus::Ok);
+        EXPECT_EQ(batch.init(bufferBytes, maxSample), accepted) << bufferBytes << " " << maxSample;
     }
-    EXPECT_EQ(writer.writeCalls, 0);
-}
-
-TEST(FrameBatchWriter, InitRefusesImpossibleSizes)
-{
-    struct Case {
-        const char* name;
-        int32_t bufferSize;
-        int32_t maxSampleSize;
-        bool accepted;
-    };
-    const Case cases[] = {{"negative sample size", 4096, -1, false},
-                          {"sample larger than the buffer", 4096, 4097, false},
-                          {"sample as large as the buffer", 4096, 4096, true},
-                          {"zero sample size", 4096, 0, true},
-                          {"no buffer", 0, 0, false},
-                          {"negative buffer", -5, 0, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FrameBatchWriter batch;
-        EXPECT_EQ(batch.init(c.bufferSize, c.maxSampleSize), c.accepted);
-    }
-}
-
-TEST(FrameBatchWriter, AddFrameBeforeInitIsRefused)
-{
     FakeReader reader({10});
     FakeWriter writer;
     FrameBatchWriter batch;
     int32_t bytes = 7;
     EXPECT_EQ(batch.addFrame(reader, 0, writer, 0, bytes), AviStatus::BadState);
     EXPECT_EQ(bytes, 0);
-    EXPECT_TRUE(reader.roomsOffered.empty());
-}
-
-TEST(FrameBatchWriter, RoomNeverExceedsFreeSpace)
-{
-    struct Case {
-        const char* name;
-        int32_t bufferSize;
-        int32_t maxSampleSize;
-        int32_t sampleSize;
-    };
-    const Case cases[] = {{"sample size equals the buffer", 1000, 1000, 300},
-                          {"large room, small samples", 1000, 900, 50},
-                          {"full-size samples", 1000, 1000, 1000},
-                          {"zero room", 1000, 0, 0}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeReader reader(std::vector<int32_t>(50, c.sampleSize));
-        FakeWriter writer;
-        FrameBatchWriter batch;
-        ASSERT_TRUE(batch.init(c.bufferSize, c.maxSampleSize));
-        for (int32_t i = 0; i < 50; ++i) {
-            const int32_t freeBytes = c.bufferSize - batch.bufferUsed();
-            int32_t bytes = 0;
-            ASSERT_EQ(batch.addFrame(reader, i, writer, 0, bytes), AviStatus::Ok);
-            ASSERT_LE(reader.roomsOffered.back(), freeBytes) << "add " << i;
-            ASSERT_EQ(reader.roomsOffered.back(), c.maxSampleSize) << "add " << i;
-        }
-        ASSERT_EQ(batch.flush(writer), AviStatus::Ok);
-        ASSERT_EQ(writer.written.size(), 50u);
-        for (int32_t i = 0; i < 50; ++i)
-            ASSERT_TRUE(holdsSample(writer.written[static_cast<size_t>(i)], i, i, c.sampleSize, false));
-    }
 }
 
 } // namespace

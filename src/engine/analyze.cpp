@@ -48,12 +48,8 @@ CommandOutcome analyzeSources(core::Job& job, core::UiPort& ui, std::optional<vi
         std::min(detail::frameCountOf(state.fastMotionInfo.dwLength), state.fastMotionFrames.count());
     state.keyframeDistance = video::findKeyframeDistance(state.fastMotionFrames, effectiveFrames);
     const int32_t breakingFrame = video::checkKeyframeLayout(state.fastMotionFrames, state.keyframeDistance);
-    // With the ending in use, or from framePos on, groups are never copied from another source,
-    // so a break there does no harm.
-    if (breakingFrame != -1 && !settings.endingEnabled && breakingFrame < settings.framePos) {
-        ui.showMessage(core::messages::keyframeInconsistency(breakingFrame));
+    if (detail::layoutBreakEndsCommand(breakingFrame, settings, ui))
         return CommandOutcome::Ended;
-    }
 
     const std::optional<int32_t> groupSeconds =
         detail::groupSecondsOf(state.fastMotionInfo, state.keyframeDistance, ui);

@@ -49,4 +49,12 @@ std::optional<int32_t> groupSecondsOf(const core::AviStreamInfo& fastMotionInfo,
     return frameCountOf(groupSeconds);
 }
 
+bool layoutBreakEndsCommand(int32_t breakingFrame, const core::JobSettings& settings, core::UiPort& ui)
+{
+    if (breakingFrame == -1 || settings.endingEnabled || breakingFrame >= settings.framePos)
+        return false;
+    ui.showMessage(core::messages::keyframeInconsistency(breakingFrame));
+    return true;
+}
+
 } // namespace engine::detail

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/job.h"
 #include "core/stream_info.h"
 #include "core/user_interface_port.h"
 #include "video/source.h"
@@ -27,5 +28,10 @@ bool measureEnding(std::optional<video::Source>& slot, const std::string& path, 
 // film has no one-second window to measure.
 std::optional<int32_t> groupSecondsOf(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance,
                                       core::UiPort& ui);
+
+// Judges a key-frame layout result: a break (not -1) below framePos with the ending off shows
+// "Keyframe inconcistency at <frame>" and returns true, ending the command. With the ending in
+// use, or from framePos on, groups never mix sources, so such a break does no harm.
+bool layoutBreakEndsCommand(int32_t breakingFrame, const core::JobSettings& settings, core::UiPort& ui);
 
 } // namespace engine::detail

@@ -114,10 +114,8 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
     int32_t breakingFrame = video::checkKeyframeLayout(state.fastMotionFrames, state.keyframeDistance);
     if (breakingFrame == -1)
         breakingFrame = video::checkKeyframeLayout(state.lowMotionFrames, state.keyframeDistance);
-    if (breakingFrame != -1 && !settings.endingEnabled && breakingFrame < settings.framePos) {
-        ui.showMessage(core::messages::keyframeInconsistency(breakingFrame));
+    if (detail::layoutBreakEndsCommand(breakingFrame, settings, ui))
         return CommandOutcome::Ended;
-    }
 
     const std::optional<int32_t> groupSeconds =
         detail::groupSecondsOf(state.fastMotionInfo, state.keyframeDistance, ui);

@@ -15,6 +15,9 @@ namespace {
 
 // Groups between two progress updates; each update also handles pending user events.
 constexpr int32_t kGroupsPerProgressUpdate = 30;
+// Groups announced to their source before they are copied: the one being copied and the next
+// seven.
+constexpr int32_t kGroupsAnnouncedAhead = 8;
 
 // Offset of biSizeImage inside a BITMAPINFOHEADER.
 constexpr size_t kSizeImageOffset = 20;
@@ -146,7 +149,7 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
     int64_t frameCursor = 0;
     int64_t missingFrames = 0;
     bool writeFailed = false;
-    bool nextGroupAdvised = false;
+    int32_t advisedGroups = 0; // groups 0 .. advisedGroups - 1 were announced to their source
 
     for (int32_t g = 0; g < groupCount && !writeFailed; ++g) {
         if (g % kGroupsPerProgressUpdate == 0) {
@@ -166,15 +169,13 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
             statistics.fmSeconds += request.groupSeconds;
 
         // Only the groups copied are read: the sources read nothing ahead on their own, so the
-        // kernel is told about this group and, to overlap reading with writing, the next one.
-        if (!nextGroupAdvised)
-            adviseGroup(from.source, from.firstIndex, framesPerGroup);
-        nextGroupAdvised = false;
-        if (g + 1 < groupCount) {
-            const GroupSource next = groupSource(planTable[g + 1].choice, fmStream, lmStream, endingStream,
-                                                 frameCursor + framesPerGroup, request.framePos);
-            adviseGroup(next.source, next.firstIndex, framesPerGroup);
-            nextGroupAdvised = true;
+        // kernel is told about the groups of the next few steps, which overlaps reading with
+        // writing and lets neighbouring groups of one source be read in one go.
+        for (; advisedGroups < std::min(groupCount, g + kGroupsAnnouncedAhead); ++advisedGroups) {
+            const GroupSource ahead =
+                groupSource(planTable[advisedGroups].choice, fmStream, lmStream, endingStream,
+                            static_cast<int64_t>(advisedGroups) * framesPerGroup, request.framePos);
+            adviseGroup(ahead.source, ahead.firstIndex, framesPerGroup);
         }
 
         if (from.source == nullptr) {

@@ -573,7 +573,7 @@ const core::AviStreamInfo kNoInfo;
 // Byte ranges announced by adviseWillRead are read in large blocks instead of one read per
 // sample: a keyframe group's samples lie close together, separated only by chunk headers.
 constexpr int64_t kBlockReadBytes = 2 * 1024 * 1024;
-constexpr size_t kAnnouncedRanges = 4;
+constexpr size_t kAnnouncedRanges = 16;
 
 struct ByteRange {
     int64_t begin = 0;
@@ -763,11 +763,19 @@ void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)
         low = std::min(low, entry.offset);
         high = std::max(high, entry.offset + static_cast<int64_t>(entry.size));
     }
-    if (high > low) {
-        m_impl->file->adviseWillRead(low, high - low);
-        std::rotate(m_impl->announced.rbegin(), m_impl->announced.rbegin() + 1, m_impl->announced.rend());
-        m_impl->announced.front() = {low, high};
+    if (high <= low)
+        return;
+    m_impl->file->adviseWillRead(low, high - low);
+    // Neighbouring groups of one source lie back to back, apart from chunk headers and padding:
+    // one range then covers them all, so a block read can take several groups at once.
+    constexpr int64_t kChunkGap = 16;
+    ByteRange& latest = m_impl->announced.front();
+    if (latest.end > latest.begin && low >= latest.begin && low <= latest.end + kChunkGap) {
+        latest.end = std::max(latest.end, high);
+        return;
     }
+    std::rotate(m_impl->announced.rbegin(), m_impl->announced.rbegin() + 1, m_impl->announced.rend());
+    m_impl->announced.front() = {low, high};
 }
 
 const std::string& AviReader::errorText() const

@@ -574,6 +574,8 @@ const core::AviStreamInfo kNoInfo;
 // sample: a keyframe group's samples lie close together, separated only by chunk headers.
 constexpr int64_t kBlockReadBytes = 2 * 1024 * 1024;
 constexpr size_t kAnnouncedRanges = 16;
+// Announced bytes gathered before they are passed on as one read-ahead hint.
+constexpr int64_t kHintBytes = 1024 * 1024;
 
 struct ByteRange {
     int64_t begin = 0;
@@ -588,6 +590,14 @@ struct AviReader::Impl {
     std::array<ByteRange, kAnnouncedRanges> announced{}; // most recent first
     std::vector<uint8_t> block;                         // bytes of the file from blockRange.begin
     ByteRange blockRange;
+    ByteRange pendingHint; // announced bytes not yet handed to the system's read-ahead
+
+    void passOnHint()
+    {
+        if (pendingHint.end > pendingHint.begin)
+            file->adviseWillRead(pendingHint.begin, pendingHint.end - pendingHint.begin);
+        pendingHint = {};
+    }
 
     // Copies the sample at [offset, offset + out.size()) out of the block, reading the block anew
     // from offset when the sample lies in an announced range but not in the block. Returns false
@@ -602,6 +612,8 @@ struct AviReader::Impl {
                                             [&](const ByteRange& r) { return r.contains(offset, end); });
             if (range == announced.end() || out.size() > static_cast<size_t>(kBlockReadBytes))
                 return false;
+            // What is announced beyond this block is then fetched while the block is copied.
+            passOnHint();
             const int64_t want = std::min(range->end - offset, kBlockReadBytes);
             block.resize(static_cast<size_t>(kBlockReadBytes));
             const int64_t got = file->readAt(offset, std::span<uint8_t>(block.data(), static_cast<size_t>(want)));
@@ -765,17 +777,24 @@ void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)
     }
     if (high <= low)
         return;
-    m_impl->file->adviseWillRead(low, high - low);
     // Neighbouring groups of one source lie back to back, apart from chunk headers and padding:
-    // one range then covers them all, so a block read can take several groups at once.
+    // one range then covers them all, so a block read can take several groups at once, and the
+    // system is told about them in a few large hints rather than one per group.
     constexpr int64_t kChunkGap = 16;
     ByteRange& latest = m_impl->announced.front();
     if (latest.end > latest.begin && low >= latest.begin && low <= latest.end + kChunkGap) {
         latest.end = std::max(latest.end, high);
+        ByteRange& hint = m_impl->pendingHint;
+        hint = hint.end > hint.begin ? ByteRange{std::min(hint.begin, low), std::max(hint.end, high)}
+                                     : ByteRange{low, high};
+        if (hint.end - hint.begin >= kHintBytes)
+            m_impl->passOnHint();
         return;
     }
+    m_impl->passOnHint();
     std::rotate(m_impl->announced.rbegin(), m_impl->announced.rbegin() + 1, m_impl->announced.rend());
     m_impl->announced.front() = {low, high};
+    m_impl->pendingHint = {low, high};
 }
 
 const std::string& AviReader::errorText() const

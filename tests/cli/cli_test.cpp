@@ -94,63 +94,43 @@ TEST(BatchFrontEnd, ProbeListsTheSameFramesAsFfprobe)
     EXPECT_NE(text.out.find("       1   "), std::string::npos);
 }
 
-TEST(BatchFrontEnd, ProbeShowsTheOpeningMessagesAndEndsWithOne)
-{
-    const std::string scratch = test_support::freshTempDir("cli_probe_missing");
-    const std::string missing = scratch + "/no such film.avi";
-    const RunResult result = runCli("probe " + shellQuote(missing), scratch);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "Could not open AVI\n" + missing + "\n");
-    EXPECT_TRUE(result.out.empty());
-}
-
-TEST(BatchFrontEnd, AnalyzePrintsTheEstimateAndThePlan)
+TEST(BatchFrontEnd, AnalyzeTakesSettingsFromOptionsAndProfiles)
 {
     const std::string scratch = test_support::freshTempDir("cli_analyze");
-    const std::string fm = test_support::fastMotionAvi();
-    const RunResult text = runCli("analyze --fm " + shellQuote(fm) + " --size 5", scratch);
-    ASSERT_EQ(text.exitCode, 0) << text.err;
-    EXPECT_TRUE(std::regex_match(text.out, std::regex("Low Motion Bitrate \\(Kbps\\): ([0-9]+|n/a)\n"))) << text.out;
-
-    const RunResult json = runCli("analyze --json --fm " + shellQuote(fm), scratch);
-    ASSERT_EQ(json.exitCode, 0) << json.err;
-    EXPECT_NE(json.out.find("\"keyframeDistance\": 25"), std::string::npos) << json.out;
-    EXPECT_NE(json.out.find("\"groupSeconds\": 1"), std::string::npos);
-    EXPECT_NE(json.out.find("\"totalFrames\": 1000"), std::string::npos);
-    EXPECT_NE(json.out.find("\"fmFrames\": 1000"), std::string::npos);
-    const std::regex groupPattern("fmBytes");
-    const auto groups =
-        std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), groupPattern), std::sregex_iterator());
-    EXPECT_EQ(groups, 40);
-    // The media alternates busy and still scenes, so the plan takes from both sources.
-    EXPECT_NE(json.out.find("\"choice\": 0"), std::string::npos);
-    EXPECT_NE(json.out.find("\"choice\": 1"), std::string::npos);
-
-    const RunResult stopped = runCli("analyze --json --stop-after 500 --fm " + shellQuote(fm), scratch);
-    ASSERT_EQ(stopped.exitCode, 0) << stopped.err;
-    EXPECT_NE(stopped.out.find("\"totalFrames\": 500"), std::string::npos);
-}
-
-TEST(BatchFrontEnd, AnalyzeTakesAProfileAndLetsOptionsOverrideIt)
-{
-    const std::string scratch = test_support::freshTempDir("cli_profile");
-    const std::string fm = test_support::fastMotionAvi();
+    const std::string fm = shellQuote(test_support::fastMotionAvi());
     const std::string profile = scratch + "/job.ini";
-    std::ofstream(profile) << "[KestrelIon]\r\nFastMotionAvi=" << fm
-                           << "\r\nEndingAvi=0\r\nStopAfter=1\r\nFramePos=250\r\nAudio=128\r\nFinalSize=10\r\n"
-                              "HighBitrateLimit=700\r\nSceneSwitchingSmoother=1\r\n";
-    const RunResult fromProfile = runCli("analyze --json --profile " + shellQuote(profile), scratch);
-    ASSERT_EQ(fromProfile.exitCode, 0) << fromProfile.err;
-    EXPECT_NE(fromProfile.out.find("\"totalFrames\": 250"), std::string::npos) << fromProfile.out;
+    std::ofstream(profile) << "[KestrelIon]\r\nFastMotionAvi=" << test_support::fastMotionAvi()
+                           << "\r\nEndingAvi=0\r\nStopAfter=1\r\nFramePos=250\r\nFinalSize=10\r\n";
+    const std::string missing = scratch + "/no such film.avi";
+    struct Case {
+        std::string arguments;
+        int exitCode;
+        std::vector<std::string> outputHas; // on stdout, or on stderr for exit 1
+    };
+    const Case cases[] = {
+        {"analyze --json --fm " + fm, 0,
+         {"\"keyframeDistance\": 25", "\"groupSeconds\": 1", "\"totalFrames\": 1000", "\"fmFrames\": 1000",
+          "\"choice\": 0", "\"choice\": 1"}},
+        {"analyze --json --stop-after 500 --fm " + fm, 0, {"\"totalFrames\": 500", "\"fmFrames\": 500"}},
+        {"analyze --json --profile " + shellQuote(profile), 0, {"\"totalFrames\": 250"}},
+        {"analyze --json --stop-after 750 --profile " + shellQuote(profile), 0, {"\"totalFrames\": 750"}},
+        {"analyze --fm " + shellQuote(missing), 1, {"Could not open AVI\n" + missing + "\n"}},
+        {"probe " + shellQuote(missing), 1, {"Could not open AVI\n" + missing + "\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const RunResult result = runCli(c.arguments, scratch);
+        ASSERT_EQ(result.exitCode, c.exitCode) << result.err;
+        for (const std::string& text : c.outputHas)
+            EXPECT_NE((c.exitCode == 0 ? result.out : result.err).find(text), std::string::npos) << result.out;
+    }
 
-    const RunResult overridden =
-        runCli("analyze --json --stop-after 750 --profile " + shellQuote(profile), scratch);
-    ASSERT_EQ(overridden.exitCode, 0) << overridden.err;
-    EXPECT_NE(overridden.out.find("\"totalFrames\": 750"), std::string::npos) << overridden.out;
-
-    const RunResult missingFm = runCli("analyze --fm " + shellQuote(scratch + "/gone.avi"), scratch);
-    EXPECT_EQ(missingFm.exitCode, 1);
-    EXPECT_NE(missingFm.err.find("Could not open AVI"), std::string::npos);
+    const RunResult text = runCli("analyze --size 5 --fm " + fm, scratch);
+    EXPECT_TRUE(std::regex_match(text.out, std::regex("Low Motion Bitrate \\(Kbps\\): ([0-9]+|n/a)\n"))) << text.out;
+    const RunResult json = runCli("analyze --json --fm " + fm, scratch);
+    const std::regex groupPattern("fmBytes");
+    EXPECT_EQ(std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), groupPattern), std::sregex_iterator()),
+              40);
 }
 
 TEST(BatchFrontEnd, CreateWritesTheFinalAviAndTheStatisticsFile)

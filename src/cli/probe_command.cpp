@@ -79,7 +79,11 @@ int runProbe(const std::string& path, bool json)
         for (int32_t i = 0; i < frames.count(); ++i) {
             if (i > 0)
                 out += ", ";
-            out += "[" + std::to_string(frames[i].isKey) + ", " + std::to_string(frames[i].size) + "]";
+            out += '[';
+            out += std::to_string(frames[i].isKey);
+            out += ", ";
+            out += std::to_string(frames[i].size);
+            out += ']';
         }
         out += "]}\n";
         std::fwrite(out.data(), 1, out.size(), stdout);

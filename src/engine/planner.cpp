@@ -42,6 +42,21 @@ void smoothSceneSwitches(core::PlanTable& planTable, int64_t groupsFm, const cor
 
 } // namespace
 
+int64_t PlanMeasures::windowKbps(size_t w) const
+{
+    const int64_t bytes = windowBytes[w];
+    return bytes == kNotMeasured ? -1 : bytes / kBytesPerKbpsSecond;
+}
+
+int64_t PlanMeasures::groupPeakKbps(int32_t g) const
+{
+    int64_t peak = -1;
+    const size_t first = static_cast<size_t>(g) * static_cast<size_t>(groupSeconds);
+    for (size_t w = first; w < first + static_cast<size_t>(groupSeconds) && w < windowBytes.size(); ++w)
+        peak = std::max(peak, windowKbps(w));
+    return peak;
+}
+
 int64_t windowMeasure(std::span<int32_t> window, int32_t removeCount)
 {
     const int64_t count = static_cast<int64_t>(window.size());
@@ -76,8 +91,10 @@ int64_t windowMeasure(std::span<int32_t> window, int32_t removeCount)
 
 int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance, int32_t totalFrames,
              int32_t groupSeconds, const core::FrameTable& fmTable, core::PlanTable& planTable,
-             bool computeEstimate, int64_t endingBytes, const core::JobSettings& settings)
+             bool computeEstimate, int64_t endingBytes, const core::JobSettings& settings, PlanMeasures* measures)
 {
+    if (measures != nullptr)
+        *measures = {};
     if (keyframeDistance < 1 || groupSeconds < 1 || keyframeDistance / groupSeconds == 0) {
         planTable.setSize(0);
         return -1;
@@ -91,6 +108,12 @@ int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance
 
     planTable.setSize(static_cast<int32_t>(groupsTotal));
     std::vector<int32_t> window(static_cast<size_t>(framesPerWindow));
+    if (measures != nullptr) {
+        measures->groupSeconds = groupSeconds;
+        measures->framesPerWindow = framesPerWindow;
+        measures->windowBytes.assign(static_cast<size_t>(groupsTotal) * static_cast<size_t>(groupSeconds),
+                                     PlanMeasures::kNotMeasured);
+    }
 
     for (int32_t g = 0; g < groupsTotal; ++g) {
         const int64_t groupStart = g * distance;
@@ -111,6 +134,9 @@ int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance
                 const int64_t measured = windowMeasure(window, i == 0 ? 2 : 1);
                 if (measured / kBytesPerKbpsSecond >= settings.highBitrateLimit)
                     high = true;
+                if (measures != nullptr)
+                    measures->windowBytes[static_cast<size_t>(g) * static_cast<size_t>(groupSeconds) +
+                                          static_cast<size_t>(i)] = measured;
             }
         }
         planTable[g].fmBytes = groupBytes;

@@ -10,6 +10,23 @@
 
 namespace engine {
 
+// The planner's one-second measures, filled in the pass that decides the plan. Window w of the
+// film (group w / groupSeconds, window w % groupSeconds of it) holds its byte count after the
+// largest-frame trim, or kNotMeasured where the planner measures nothing (windows from framePos on
+// with the ending in use). A window is high motion when windowBytes / 128 reaches the limit.
+struct PlanMeasures {
+    static constexpr int64_t kNotMeasured = -1;
+    int32_t groupSeconds = 0;    // windows per group
+    int32_t framesPerWindow = 0; // frames per window
+    std::vector<int64_t> windowBytes;
+
+    // Returns window w's bitrate in whole Kbps as the planner compares it with the limit, or -1.
+    int64_t windowKbps(size_t w) const;
+    // Returns the largest windowKbps of group g: the group is high motion for every limit up to it.
+    // -1 when none of its windows is measured.
+    int64_t groupPeakKbps(int32_t g) const;
+};
+
 // Returns the window's byte count with its removeCount largest sizes (first of equal maxima
 // first) replaced by the mean of the others. At most size - 1 sizes are removed, so a window of
 // one frame is its plain sum. The sizes are changed in place.
@@ -20,10 +37,10 @@ int64_t windowMeasure(std::span<int32_t> window, int32_t removeCount);
 // the Low Motion bitrate in Kbps that fills the target size (-1 when there is none: negative,
 // or no low-motion second left); otherwise 0. Only fastMotionInfo.dwLength (the effective FM
 // frame count) is read of the stream information. Never divides by zero: a keyframeDistance or
-// groupSeconds below 1 gives an empty plan and -1.
+// groupSeconds below 1 gives an empty plan and -1. With measures, also stores every window's measure.
 int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance, int32_t totalFrames,
              int32_t groupSeconds, const core::FrameTable& fmTable, core::PlanTable& planTable, bool computeEstimate,
-             int64_t endingBytes, const core::JobSettings& settings);
+             int64_t endingBytes, const core::JobSettings& settings, PlanMeasures* measures = nullptr);
 
 // Re-plans with the estimate when the job is analysed and stores "n/a" or the number in
 // settings.lowMotionBitrateText; does nothing otherwise.

@@ -69,7 +69,16 @@ Message formatSizeTooLargeEnding()
     return {MessageId::FormatSizeTooLargeEnding, "AVIStreamFormatSize too large (VLB)!"};
 }
 
-Message finalOpenFailed() { return {MessageId::FinalOpenFailed, "AVIFileOpen unsuccessful!"}; }
+Message finalOpenFailed(const std::string& systemError)
+{
+    return {MessageId::FinalOpenFailed, "AVIFileOpen unsuccessful!\r" + systemError};
+}
+
+Message destinationIsSource(const std::string& destination, const std::string& sourceName,
+                            const std::string& path)
+{
+    return {MessageId::DestinationIsSource, "The " + destination + " is the " + sourceName + ":\r" + path};
+}
 
 Message finalCreateStreamFailed()
 {
@@ -101,6 +110,12 @@ Message statFileWriteFailed(const std::string& statPath, const std::string& syst
 }
 
 Message profileSaveFailed() { return {MessageId::ProfileSaveFailed, "An error occured during save!!!"}; }
+
+Message profileNotText(const std::string& path)
+{
+    return {MessageId::ProfileNotText,
+            "The profile was not saved: this file is not a text file and stays as it is.\r" + path};
+}
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames)
 {

@@ -25,6 +25,7 @@ enum class MessageId {
     FormatSizeTooLargeLm,
     FormatSizeTooLargeEnding,
     FinalOpenFailed,
+    DestinationIsSource,
     FinalCreateStreamFailed,
     FinalSetFormatFailed,
     FinalWriteFailed,
@@ -32,6 +33,7 @@ enum class MessageId {
     StatFileCreateFailed,
     StatFileWriteFailed,
     ProfileSaveFailed,
+    ProfileNotText,
 };
 
 enum class QuestionId { DifferentTotalFrames };
@@ -70,7 +72,12 @@ Message selectLowMotionAvi();
 Message formatSizeTooLargeFm();
 Message formatSizeTooLargeLm();
 Message formatSizeTooLargeEnding();
-Message finalOpenFailed();
+// The Final AVI cannot be created; systemError is the system's reason.
+Message finalOpenFailed(const std::string& systemError);
+// A file Create would write (destination, "Final AVI" or "statistics file") is the source named
+// (sourceName, "Fast Motion AVI", ...); path is the written file's path.
+Message destinationIsSource(const std::string& destination, const std::string& sourceName,
+                            const std::string& path);
 Message finalCreateStreamFailed();
 Message finalSetFormatFailed();
 // Writing, flushing or finishing the Final AVI failed; systemError is the system's error text.
@@ -80,6 +87,8 @@ Message framesMissing(int64_t missingFrames);
 Message statFileCreateFailed(const std::string& statPath);
 Message statFileWriteFailed(const std::string& statPath, const std::string& systemError);
 Message profileSaveFailed();
+// The file chosen for a profile holds binary data (a film, say), so the save leaves it alone.
+Message profileNotText(const std::string& path);
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace engine {
 
@@ -69,6 +70,36 @@ bool setFilmLength(core::Job& job, core::UiPort& ui, CreateSources& sources, uin
     return true;
 }
 
+// Refuses a Final AVI or statistics file that is one of the files Create reads, whatever path
+// reaches it (the same path, a symbolic or hard link): creating it would truncate a film while
+// it is being copied. Shows which source it is and returns false then.
+bool destinationsAreFree(const core::JobSettings& settings, const CreateSources& sources, core::UiPort& ui)
+{
+    const struct {
+        const std::optional<video::Source>& source;
+        const char* name;
+    } read[] = {{sources.fm, "Fast Motion AVI"}, {sources.lm, "Low Motion AVI"}, {sources.ending, "Ending AVI"}};
+    struct Destination {
+        const char* name;
+        std::string path;
+    };
+    std::vector<Destination> written = {{"Final AVI", settings.finalPath}};
+    if (settings.writeStatisticFile)
+        written.push_back({"statistics file", profiles::statFilePath(settings.finalPath)});
+    for (const Destination& destination : written) {
+        const std::optional<video::FileIdentity> identity = video::identityOfPath(destination.path);
+        if (!identity)
+            continue; // a file that does not exist yet is no source
+        for (const auto& [source, name] : read) {
+            if (source && source->fileIdentity() == identity) {
+                ui.showMessage(core::messages::destinationIsSource(destination.name, name, destination.path));
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Runs the steps up to the copy with the sources in the caller's slots, which the caller closes.
 CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateOptions& options,
                                  CreateSources& sources)
@@ -125,6 +156,9 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
 
     (void)plan(state.fastMotionInfo, state.keyframeDistance, state.totalFrames, state.groupSeconds,
                state.fastMotionFrames, state.planTable, false, 0, settings); // the plan table is what counts
+
+    if (!destinationsAreFree(settings, sources, ui))
+        return CommandOutcome::Ended;
 
     output::FinalAviRequest request;
     request.framesPerGroup = state.keyframeDistance;

@@ -106,7 +106,7 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
 
     video::AviCreateResult created = video::AviWriter::create(request.finalPath, request.writerOptions);
     if (created.status != video::AviStatus::Ok) {
-        ui.showMessage(core::messages::finalOpenFailed());
+        ui.showMessage(core::messages::finalOpenFailed(created.errorText));
         return 0;
     }
     video::AviWriter& finalAvi = *created.writer;

@@ -802,4 +802,9 @@ const std::string& AviReader::errorText() const
     return m_impl->errorText;
 }
 
+std::optional<FileIdentity> AviReader::fileIdentity() const
+{
+    return m_impl->file->identity();
+}
+
 } // namespace video

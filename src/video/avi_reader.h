@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -53,6 +54,8 @@ public:
     void adviseWillRead(int32_t stream, int32_t first, int32_t count);
     // The system's error text of the last failed read.
     const std::string& errorText() const;
+    // The identity of the file read; nothing for files that are not on disk.
+    std::optional<FileIdentity> fileIdentity() const;
 
 private:
     struct Impl;

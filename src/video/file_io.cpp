@@ -132,6 +132,14 @@ public:
 
     std::string errorText() const override { return m_errorText; }
 
+    std::optional<FileIdentity> identity() const override
+    {
+        struct stat status {};
+        if (m_fd < 0 || ::fstat(m_fd, &status) != 0)
+            return std::nullopt;
+        return FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+    }
+
 private:
     std::vector<iovec> m_vectors;
     int64_t fail(int error)
@@ -145,6 +153,14 @@ private:
 };
 
 } // namespace
+
+std::optional<FileIdentity> identityOfPath(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
 
 bool FileIo::writePiecesAt(int64_t offset, std::span<const std::span<const uint8_t>> pieces)
 {

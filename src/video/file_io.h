@@ -2,10 +2,23 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
 namespace video {
+
+// What makes a file the same file whatever path reaches it: its device and inode. Two paths
+// (a symbolic link, a hard link, "./name") name one file exactly when their identities are equal.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Returns the identity of the file path names, following symbolic links; nothing when no file
+// is there (or it cannot be looked at).
+std::optional<FileIdentity> identityOfPath(const std::string& path);
 
 // Random access to one file. Implementations: the real file (POSIX descriptor) and, in tests,
 // in-memory and failing files.
@@ -28,6 +41,8 @@ public:
     virtual void adviseWillRead(int64_t offset, int64_t length) { (void)offset, (void)length; }
     // The system's error text of the last failure.
     virtual std::string errorText() const = 0;
+    // The identity of the open file; nothing for files that are not on disk.
+    virtual std::optional<FileIdentity> identity() const { return std::nullopt; }
 };
 
 // Opens path for reading; returns nullptr and sets errorText on failure.

@@ -35,6 +35,8 @@ public:
     void adviseWillRead(int32_t first, int32_t count);
     const std::string& errorText() const;
     int32_t videoStream() const { return m_videoStream; }
+    // The identity of the source's file; nothing for files that are not on disk.
+    std::optional<FileIdentity> fileIdentity() const { return m_file->fileIdentity(); }
 
 private:
     std::unique_ptr<AviReader> m_file;

@@ -97,7 +97,7 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         {"FM missing", missing, fm, end, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
         {"LM format too large", fm, wide, end, 50, 0, 0, {m::formatTooLarge()}},
         {"Ending missing", fm, fm, missing, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
-        {"no folder", fm, fm, "", 0, 0, 1000, {m::finalOpenFailed()}, "/none"},
+        {"no folder", fm, fm, "", 0, 0, 1000, {m::finalOpenFailed("No such file or directory")}, "/none"},
         {"stat.txt taken", fm, fm, "", 0, 0, 1000, {taken}, "/taken"},
         {"abort before the first group", fm, fm, "", 0, 0, 1000, {}, "", 0},
         {"abort at group 30", fm, fm, "", 0, 0, 1000, {}, "", 1},
@@ -148,6 +148,48 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
                         job.state.planTable[15].choice == GroupChoice::Low)
                 << "busy scene from FM, still from LM";
         }
+    }
+}
+
+// A Final AVI or stat.txt that is one of the sources, by whatever path, is refused before anything
+// is written, and every source keeps its bytes.
+TEST(Create, NeverWritesOverASource)
+{
+    const std::string dir = test_support::freshTempDir("create_identity");
+    const std::string fm = buildFilm(dir, "fm", 100, 25), lm = buildFilm(dir, "lm", 100, 25);
+    const std::string ending = buildFilm(dir, "ending", 50, 25);
+    fs::create_symlink(lm, dir + "/link.avi");
+    fs::create_hard_link(fm, dir + "/hard.avi");
+    fs::create_directories(dir + "/out");
+    fs::create_symlink(lm, dir + "/out/stat.txt");
+    namespace m = core::messages;
+    const auto finalIs = [](const char* source, const std::string& path) {
+        return m::destinationIsSource("Final AVI", source, path);
+    };
+    const std::tuple<const char*, std::string, bool, core::Message> cases[] = {
+        {"same path", fm, false, finalIs("Fast Motion AVI", fm)},
+        {"./ path", dir + "/./lm.avi", false, finalIs("Low Motion AVI", dir + "/./lm.avi")},
+        {"symbolic link", dir + "/link.avi", false, finalIs("Low Motion AVI", dir + "/link.avi")},
+        {"hard link", dir + "/hard.avi", false, finalIs("Fast Motion AVI", dir + "/hard.avi")},
+        {"Ending AVI", ending, true, finalIs("Ending AVI", ending)},
+        {"stat.txt", dir + "/out/final.avi", false,
+         m::destinationIsSource("statistics file", "Low Motion AVI", dir + "/out/stat.txt")},
+    };
+    const std::vector<uint8_t> bytes[] = {test_support::readWholeFile(fm), test_support::readWholeFile(lm),
+                                          test_support::readWholeFile(ending)};
+    for (const auto& [name, finalPath, withEnding, message] : cases) {
+        SCOPED_TRACE(name);
+        core::Job job = engine_test::markedJob(fm, lm, withEnding ? ending : "", withEnding ? 50 : 0, 0);
+        job.state.analysed = true;
+        job.settings.finalPath = finalPath;
+        job.settings.writeStatisticFile = true;
+        test_support::RecordingUiPort ui;
+        EXPECT_EQ(engine_test::runChecked(true, job, ui), CommandOutcome::Ended);
+        EXPECT_EQ(ui.messages, std::vector{message});
+        EXPECT_EQ(ui.progressOpened, 0);
+        EXPECT_FALSE(fs::exists(dir + "/out/final.avi"));
+        EXPECT_TRUE(test_support::readWholeFile(fm) == bytes[0] && test_support::readWholeFile(lm) == bytes[1] &&
+                    test_support::readWholeFile(ending) == bytes[2]);
     }
 }
 

@@ -193,17 +193,36 @@ TEST_F(FinalAviTest, ChecksTheSourcesBeforeCreatingAnything)
         {"FM format of 41 bytes", &wide, &normal, nullptr, m::formatSizeTooLargeFm()},
         {"LM format of 41 bytes", &normal, &wide, nullptr, m::formatSizeTooLargeLm()},
         {"Ending format of 41 bytes", &normal, &other, &wide, m::formatSizeTooLargeEnding()},
-        {"no folder for the Final AVI", &normal, &other, nullptr, m::finalOpenFailed()},
     };
+    request.finalPath = dir + "/final.avi";
     for (const auto& [name, fm, lm, ending, message] : cases) {
         SCOPED_TRACE(name);
-        request.finalPath = dir + (message == m::finalOpenFailed() ? "/none/final.avi" : "/final.avi");
         RecordingUiPort ui;
         EXPECT_EQ(output::writeFinalAvi(fm, lm, ending, planOf("10"), request, finalBytes, ui), 0);
         EXPECT_EQ(ui.messages, std::vector{message});
         EXPECT_EQ(finalBytes, -1);
         EXPECT_EQ(ui.progressOpened, 0);
         EXPECT_FALSE(std::filesystem::exists(request.finalPath));
+    }
+
+    // A Final path that is a folder, or lies in a missing folder or one without write permission.
+    namespace fs = std::filesystem;
+    fs::create_directories(dir + "/folder");
+    fs::create_directories(dir + "/locked");
+    fs::permissions(dir + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const std::pair<std::string, const char*> destinations[] = {{dir + "/folder", "Is a directory"},
+                                                                {dir + "/none/final.avi", "No such file or directory"},
+                                                                {dir + "/locked/final.avi", "Permission denied"}};
+    for (const auto& [path, reason] : destinations) {
+        SCOPED_TRACE(path);
+        if (::geteuid() == 0 && path.find("locked") != std::string::npos)
+            continue; // the superuser writes into any folder
+        request.finalPath = path;
+        RecordingUiPort ui;
+        EXPECT_EQ(output::writeFinalAvi(&normal, &other, nullptr, planOf("10"), request, finalBytes, ui), 0);
+        EXPECT_EQ(ui.messages, std::vector{m::finalOpenFailed(reason)});
+        const fs::path untouched = path == dir + "/folder" ? fs::path(path) : fs::path(path).parent_path();
+        EXPECT_TRUE(!fs::exists(untouched) || fs::is_empty(untouched));
     }
 }
 

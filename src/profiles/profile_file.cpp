@@ -8,6 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,15 +52,107 @@ std::optional<std::string> readExistingFile(const std::string& path)
     return content;
 }
 
-bool writeWholeFile(const std::string& path, const std::string& content)
+// True unless path names an existing file that holds a NUL byte, as films and other binary files
+// do and text never does. Reading stops at the first NUL, so a film picked by mistake costs one
+// read. A file that cannot be read counts as text: the save then fails on it as usual.
+bool isTextOrMissing(const std::string& path)
 {
-    std::FILE* raw = std::fopen(path.c_str(), "wb");
-    if (raw == nullptr)
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        return true;
+    char chunk[8192];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+        if (std::memchr(chunk, '\0', got) != nullptr)
+            return false;
+    }
+    return true;
+}
+
+// Removes a temporary file unless it was renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string pattern) : m_path(std::move(pattern))
+    {
+        m_fd = ::mkostemp(m_path.data(), O_CLOEXEC);
+    }
+    ~TemporaryFile()
+    {
+        if (m_fd >= 0)
+            (void)::close(m_fd); // only after an earlier failure
+        if (!m_kept)
+            (void)::unlink(m_path.c_str()); // what is left of a failed save
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    int fd() const { return m_fd; }
+    const std::string& path() const { return m_path; }
+    // Closes the file; returns false when closing failed.
+    bool close() { return ::close(std::exchange(m_fd, -1)) == 0; }
+    void keep() { m_kept = true; }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+    bool m_kept = false;
+};
+
+bool writeAll(int fd, const std::string& content)
+{
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t put = ::write(fd, content.data() + done, content.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// Replaces the file at path by content without ever truncating it: the content goes to a
+// temporary file beside it, reaches the disk, and is then renamed over the old file, so a failed
+// or interrupted save leaves the previous profile whole. A symbolic link stays a link (its target
+// is replaced), and the file keeps its permissions; a new file gets 0666 less the umask. A file
+// without write permission is refused, as writing into it would be.
+bool replaceFile(const std::string& path, const std::string& content)
+{
+    namespace fs = std::filesystem;
+    fs::path target = path;
+    mode_t mode = 0;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) {
+        if (::access(path.c_str(), W_OK) != 0)
+            return false;
+        std::error_code error;
+        target = fs::canonical(path, error);
+        if (error)
+            return false;
+        mode = status.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        (void)::umask(mask); // only read
+        mode = 0666 & ~mask;
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string temporaryName = ".";
+    temporaryName += target.filename().string();
+    temporaryName += ".XXXXXX";
+    TemporaryFile temporary((folder / temporaryName).string());
+    if (temporary.fd() < 0 || !writeAll(temporary.fd(), content) || ::fchmod(temporary.fd(), mode) != 0 ||
+        ::fsync(temporary.fd()) != 0 || !temporary.close())
         return false;
-    FilePtr file(raw);
-    const bool written = std::fwrite(content.data(), 1, content.size(), file.get()) == content.size();
-    // Closing flushes the buffer: its result is part of the write.
-    return std::fclose(file.release()) == 0 && written;
+    if (::rename(temporary.path().c_str(), target.c_str()) != 0)
+        return false;
+    temporary.keep();
+    // The rename itself reaches the disk with the folder; a failure here loses nothing written.
+    if (const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folderFd >= 0) {
+        (void)::fsync(folderFd);
+        (void)::close(folderFd);
+    }
+    return true;
 }
 
 void configure(CSimpleIniA& ini)
@@ -121,7 +219,7 @@ bool writeKey(const std::string& path, const char* key, const std::string& value
     std::string content;
     if (ini.Save(content, false) < 0)
         return false;
-    return writeWholeFile(path, content + trailingComments(*existing));
+    return replaceFile(path, content + trailingComments(*existing));
 }
 
 std::string flagText(bool flag)
@@ -157,6 +255,10 @@ std::string readText(const CSimpleIniA& ini, const char* key)
 
 bool writeProfile(const std::string& path, const core::JobSettings& settings, core::UiPort& ui)
 {
+    if (!isTextOrMissing(path)) {
+        ui.showMessage(core::messages::profileNotText(path));
+        return false;
+    }
     // Once a write failed, no later key is written.
     bool ok = true;
     const auto write = [&](const char* key, const std::string& value) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <tuple>
@@ -120,6 +121,33 @@ TEST(ProfileFile, ReportsAFailedSaveOnce)
         EXPECT_FALSE(profiles::writeProfile(path, core::JobSettings{}, ui));
         EXPECT_EQ(ui.messages, (std::vector<core::Message>{core::messages::profileSaveFailed()}));
     }
+}
+
+// A film picked in the save picker by mistake is left alone; a profile is replaced whole, keeping
+// its permissions and its symbolic link, with no temporary file left behind.
+TEST(ProfileFile, SavesOnlyOverTextAndReplacesTheFileWhole)
+{
+    namespace fs = std::filesystem;
+    const std::string dir = test_support::freshTempDir("profile_replace");
+    const std::string film = dir + "/film.avi";
+    std::ofstream(film, std::ios::binary) << std::string("RIFF\0\0\0\0AVI LIST", 16) << "[KestrelIon]\n";
+    const std::vector<uint8_t> filmBytes = test_support::readWholeFile(film);
+    core::JobSettings settings;
+    settings.audioKbps = 96;
+    test_support::RecordingUiPort ui;
+    EXPECT_FALSE(profiles::writeProfile(film, settings, ui));
+    EXPECT_EQ(ui.messages, std::vector{core::messages::profileNotText(film)});
+    EXPECT_EQ(test_support::readWholeFile(film), filmBytes);
+
+    std::ofstream(dir + "/real.ini") << "[KestrelIon]\nAudio=1\n";
+    fs::permissions(dir + "/real.ini", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(dir + "/real.ini", dir + "/link.ini");
+    EXPECT_TRUE(profiles::writeProfile(dir + "/link.ini", settings, ui));
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.ini"));
+    EXPECT_EQ(fs::status(dir + "/real.ini").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(loaded(dir + "/real.ini").audioKbps, 96);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 3) << "a temporary file was left";
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "cli/create_command.h"
 #include "cli/job_options.h"
 #include "cli/probe_command.h"
+#include "core/version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -16,6 +17,8 @@ int runCommandLine(int argc, char** argv)
     CLI::App app{"KestrelIon batch front end: builds a Final AVI near a target size from a Fast Motion and a "
                  "Low Motion encoding of the same film.",
                  "kestrelion-cli"};
+    app.set_version_flag("--version", std::string("kestrelion-cli (KestrelIon) ") + core::versionText(),
+                         "Print the name and version and exit");
     app.require_subcommand(1);
     app.footer("Exit status: 0 completed, 1 ended with a message, 2 usage error, 130 aborted by Ctrl-C.");
 

@@ -2,7 +2,36 @@
 
 #include "profiles/profile_file.h"
 
+#include <charconv>
+#include <limits>
+#include <system_error>
+
 namespace cli {
+
+namespace {
+
+// Accepts a whole number from 0 to the largest the job's 32-bit settings hold. Anything else is
+// refused with what the option takes and the accepted range, in place of the parser's own words:
+// "--frame-pos: -5 is not a frame number (0 or more)".
+CLI::Validator wholeNumber(const std::string& meaning)
+{
+    constexpr long long kLargest = std::numeric_limits<int32_t>::max();
+    return CLI::Validator(
+        [meaning](std::string& text) -> std::string {
+            long long value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            const bool number = stop == end && error != std::errc::invalid_argument;
+            if (number && error == std::errc() && value >= 0 && value <= kLargest)
+                return {};
+            const bool tooLarge = number && text[0] != '-';
+            return text + " is not " + meaning +
+                   (tooLarge ? " (0 to " + std::to_string(kLargest) + ")" : std::string(" (0 or more)"));
+        },
+        "");
+}
+
+} // namespace
 
 void JobOptions::addTo(CLI::App& command, bool withCreate)
 {
@@ -15,15 +44,15 @@ void JobOptions::addTo(CLI::App& command, bool withCreate)
     }
     m_endingOption = command.add_option("--ending", m_ending, "Ending AVI, used from --frame-pos on (turns the ending on)");
     m_framePosOption = command.add_option("--frame-pos", m_framePos, "Film frame at which the Ending AVI takes over")
-                           ->check(CLI::NonNegativeNumber);
+                           ->check(wholeNumber("a frame number"));
     m_stopAfterOption = command.add_option("--stop-after", m_stopAfter, "End the film after N frames (turns the stop on)")
-                            ->check(CLI::NonNegativeNumber);
+                            ->check(wholeNumber("a frame count"));
     m_audioOption = command.add_option("--audio", m_audio, "Audio bitrate in Kbps reserved out of the size (default 128)")
-                        ->check(CLI::NonNegativeNumber);
+                        ->check(wholeNumber("a bitrate in Kbps"));
     m_sizeOption = command.add_option("--size", m_size, "Target size of the Final AVI in MB (default 702)")
-                       ->check(CLI::NonNegativeNumber);
+                       ->check(wholeNumber("a size in MB"));
     m_limitOption = command.add_option("--limit", m_limit, "High bitrate limit in Kbps (default 700)")
-                        ->check(CLI::NonNegativeNumber);
+                        ->check(wholeNumber("a bitrate in Kbps"));
     m_smootherOption = command.add_flag("--smoother,!--no-smoother", m_smoother,
                                         "Switch single low-motion groups between high-motion ones to high (default on)");
     if (withCreate)

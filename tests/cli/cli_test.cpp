@@ -59,16 +59,27 @@ TEST(BatchFrontEnd, FollowsCommandLineConventions)
     EXPECT_NE(help.out.find("probe"), std::string::npos);
     EXPECT_NE(help.out.find("create"), std::string::npos);
 
+    const RunResult version = runCli("--version", scratch);
+    EXPECT_EQ(std::pair(version.exitCode, version.out), std::pair(0, std::string("kestrelion-cli (KestrelIon) 2.0\n")));
+
     struct Case {
         const char* arguments;
+        const char* errStarts = ""; // the usage error's first line
     };
-    const Case usageErrors[] = {{""}, {"frobnicate"}, {"probe"}, {"analyze --audio abc"}, {"create --unknown"},
-                                {"analyze --size -5"}};
+    const Case usageErrors[] = {
+        {""},
+        {"frobnicate"},
+        {"probe"},
+        {"create --unknown"},
+        {"analyze --audio abc", "--audio: abc is not a bitrate in Kbps (0 or more)\n"},
+        {"analyze --frame-pos -5", "--frame-pos: -5 is not a frame number (0 or more)\n"},
+        {"create --size=99999999999", "--size: 99999999999 is not a size in MB (0 to 2147483647)\n"}};
     for (const Case& c : usageErrors) {
         SCOPED_TRACE(c.arguments);
         const RunResult result = runCli(c.arguments, scratch);
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_FALSE(result.err.empty());
+        EXPECT_EQ(result.err.rfind(c.errStarts, 0), 0u) << result.err;
     }
 }
 

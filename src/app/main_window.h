@@ -89,6 +89,7 @@ private:
                  bool completeExtension);
     // Asks the picker for a file, starting in the folder of currentPath or the last folder used.
     std::optional<QString> pickFile(PickerKind kind, const QStringList& filters, const QString& currentPath);
+    // Puts path into a path setting after taking in the controls, so typed values survive.
     void setPath(std::string core::JobSettings::*field, const QString& path);
     struct PlannedDrop {
         QString path;

@@ -4,9 +4,12 @@
 
 namespace app {
 
-std::optional<QString> DialogFilePicker::pickFile(QWidget* owner, PickerKind kind, const QStringList& filters)
+std::optional<QString> DialogFilePicker::pickFile(QWidget* owner, PickerKind kind, const QStringList& filters,
+                                                  const QString& startFolder)
 {
     QFileDialog dialog(owner);
+    if (!startFolder.isEmpty())
+        dialog.setDirectory(startFolder);
     dialog.setNameFilters(filters);
     if (!filters.isEmpty())
         dialog.selectNameFilter(filters.front());

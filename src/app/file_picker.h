@@ -20,15 +20,18 @@ enum class PickerKind {
 class FilePicker {
 public:
     virtual ~FilePicker() = default;
-    // Shows a picker over owner with filters ("Name (*.ext)" entries, the first selected at first);
-    // returns the chosen full path, or nothing when the person cancels.
-    virtual std::optional<QString> pickFile(QWidget* owner, PickerKind kind, const QStringList& filters) = 0;
+    // Shows a picker over owner with filters ("Name (*.ext)" entries, the first selected at first),
+    // opened in startFolder (the desktop's choice when empty); returns the chosen full path, or
+    // nothing when the person cancels.
+    virtual std::optional<QString> pickFile(QWidget* owner, PickerKind kind, const QStringList& filters,
+                                            const QString& startFolder) = 0;
 };
 
 // The desktop's file dialog.
 class DialogFilePicker : public FilePicker {
 public:
-    std::optional<QString> pickFile(QWidget* owner, PickerKind kind, const QStringList& filters) override;
+    std::optional<QString> pickFile(QWidget* owner, PickerKind kind, const QStringList& filters,
+                                    const QString& startFolder) override;
 };
 
 // Returns the extension of the file name in path: what follows the name's last dot, empty when

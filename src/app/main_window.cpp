@@ -2,6 +2,7 @@
 
 #include "app/about_box.h"
 #include "app/app_resources.h"
+#include "app/create_status.h"
 #include "app/dialog_units.h"
 #include "engine/commands.h"
 #include "engine/planner.h"
@@ -9,7 +10,10 @@
 #include "ui_main_window.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -48,6 +52,18 @@ template <typename Widget> void showText(Widget* widget, const QString& text)
 void showNumber(QLineEdit* edit, int32_t value)
 {
     showText(edit, QString::number(value));
+}
+
+// The window keeps only the dropped file's name, so it never asks the source to move the file.
+void answerDrag(QDropEvent& event, bool accepted)
+{
+    const Qt::DropActions possible = event.possibleActions();
+    if (!accepted || !(possible & (Qt::CopyAction | Qt::LinkAction))) {
+        event.ignore();
+        return;
+    }
+    event.setDropAction(possible & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+    event.accept();
 }
 
 } // namespace
@@ -126,6 +142,22 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
         button->setIconSize(QSize(side, side).boundedTo(QSize(32, 32)));
     }
     m_port->setOwner(this);
+    // The window takes dropped files itself, the path fields included: they would take a file's
+    // name as text.
+    setAcceptDrops(true);
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->setAcceptDrops(false);
+    if (const std::optional<QPoint> position = m_memory.position())
+        move(*position);
+
+    // A setting's caption and its second control explain it as the control does.
+    for (const auto& [control, explained] :
+         {std::pair<QWidget*, QWidget*>{m_form->audioLabel, m_form->audioEdit},
+          {m_form->finalSizeLabel, m_form->finalSizeEdit},
+          {m_form->highBitrateLimitLabel, m_form->highBitrateLimitEdit},
+          {m_form->framePosLabel, m_form->framePosEdit},
+          {m_form->stopAfterFramesEdit, m_form->stopAfterCheck}})
+        control->setToolTip(explained->toolTip());
 
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
     for (QLineEdit* edit :
@@ -233,6 +265,7 @@ void MainWindow::runAnalyze()
 {
     if (commandsBlocked())
         return;
+    m_form->statusLabel->clear();
     core::BusyCursor busy(*m_port);
     // Like every command, Analyze goes on with whatever the exchange took in.
     (void)storeControlsInJob();
@@ -245,11 +278,22 @@ void MainWindow::runCreate()
 {
     if (commandsBlocked())
         return;
-    CopyScope copying(*this);
-    core::BusyCursor busy(*m_port);
-    (void)storeControlsInJob();
-    // Create shows its own messages and changes no setting, so nothing is exchanged back.
-    (void)engine::runCreate(m_job, *m_port);
+    m_form->statusLabel->clear();
+    QElapsedTimer clock;
+    clock.start();
+    CreateSummary summary;
+    {
+        CopyScope copying(*this);
+        core::BusyCursor busy(*m_port);
+        (void)storeControlsInJob();
+        m_port->forgetProgress();
+        // Create shows its own messages and changes no setting, so nothing is exchanged back.
+        summary.end = createEnd(engine::runCreate(m_job, *m_port), m_port->lastProgress());
+    }
+    summary.elapsedMs = clock.elapsed();
+    summary.finalFileBytes = QFileInfo(toQt(m_job.settings.finalPath)).size();
+    summary.groupsCopied = m_port->lastProgress().lastPosition;
+    m_form->statusLabel->setText(createStatusText(summary));
 }
 
 void MainWindow::refreshEstimate()
@@ -265,12 +309,18 @@ void MainWindow::loadProfile()
 {
     if (commandsBlocked())
         return;
-    const std::optional<QString> path = m_picker->pickFile(this, PickerKind::OpenExisting, profileFilters());
-    if (!path)
+    if (const std::optional<QString> path = pickFile(PickerKind::OpenExisting, profileFilters(), QString()))
+        loadProfileFile(*path);
+}
+
+void MainWindow::loadProfileFile(const QString& path)
+{
+    if (commandsBlocked())
         return;
+    m_form->statusLabel->clear();
     // Fields the profile does not set keep what the controls show now.
     (void)storeControlsInJob();
-    profiles::readProfile(path->toStdString(), m_job.settings);
+    profiles::readProfile(path.toStdString(), m_job.settings);
     showJobInControls();
     updateEndingControls();
     updateStopAfterControls();
@@ -282,9 +332,10 @@ void MainWindow::saveProfile()
 {
     if (commandsBlocked())
         return;
-    std::optional<QString> path = m_picker->pickFile(this, PickerKind::Save, profileFilters());
+    std::optional<QString> path = pickFile(PickerKind::Save, profileFilters(), QString());
     if (!path)
         return;
+    m_form->statusLabel->clear();
     if (fileNameExtension(*path).isEmpty())
         path->append(QStringLiteral(".ini"));
     (void)storeControlsInJob();
@@ -293,40 +344,55 @@ void MainWindow::saveProfile()
     showJobInControls();
 }
 
-void MainWindow::pickAvi(PickerKind kind, std::string core::JobSettings::*field, bool completeExtension)
+std::optional<QString> MainWindow::pickFile(PickerKind kind, const QStringList& filters,
+                                            const QString& currentPath)
 {
-    if (commandsBlocked())
-        return;
-    const std::optional<QString> chosen = m_picker->pickFile(this, kind, aviFilters());
-    if (!chosen)
-        return;
+    std::optional<QString> chosen =
+        m_picker->pickFile(this, kind, filters, pickerStartFolder(currentPath, m_memory.lastFolder()));
+    if (chosen)
+        m_memory.rememberFolderOf(*chosen);
+    return chosen;
+}
+
+void MainWindow::setPath(std::string core::JobSettings::*field, const QString& path)
+{
     // Taken in first so that what was typed into other fields survives the exchange back.
     (void)storeControlsInJob();
-    QString path = *chosen;
-    if (completeExtension && fileNameExtension(path).isEmpty())
-        path.append(QStringLiteral(".avi"));
     m_job.settings.*field = path.toStdString();
     showJobInControls();
 }
 
+void MainWindow::pickAvi(PickerKind kind, QLineEdit* edit, std::string core::JobSettings::*field,
+                         bool completeExtension)
+{
+    if (commandsBlocked())
+        return;
+    std::optional<QString> path = pickFile(kind, aviFilters(), edit->text());
+    if (!path)
+        return;
+    if (completeExtension && fileNameExtension(*path).isEmpty())
+        path->append(QStringLiteral(".avi"));
+    setPath(field, *path);
+}
+
 void MainWindow::pickFastMotionAvi()
 {
-    pickAvi(PickerKind::Open, &core::JobSettings::fastMotionPath, false);
+    pickAvi(PickerKind::Open, m_form->fmPathEdit, &core::JobSettings::fastMotionPath, false);
 }
 
 void MainWindow::pickEndingAvi()
 {
-    pickAvi(PickerKind::Open, &core::JobSettings::endingPath, false);
+    pickAvi(PickerKind::Open, m_form->endingPathEdit, &core::JobSettings::endingPath, false);
 }
 
 void MainWindow::pickLowMotionAvi()
 {
-    pickAvi(PickerKind::Open, &core::JobSettings::lowMotionPath, false);
+    pickAvi(PickerKind::Open, m_form->lmPathEdit, &core::JobSettings::lowMotionPath, false);
 }
 
 void MainWindow::pickFinalAvi()
 {
-    pickAvi(PickerKind::Save, &core::JobSettings::finalPath, true);
+    pickAvi(PickerKind::Save, m_form->finalPathEdit, &core::JobSettings::finalPath, true);
 }
 
 void MainWindow::updateEndingControls()
@@ -396,6 +462,73 @@ void MainWindow::reject()
     if (m_copying)
         return;
     QDialog::reject();
+}
+
+void MainWindow::done(int result)
+{
+    m_memory.rememberPosition(pos());
+    QDialog::done(result);
+}
+
+MainWindow::PlannedDrop MainWindow::planDrop(const QDropEvent& event) const
+{
+    const QList<QUrl> urls = event.mimeData()->urls();
+    if (commandsBlocked() || urls.size() != 1 || !urls.front().isLocalFile())
+        return {};
+    const Ui::MainWindow& form = *m_form;
+    const std::pair<QWidget*, DropTarget> fields[] = {{form.fmPathEdit, DropTarget::FastMotionField},
+                                                      {form.endingPathEdit, DropTarget::EndingField},
+                                                      {form.lmPathEdit, DropTarget::LowMotionField},
+                                                      {form.finalPathEdit, DropTarget::FinalField}};
+    DropTarget target = DropTarget::Window;
+    if (QWidget* under = childAt(event.position().toPoint())) {
+        for (const auto& [field, fieldTarget] : fields) {
+            if (field == under || field->isAncestorOf(under))
+                target = fieldTarget;
+        }
+    }
+    const DropContext context = {form.endingPathEdit->isEnabled(),
+                                 form.fmPathEdit->text().trimmed().isEmpty(),
+                                 form.lmPathEdit->text().trimmed().isEmpty()};
+    const QString path = urls.front().toLocalFile();
+    return {path, dropAction(target, droppedFileKind(path), context)};
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    dragMoveEvent(event);
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event)
+{
+    answerDrag(*event, planDrop(*event).action != DropAction::Refuse);
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const PlannedDrop drop = planDrop(*event);
+    answerDrag(*event, drop.action != DropAction::Refuse);
+    if (!event->isAccepted())
+        return;
+    switch (drop.action) {
+    case DropAction::Refuse:
+        break;
+    case DropAction::SetFastMotion:
+        setPath(&core::JobSettings::fastMotionPath, drop.path);
+        break;
+    case DropAction::SetEnding:
+        setPath(&core::JobSettings::endingPath, drop.path);
+        break;
+    case DropAction::SetLowMotion:
+        setPath(&core::JobSettings::lowMotionPath, drop.path);
+        break;
+    case DropAction::SetFinal:
+        setPath(&core::JobSettings::finalPath, drop.path);
+        break;
+    case DropAction::LoadProfile:
+        loadProfileFile(drop.path);
+        break;
+    }
 }
 
 } // namespace app

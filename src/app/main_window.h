@@ -1,13 +1,16 @@
 #pragma once
 
+#include "app/drop_rules.h"
 #include "app/file_picker.h"
 #include "app/qt_ui_port.h"
+#include "app/window_memory.h"
 #include "core/job.h"
 
 #include <QDialog>
 
 #include <memory>
 
+class QDropEvent;
 class QLineEdit;
 
 namespace Ui {
@@ -50,6 +53,8 @@ public slots:
     // Re-plans with the estimate when the job is analysed and shows the Low Motion bitrate.
     void refreshEstimate();
     void loadProfile();
+    // Loads the profile at path as Load does after its picker.
+    void loadProfileFile(const QString& path);
     void saveProfile();
     void pickFastMotionAvi();
     void pickEndingAvi();
@@ -67,6 +72,12 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
+    // Remembers the window's position, then closes it.
+    void done(int result) override;
+    // A file dragged over the window is accepted only where dropping it does something.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     class CopyScope;
@@ -74,12 +85,24 @@ private:
     // True while an exchange or Create runs: notifications and commands are dropped then.
     bool commandsBlocked() const { return m_exchanging || m_copying; }
     bool takeNumber(QLineEdit* edit, int32_t& field);
-    void pickAvi(PickerKind kind, std::string core::JobSettings::*field, bool completeExtension);
+    void pickAvi(PickerKind kind, QLineEdit* edit, std::string core::JobSettings::*field,
+                 bool completeExtension);
+    // Asks the picker for a file, starting in the folder of currentPath or the last folder used.
+    std::optional<QString> pickFile(PickerKind kind, const QStringList& filters, const QString& currentPath);
+    // Puts path into a path setting after taking in the controls, so typed values survive.
+    void setPath(std::string core::JobSettings::*field, const QString& path);
+    struct PlannedDrop {
+        QString path;
+        DropAction action = DropAction::Refuse;
+    };
+    // Returns the one local file a drag carries and what dropping it where it is would do.
+    PlannedDrop planDrop(const QDropEvent& event) const;
 
     std::unique_ptr<Ui::MainWindow> m_form;
     std::unique_ptr<QtUiPort> m_port;
     std::unique_ptr<FilePicker> m_picker;
     core::Job m_job;
+    WindowMemory m_memory;
     bool m_exchanging = false;
     bool m_copying = false;
 };

@@ -14,6 +14,41 @@ QString boxCaption()
     return QCoreApplication::applicationName();
 }
 
+// Forwards to a progress window and notes in a ProgressRecord what the main window needs once
+// the copy is over.
+class RecordedProgress : public core::ProgressPort {
+public:
+    RecordedProgress(std::unique_ptr<ProgressWindow> window, ProgressRecord& record)
+        : m_window(std::move(window)), m_record(record)
+    {
+        m_record = {};
+        m_record.opened = true;
+    }
+    ~RecordedProgress() override { m_record.cancelled = m_window->cancelled(); }
+    RecordedProgress(const RecordedProgress&) = delete;
+    RecordedProgress& operator=(const RecordedProgress&) = delete;
+
+    void setRange(int32_t lower, int32_t upper, int32_t step) override
+    {
+        m_window->setRange(lower, upper, step);
+    }
+    int32_t setPosition(int32_t position) override
+    {
+        m_record.lastPosition = position;
+        return m_window->setPosition(position);
+    }
+    void setStatistics(const core::ProgressStatistics& statistics) override
+    {
+        m_window->setStatistics(statistics);
+    }
+    void pumpMessages(bool allowEscape) override { m_window->pumpMessages(allowEscape); }
+    bool cancelled() const override { return m_window->cancelled(); }
+
+private:
+    std::unique_ptr<ProgressWindow> m_window;
+    ProgressRecord& m_record;
+};
+
 } // namespace
 
 QtUiPort::QtUiPort(QWidget* owner) : m_owner(owner) {}
@@ -52,7 +87,7 @@ std::unique_ptr<core::ProgressPort> QtUiPort::openProgress()
 {
     auto window = std::make_unique<ProgressWindow>(m_owner);
     window->showWithoutActivating();
-    return window;
+    return std::make_unique<RecordedProgress>(std::move(window), m_lastProgress);
 }
 
 void QtUiPort::promptWholeNumber()

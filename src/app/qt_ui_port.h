@@ -6,10 +6,18 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace app {
+
+// What the last progress window of a port saw, kept after the window closed.
+struct ProgressRecord {
+    bool opened = false;      // a copy started
+    bool cancelled = false;   // the person aborted it
+    int32_t lastPosition = 0; // the bar's last position: the keyframe groups copied before the last poll
+};
 
 // The engine's user-interface interface on the desktop: message boxes over the owner window,
 // the wait cursor, and a ProgressWindow for Create. Tests derive from it to answer boxes.
@@ -30,14 +38,21 @@ public:
     void beginBusy() override;
     // Restores the cursor shown before the matching beginBusy.
     void endBusy() override;
-    // Creates a ProgressWindow over the owner and shows it without activating it.
+    // Creates a ProgressWindow over the owner and shows it without activating it; what it sees
+    // is kept in lastProgress.
     std::unique_ptr<core::ProgressPort> openProgress() override;
+
+    // What the last progress window saw since forgetProgress.
+    const ProgressRecord& lastProgress() const { return m_lastProgress; }
+    // Clears lastProgress before a command that may open a progress window.
+    void forgetProgress() { m_lastProgress = {}; }
 
     // Tells the person that a field needs a whole number (modal, one OK button).
     virtual void promptWholeNumber();
 
 private:
     QPointer<QWidget> m_owner;
+    ProgressRecord m_lastProgress;
 };
 
 // Turns a message text into display text: each '\r' (or "\r\n") becomes a line break.

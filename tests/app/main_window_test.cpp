@@ -198,6 +198,109 @@ private slots:
         QCOMPARE(f.picker.calls.front(), std::pair(int(app::PickerKind::Save), filters));
     }
 
+    void drops_data()
+    {
+        QTest::addColumn<QString>("target"); // a control's name, or "" for an empty spot of the window
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("ending");
+        QTest::addColumn<QString>("filled");   // path fields holding a path before the drop
+        QTest::addColumn<QString>("expected"); // the field that takes the file, "load" or "refused"
+        row("AVI on a filled field", "lmPathEdit", "a.avi", false, "lmPathEdit", "lmPathEdit");
+        row("any case", "finalPathEdit", "A.AvI", false, "", "finalPathEdit");
+        row("ending on", "endingPathEdit", "e.avi", true, "", "endingPathEdit");
+        row("ending off", "endingPathEdit", "e.avi", false, "", "refused");
+        row("window fills Fast Motion", "", "a.avi", false, "lmPathEdit", "fmPathEdit");
+        row("then Low Motion", "audioLabel", "a.avi", true, "fmPathEdit", "lmPathEdit");
+        row("nowhere to go", "analyzeButton", "a.avi", false, "fmPathEdit lmPathEdit", "refused");
+        row("profile on a field", "fmPathEdit", "job.ini", false, "fmPathEdit", "load");
+        row("profile on the window", "", "JOB.INI", false, "", "load");
+        row("other file", "fmPathEdit", "film.mkv", false, "", "refused");
+        row("no extension", "", "avi", false, "", "refused");
+    }
+    void drops()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, file);
+        QFETCH(QString, filled);
+        const QString path = QString::fromStdString(test_support::freshTempDir("drop") + "/") + file;
+        QFile profile(path);
+        QVERIFY(profile.open(QIODevice::WriteOnly) && profile.write("[KestrelIon]\nAudio=96\n") > 0);
+        profile.close();
+        Fixture f;
+        QFETCH(bool, ending);
+        if (ending)
+            f.click("endingCheck");
+        for (const QString& name : filled.split(' ', Qt::SkipEmptyParts))
+            f.at(name)->setText("/films/" + name);
+        QWidget* over = target.isEmpty() ? nullptr : f.at<QWidget>(target);
+        const QPoint at = over ? over->mapTo(&f.window, over->rect().center()) : QPoint(1, 1);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&f.window, &enter);
+        QApplication::sendEvent(&f.window,
+                                &drop); // the application delivers it only when entering was accepted
+        QStringList outcome;
+        for (const char* name : {"fmPathEdit", "endingPathEdit", "lmPathEdit", "finalPathEdit"})
+            if (f.text(name) == path)
+                outcome << name;
+        if (f.text("audioEdit") == "96")
+            outcome << "load";
+        QCOMPARE(enter.isAccepted() && drop.isAccepted(), !outcome.isEmpty());
+        QVERIFY(outcome.isEmpty() || enter.dropAction() == Qt::CopyAction); // never moves the file
+        QTEST(outcome.isEmpty() ? "refused" : outcome.join(' '), "expected");
+    }
+
+    // The last picker folder and the window's position outlive the window; nothing else is stored.
+    void remembersTheLastFolderAndThePosition()
+    {
+        const QString dir = QString::fromStdString(test_support::freshTempDir("remember"));
+        const QString films = dir + "/films";
+        const QString other = dir + "/other";
+        QVERIFY(QDir().mkpath(films) && QDir().mkpath(other));
+        {
+            Fixture f;
+            f.window.move(40, 30);
+            f.picker.answers = {films + "/fm.avi"};
+            f.click("fmBrowseButton");
+            f.click("exitButton");
+        }
+        Fixture f;
+        QCOMPARE(f.window.pos(), QPoint(40, 30));
+        f.at("lmPathEdit")->setText(other + "/lm.avi");
+        f.at("finalPathEdit")->setText(dir + "/gone/final.avi");
+        for (const char* button : {"loadButton", "fmBrowseButton", "lmBrowseButton", "finalBrowseButton"})
+            f.click(button);
+        QCOMPARE(f.picker.startFolders, QStringList({films, films, other, films}));
+        QCOMPARE(QSettings("KestrelIon", "kestrelion").allKeys(),
+                 QStringList({"lastFolder", "windowPosition"}));
+    }
+
+    // Created, failed and, further down, aborted: the line says how Create ended until the next command.
+    void statusLineTellsHowCreateEnded()
+    {
+        const QString final = QString::fromStdString(test_support::freshTempDir("status") + "/final.avi");
+        Fixture f;
+        f.at("fmPathEdit")->setText(QString::fromStdString(test_support::fastMotionAvi(1000)));
+        f.at("lmPathEdit")->setText(QString::fromStdString(test_support::lowMotionAvi(1000)));
+        f.at("finalPathEdit")->setText(final);
+        f.click("createButton");
+        const QString size = QString::number(QFileInfo(final).size() / 1048576.0, 'f', 1);
+        QVERIFY2(
+            QRegularExpression("^Final AVI written: " + QRegularExpression::escape(size) + " MB in 0:\\d\\d$")
+                .match(f.at<QLabel>("statusLabel")->text())
+                .hasMatch(),
+            qPrintable(f.at<QLabel>("statusLabel")->text()));
+        f.at("lmPathEdit")->setText(final + ".missing");
+        f.click("createButton");
+        QCOMPARE(f.at<QLabel>("statusLabel")->text(),
+                 QStringLiteral("Create ended without a complete Final AVI"));
+        QCOMPARE(f.port.messages.size(), size_t(1));
+        f.click("analyzeButton");
+        QCOMPARE(f.at<QLabel>("statusLabel")->text(), QString());
+    }
+
     void enterAcceptsAndEscapeCancels_data()
     {
         QTest::addColumn<QString>("focus");
@@ -275,6 +378,10 @@ private slots:
         QVERIFY(!packets.empty() && packets.size() < 3000 && packets.front().key);
         QCOMPARE(test_support::decodeErrors(dir + "/final.avi"), std::string());
         QVERIFY(!std::filesystem::exists(dir + "/stat.txt"));
+        const double megabytes = double(std::filesystem::file_size(dir + "/final.avi")) / 1048576;
+        QCOMPARE(f.at<QLabel>("statusLabel")->text(),
+                 "Create aborted: the Final AVI holds the 30 groups copied, " +
+                     QString::number(megabytes, 'f', 1) + " MB");
     }
 
     // Renders the three windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;

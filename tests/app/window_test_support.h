@@ -18,19 +18,23 @@ class WindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase(); // keeps what the window remembers in a folder of this test program's own
     void cleanup();
 };
 
 // Answers the file pickers from a script and records the kind and filters of every call.
 struct ScriptedPicker : app::FilePicker {
-    std::optional<QString> pickFile(QWidget*, app::PickerKind kind, const QStringList& filters) override
+    std::optional<QString> pickFile(QWidget*, app::PickerKind kind, const QStringList& filters,
+                                    const QString& startFolder) override
     {
         calls.push_back({int(kind), filters});
+        startFolders << startFolder;
         const QString answer = answers.value(qsizetype(calls.size()) - 1);
         return answer.isNull() ? std::nullopt : std::optional(answer);
     }
     QStringList answers; // one a call; a null string, or none left, cancels
     std::vector<std::pair<int, QStringList>> calls;
+    QStringList startFolders; // the folder each call opened in
 };
 
 // Records messages and prompts instead of showing boxes; the wait cursor and the progress window

@@ -5,6 +5,7 @@
 #include "core/job.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <memory>
 
@@ -15,6 +16,8 @@ class MainWindow;
 }
 
 namespace app {
+
+class PlanWindow;
 
 // The tool's one working surface: every setting of the job is a control here, every command
 // starts from one of its buttons. The window owns the job. Control values reach the job only
@@ -63,6 +66,13 @@ public slots:
     // Closes the window when every setting was taken in; otherwise the window stays open.
     void acceptSettings();
     void showAboutBox();
+    // Opens the plan view (or raises it) with the current plan.
+    void showPlanWindow();
+    // Puts kbps into the High Bitrate Limit field, whose change refreshes the estimate and the plan
+    // view as typing does; nothing happens while a command runs.
+    void setHighBitrateLimit(int kbps);
+    // Closes the plan view with the window.
+    void done(int result) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -75,6 +85,8 @@ private:
     bool commandsBlocked() const { return m_exchanging || m_copying; }
     bool takeNumber(QLineEdit* edit, int32_t& field);
     void pickAvi(PickerKind kind, std::string core::JobSettings::*field, bool completeExtension);
+    // Enables Plan... once the job has a plan and shows the plan in the plan view when it is open.
+    void showPlan();
 
     std::unique_ptr<Ui::MainWindow> m_form;
     std::unique_ptr<QtUiPort> m_port;
@@ -82,6 +94,7 @@ private:
     core::Job m_job;
     bool m_exchanging = false;
     bool m_copying = false;
+    QPointer<PlanWindow> m_planWindow; // a child window, deleted when closed
 };
 
 } // namespace app

@@ -20,6 +20,8 @@ const QColor kMinBarColor(0x34, 0x49, 0x5e);
 const QColor kLimitColor(0xc0, 0x39, 0x2b);
 const QColor kEstimateColor(0x1e, 0x84, 0x49);
 const QColor kGridColor(0, 0, 0, 40);
+// From this many pixels a window, its bar is drawn on its own with a gap to the next.
+constexpr double kSeparateBarPixels = 4;
 // How close, in pixels, a press must be to the limit line to take hold of it.
 constexpr int kLimitGrip = 4;
 // Wheel zoom per notch (120 eighths of a degree): below 1 zooms in as the wheel turns away.
@@ -157,26 +159,43 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
     painter.setPen(kGridColor);
     for (int64_t kbps = scale.stepKbps; kbps <= scale.topKbps; kbps += scale.stepKbps)
         painter.drawLine(plot.left(), yOf(kbps), plot.right(), yOf(kbps));
-    const std::vector<engine::PlanColumn> columns = m_model.downscale(m_range, plot.width());
-    for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
-        const engine::PlanColumn& column = columns[static_cast<size_t>(c)];
-        if (column.maxKbps < 0)
-            continue;
-        painter.fillRect(plot.left() + c, yOf(column.maxKbps), 1, plot.bottom() - yOf(column.maxKbps) + 1,
-                         kMaxBarColor);
-        painter.fillRect(plot.left() + c, yOf(column.minKbps), 1, plot.bottom() - yOf(column.minKbps) + 1,
-                         kMinBarColor);
+    const engine::PlanMeasures& measures = m_model.measures();
+    if (pixelsPerFrame * measures.framesPerWindow >= kSeparateBarPixels) {
+        // Wide enough to tell the seconds apart: one bar a window, a pixel between neighbours.
+        for (size_t w = 0; w < measures.windowBytes.size(); ++w) {
+            const int64_t kbps = measures.windowKbps(w);
+            const auto start = static_cast<double>(m_model.windowStartFrame(w));
+            const double end = start + measures.framesPerWindow;
+            if (kbps < 0 || end <= m_range.firstFrame || start >= m_range.endFrame)
+                continue;
+            const QPoint topLeft(static_cast<int>(std::lround(xOf(start))), yOf(kbps));
+            const QPoint bottomRight(static_cast<int>(std::lround(xOf(end))) - 2, plot.bottom());
+            painter.fillRect(QRect(topLeft, bottomRight), kMinBarColor);
+        }
+    } else {
+        const std::vector<engine::PlanColumn> columns = m_model.downscale(m_range, plot.width());
+        for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
+            const engine::PlanColumn& column = columns[static_cast<size_t>(c)];
+            if (column.maxKbps < 0)
+                continue;
+            painter.fillRect(plot.left() + c, yOf(column.maxKbps), 1, plot.bottom() - yOf(column.maxKbps) + 1,
+                             kMaxBarColor);
+            painter.fillRect(plot.left() + c, yOf(column.minKbps), 1, plot.bottom() - yOf(column.minKbps) + 1,
+                             kMinBarColor);
+        }
     }
     if (const std::optional<engine::PlanMark> mark = m_model.mark()) {
         const int x = static_cast<int>(std::lround(xOf(static_cast<double>(mark->frame))));
-        painter.setPen(QPen(Qt::black, 1, Qt::DashDotLine));
-        painter.drawLine(x, plot.top(), x, plot.bottom());
-        const QString text = toQt(engine::markText(*mark));
-        const int width = metrics.horizontalAdvance(text);
-        // Right of the line, or left of it where the plot ends too soon.
-        const int textX = x + pad + width < plot.right() ? x + pad / 2 : x - pad / 2 - width;
-        painter.setPen(Qt::black);
-        painter.drawText(QRect(textX, plot.top() + 2, width + 1, line), Qt::AlignVCenter, text);
+        if (x >= plot.left() && x <= plot.right()) {
+            painter.setPen(QPen(Qt::black, 1, Qt::DashDotLine));
+            painter.drawLine(x, plot.top(), x, plot.bottom());
+            const QString text = toQt(engine::markText(*mark));
+            const int width = metrics.horizontalAdvance(text);
+            // Right of the line, or left of it where the plot ends too soon.
+            const int textX = x + pad + width < plot.right() ? x + pad / 2 : x - pad / 2 - width;
+            painter.setPen(Qt::black);
+            painter.drawText(QRect(textX, plot.top() + 2, width + 1, line), Qt::AlignVCenter, text);
+        }
     }
     if (m_model.estimateKbps() >= 0) {
         painter.setPen(QPen(kEstimateColor, 2, Qt::DashLine));

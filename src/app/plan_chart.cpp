@@ -185,7 +185,10 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
         }
     }
     if (const std::optional<engine::PlanMark> mark = m_model.mark()) {
-        const int x = static_cast<int>(std::lround(xOf(static_cast<double>(mark->frame))));
+        int x = static_cast<int>(std::lround(xOf(static_cast<double>(mark->frame))));
+        // A stop at the film's end lies just past the plot's last column; it is drawn on that column.
+        if (x == plot.right() + 1)
+            x = plot.right();
         if (x >= plot.left() && x <= plot.right()) {
             painter.setPen(QPen(Qt::black, 1, Qt::DashDotLine));
             painter.drawLine(x, plot.top(), x, plot.bottom());

@@ -20,7 +20,6 @@ public:
     // Shows model; the visible time range stays where it was when the film is the same.
     void setModel(engine::PlanViewModel model);
     const engine::PlanViewModel& model() const { return m_model; }
-    const engine::PlanTimeRange& timeRange() const { return m_range; }
 
     // Paints the whole chart over a surface of size pixels (the widget, an image or an SVG file)
     // with the visible time range.

@@ -4,6 +4,7 @@
 #include "app/app_resources.h"
 #include "app/create_status.h"
 #include "app/dialog_units.h"
+#include "app/plan_window.h"
 #include "engine/commands.h"
 #include "engine/planner.h"
 #include "profiles/profile_file.h"
@@ -167,6 +168,7 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
 
     connect(m_form->analyzeButton, &QPushButton::clicked, this, &MainWindow::runAnalyze);
     connect(m_form->createButton, &QPushButton::clicked, this, &MainWindow::runCreate);
+    connect(m_form->planButton, &QPushButton::clicked, this, &MainWindow::showPlanWindow);
     connect(m_form->fmBrowseButton, &QPushButton::clicked, this, &MainWindow::pickFastMotionAvi);
     connect(m_form->endingBrowseButton, &QPushButton::clicked, this, &MainWindow::pickEndingAvi);
     connect(m_form->lmBrowseButton, &QPushButton::clicked, this, &MainWindow::pickLowMotionAvi);
@@ -272,6 +274,7 @@ void MainWindow::runAnalyze()
     // Only a completed Analyze has new values to show; its messages told the person the rest.
     if (engine::runAnalyze(m_job, *m_port) == engine::CommandOutcome::Completed)
         showJobInControls();
+    showPlan();
 }
 
 void MainWindow::runCreate()
@@ -303,6 +306,7 @@ void MainWindow::refreshEstimate()
     (void)storeControlsInJob();
     engine::refreshEstimate(m_job);
     showJobInControls();
+    showPlan();
 }
 
 void MainWindow::loadProfile()
@@ -326,6 +330,7 @@ void MainWindow::loadProfileFile(const QString& path)
     updateStopAfterControls();
     // The loaded settings have not been analysed yet; the label keeps its text until then.
     m_job.state.analysed = false;
+    showPlan();
 }
 
 void MainWindow::saveProfile()
@@ -435,6 +440,38 @@ void MainWindow::showAboutBox()
     box.exec();
 }
 
+void MainWindow::showPlanWindow()
+{
+    if (commandsBlocked())
+        return;
+    if (!m_planWindow) {
+        // A child window: it closes with this one and is deleted when closed.
+        m_planWindow = new PlanWindow(*m_picker, *m_port, this);
+        m_planWindow->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_planWindow, &PlanWindow::limitDragged, this, &MainWindow::setHighBitrateLimit);
+    }
+    showPlan();
+    m_planWindow->show();
+    m_planWindow->raise();
+    m_planWindow->activateWindow();
+}
+
+void MainWindow::setHighBitrateLimit(int kbps)
+{
+    if (commandsBlocked())
+        return;
+    // The field's change runs refreshEstimate, as a typed limit does.
+    showText(m_form->highBitrateLimitEdit, QString::number(kbps));
+}
+
+void MainWindow::showPlan()
+{
+    m_form->planButton->setEnabled(m_job.state.analysed && m_job.state.planTable.count() > 0);
+    // No exact Final size is known to the window.
+    if (m_planWindow)
+        m_planWindow->showPlan(m_job, std::nullopt);
+}
+
 void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -467,8 +504,11 @@ void MainWindow::reject()
 void MainWindow::done(int result)
 {
     m_memory.rememberPosition(pos());
+    if (m_planWindow)
+        m_planWindow->close();
     QDialog::done(result);
 }
+
 
 MainWindow::PlannedDrop MainWindow::planDrop(const QDropEvent& event) const
 {

@@ -7,6 +7,7 @@
 #include "core/job.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <memory>
 
@@ -18,6 +19,8 @@ class MainWindow;
 }
 
 namespace app {
+
+class PlanWindow;
 
 // The tool's one working surface: every setting of the job is a control here, every command
 // starts from one of its buttons. The window owns the job. Control values reach the job only
@@ -68,11 +71,16 @@ public slots:
     // Closes the window when every setting was taken in; otherwise the window stays open.
     void acceptSettings();
     void showAboutBox();
+    // Opens the plan view (or raises it) with the current plan.
+    void showPlanWindow();
+    // Puts kbps into the High Bitrate Limit field, whose change refreshes the estimate and the plan
+    // view as typing does; nothing happens while a command runs.
+    void setHighBitrateLimit(int kbps);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
-    // Remembers the window's position, then closes it.
+    // Remembers the window's position and closes the plan view, then closes the window.
     void done(int result) override;
     // A file dragged over the window is accepted only where dropping it does something.
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -97,6 +105,8 @@ private:
     };
     // Returns the one local file a drag carries and what dropping it where it is would do.
     PlannedDrop planDrop(const QDropEvent& event) const;
+    // Enables Plan... once the job has a plan and shows the plan in the plan view when it is open.
+    void showPlan();
 
     std::unique_ptr<Ui::MainWindow> m_form;
     std::unique_ptr<QtUiPort> m_port;
@@ -105,6 +115,7 @@ private:
     WindowMemory m_memory;
     bool m_exchanging = false;
     bool m_copying = false;
+    QPointer<PlanWindow> m_planWindow; // a child window, deleted when closed
 };
 
 } // namespace app

@@ -4,13 +4,26 @@
 #include "cli/console_ui_port.h"
 #include "cli/json_writer.h"
 #include "engine/commands.h"
+#include "engine/plan_view_model.h"
 
 #include <cstdio>
 #include <string>
 
 namespace cli {
 
-int runAnalyzeCommand(const JobOptions& options, bool json)
+namespace {
+
+// Returns window w's measure as the planner compares it with the limit, or empty where it
+// measures nothing.
+std::string windowKbpsText(const engine::PlanMeasures& measures, size_t w)
+{
+    const int64_t kbps = measures.windowKbps(w);
+    return kbps < 0 ? std::string() : std::to_string(kbps);
+}
+
+} // namespace
+
+int runAnalyzeCommand(const JobOptions& options, AnalyzeFormat format)
 {
     ConsoleUiPort ui({});
     core::Job job;
@@ -19,8 +32,21 @@ int runAnalyzeCommand(const JobOptions& options, bool json)
         return kExitEnded;
 
     const std::string& label = job.settings.lowMotionBitrateText;
-    if (!json) {
+    if (format == AnalyzeFormat::Text) {
         std::printf("Low Motion Bitrate (Kbps): %s\n", label.c_str());
+        return kExitCompleted;
+    }
+    // The measures come from the planner call the plan view makes, the same as the estimate's.
+    const engine::PlanViewModel view = engine::PlanViewModel::fromJob(job);
+    const engine::PlanMeasures& measures = view.measures();
+    if (format == AnalyzeFormat::Csv) {
+        std::string out = "second,group,kbps,choice\n";
+        for (size_t w = 0; w < measures.windowBytes.size(); ++w) {
+            const auto group = static_cast<int32_t>(w / static_cast<size_t>(measures.groupSeconds));
+            out += std::to_string(w) + "," + std::to_string(group) + "," + windowKbpsText(measures, w) + "," +
+                   std::to_string(static_cast<int32_t>(view.plan()[group].choice)) + "\n";
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
         return kExitCompleted;
     }
     const bool hasEstimate = !label.empty() && label != "n/a";
@@ -38,6 +64,11 @@ int runAnalyzeCommand(const JobOptions& options, bool json)
             out += ", ";
         out += "{\"fmBytes\": " + std::to_string(plan[g].fmBytes) +
                ", \"choice\": " + std::to_string(static_cast<int32_t>(plan[g].choice)) + "}";
+    }
+    out += "], \"seconds\": [";
+    for (size_t w = 0; w < measures.windowBytes.size(); ++w) {
+        const std::string kbps = windowKbpsText(measures, w);
+        out += (w > 0 ? ", " : "") + (kbps.empty() ? std::string("null") : kbps);
     }
     out += "]}\n";
     std::fwrite(out.data(), 1, out.size(), stdout);

@@ -4,8 +4,14 @@
 
 namespace cli {
 
-// Runs Analyze on the settings and prints the Low Motion bitrate that fills the target, as text
-// or as one JSON object with the counts and the plan. Returns an exit status.
-int runAnalyzeCommand(const JobOptions& options, bool json);
+enum class AnalyzeFormat {
+    Text, // the Low Motion bitrate line
+    Json, // one object: the estimate, the counts, the plan and every window's measure
+    Csv,  // one line per one-second window: second,group,kbps,choice
+};
+
+// Runs Analyze on the settings and prints the Low Motion bitrate that fills the target in the
+// format asked for. Returns an exit status.
+int runAnalyzeCommand(const JobOptions& options, AnalyzeFormat format);
 
 } // namespace cli

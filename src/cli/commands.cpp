@@ -30,10 +30,14 @@ int runCommandLine(int argc, char** argv)
 
     JobOptions analyzeOptions;
     bool analyzeJson = false;
+    bool analyzeCsv = false;
     CLI::App* analyze = app.add_subcommand("analyze", "Measure the Fast Motion AVI and print the Low Motion "
                                                       "bitrate that fills the target size");
     analyzeOptions.addTo(*analyze, false);
-    analyze->add_flag("--json", analyzeJson, "Print one JSON object with the counts and the plan");
+    CLI::Option* analyzeJsonFlag = analyze->add_flag(
+        "--json", analyzeJson, "Print one JSON object with the counts, the plan and every second's bitrate");
+    analyze->add_flag("--csv", analyzeCsv, "Print one line per second: second,group,kbps,choice")
+        ->excludes(analyzeJsonFlag);
 
     JobOptions createOptions;
     CreateCommandOptions createFlags;
@@ -52,7 +56,9 @@ int runCommandLine(int argc, char** argv)
     if (probe->parsed())
         return runProbe(probePath, probeJson);
     if (analyze->parsed())
-        return runAnalyzeCommand(analyzeOptions, analyzeJson);
+        return runAnalyzeCommand(analyzeOptions, analyzeJson  ? AnalyzeFormat::Json
+                                                 : analyzeCsv ? AnalyzeFormat::Csv
+                                                              : AnalyzeFormat::Text);
     return runCreateCommand(createOptions, createFlags);
 }
 

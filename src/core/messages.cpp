@@ -117,6 +117,11 @@ Message profileNotText(const std::string& path)
             "The profile was not saved: this file is not a text file and stays as it is.\r" + path};
 }
 
+Message pictureNotSaved(const std::string& path)
+{
+    return {MessageId::PictureNotSaved, "The picture could not be saved:\r" + path};
+}
+
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames)
 {
     return {QuestionId::DifferentTotalFrames,

@@ -34,6 +34,7 @@ enum class MessageId {
     StatFileWriteFailed,
     ProfileSaveFailed,
     ProfileNotText,
+    PictureNotSaved,
 };
 
 enum class QuestionId { DifferentTotalFrames };
@@ -89,6 +90,8 @@ Message statFileWriteFailed(const std::string& statPath, const std::string& syst
 Message profileSaveFailed();
 // The file chosen for a profile holds binary data (a film, say), so the save leaves it alone.
 Message profileNotText(const std::string& path);
+// An export of the plan view could not be written to path.
+Message pictureNotSaved(const std::string& path);
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 

@@ -1,4 +1,5 @@
 #include "app/about_box.h"
+#include "app/plan_window.h"
 #include "app/progress_window.h"
 #include "media.h"
 #include "window_test_support.h"
@@ -384,8 +385,8 @@ private slots:
                      QString::number(megabytes, 'f', 1) + " MB");
     }
 
-    // Renders the three windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;
-    // scripts/screenshot runs it in a folder holding fast-motion.avi and low-motion.avi.
+    // Renders the four windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;
+    // scripts/screenshot runs it in a folder holding fast-motion.avi, low-motion.avi and plan-motion.avi.
     void renderScreenshots()
     {
         const QString folder = qEnvironmentVariable("KESTRELION_SCREENSHOT_DIR");
@@ -408,6 +409,19 @@ private slots:
         QApplication::processEvents();
         QVERIFY(progress.grab().save(folder + "/progress-window.png") &&
                 about.grab().save(folder + "/about-box.png"));
+        // The plan view of a film with busy, calm and single calm seconds and an ending.
+        f.at("fmPathEdit")->setText("plan-motion.avi");
+        f.click("endingCheck");
+        f.at("endingPathEdit")->setText("low-motion.avi");
+        f.at("framePosEdit")->setText("3000");
+        f.at("finalSizeEdit")->setText("35");
+        f.at("highBitrateLimitEdit")->setText("1300");
+        f.click("analyzeButton");
+        f.click("planButton");
+        auto* plan = f.window.findChild<app::PlanWindow*>();
+        QVERIFY(f.port.messages.empty() && plan != nullptr);
+        plan->resize(1000, 420);
+        QVERIFY(QTest::qWaitForWindowExposed(plan) && plan->grab().save(folder + "/plan-window.png"));
     }
 };
 

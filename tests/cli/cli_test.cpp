@@ -1,6 +1,9 @@
 // Runs the batch front end as a separate process, as a script would.
 #include "avi_builder.h"
+#include "engine/commands.h"
+#include "engine/planner.h"
 #include "media.h"
+#include "recording_ui_port.h"
 
 #include <gtest/gtest.h>
 
@@ -142,6 +145,44 @@ TEST(BatchFrontEnd, AnalyzeTakesSettingsFromOptionsAndProfiles)
     const std::regex groupPattern("fmBytes");
     EXPECT_EQ(std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), groupPattern), std::sregex_iterator()),
               40);
+}
+
+TEST(BatchFrontEnd, AnalyzePrintsEverySecondAsThePlannerMeasuresIt)
+{
+    const std::string scratch = test_support::freshTempDir("cli_seconds");
+    const std::string ending = test_support::mediaFile({.frames = 300, .quantizer = 31});
+    for (const int32_t framePos : {-1, 690}) { // 690: the ending takes over inside group 27
+        SCOPED_TRACE(framePos);
+        core::Job job;
+        core::applyOpeningDefaults(job.settings);
+        job.settings.fastMotionPath = test_support::fastMotionAvi();
+        job.settings.endingEnabled = framePos >= 0;
+        job.settings.endingPath = ending;
+        job.settings.framePos = std::max(framePos, 0);
+        test_support::RecordingUiPort ui;
+        ASSERT_EQ(engine::runAnalyze(job, ui), engine::CommandOutcome::Completed);
+        engine::PlanMeasures measures;
+        core::PlanTable plan;
+        const core::AnalysisState& state = job.state;
+        (void)engine::plan(state.fastMotionInfo, state.keyframeDistance, state.totalFrames, state.groupSeconds,
+                           state.fastMotionFrames, plan, true, state.endingBytes, job.settings, &measures);
+        std::string seconds = "\"seconds\": [";
+        std::string csv = "second,group,kbps,choice\n";
+        for (size_t w = 0; w < measures.windowBytes.size(); ++w) {
+            const int64_t kbps = measures.windowKbps(w);
+            seconds += (w > 0 ? ", " : "") + (kbps < 0 ? "null" : std::to_string(kbps));
+            csv += std::to_string(w) + "," + std::to_string(w) + "," + (kbps < 0 ? "" : std::to_string(kbps)) + "," +
+                   std::to_string(static_cast<int>(plan[static_cast<int32_t>(w)].choice)) + "\n";
+        }
+        ASSERT_EQ(measures.windowBytes.size(), 40u); // a group is one second
+        EXPECT_EQ(seconds.find("null") != std::string::npos, framePos >= 0) << seconds;
+
+        const std::string options = " --fm " + shellQuote(job.settings.fastMotionPath) +
+                                    (framePos < 0 ? "" : " --ending " + shellQuote(ending) + " --frame-pos 690");
+        const RunResult json = runCli("analyze --json" + options, scratch);
+        EXPECT_NE(json.out.find(seconds + "]}\n"), std::string::npos) << json.out;
+        EXPECT_EQ(runCli("analyze --csv" + options, scratch).out, csv);
+    }
 }
 
 TEST(BatchFrontEnd, CreateWritesTheFinalAviAndTheStatisticsFile)

@@ -797,6 +797,27 @@ void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)
     m_impl->pendingHint = {low, high};
 }
 
+int64_t AviReader::sampleOffset(int32_t stream, int32_t pos) const
+{
+    const StreamData* data = m_impl->stream(stream);
+    if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
+        return -1;
+    return data->samples[static_cast<size_t>(pos)].offset;
+}
+
+int64_t AviReader::readFileBytes(int64_t offset, std::span<uint8_t> out)
+{
+    const int64_t got = m_impl->file->readAt(offset, out);
+    if (got < 0)
+        m_impl->errorText = m_impl->file->errorText();
+    return got;
+}
+
+void AviReader::adviseFileBytes(int64_t offset, int64_t length)
+{
+    m_impl->file->adviseWillRead(offset, length);
+}
+
 const std::string& AviReader::errorText() const
 {
     return m_impl->errorText;

@@ -52,6 +52,13 @@ public:
     // parts of the file are not read ahead. Reads of the announced samples are then served from
     // large block reads of their byte range (the last few announced ranges count).
     void adviseWillRead(int32_t stream, int32_t first, int32_t count);
+    // Returns the file position of sample pos's data, or -1 for a position outside the stream.
+    int64_t sampleOffset(int32_t stream, int32_t pos) const;
+    // Reads up to out.size() bytes of the file at offset, bypassing every sample block; returns
+    // the count read (short at the end of the file) or -1 with errorText set.
+    [[nodiscard]] int64_t readFileBytes(int64_t offset, std::span<uint8_t> out);
+    // Tells the system that length bytes from offset will be read soon.
+    void adviseFileBytes(int64_t offset, int64_t length);
     // The system's error text of the last failed read.
     const std::string& errorText() const;
     // The identity of the file read; nothing for files that are not on disk.

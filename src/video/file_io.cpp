@@ -162,6 +162,19 @@ std::optional<FileIdentity> identityOfPath(const std::string& path)
     return FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
 
+std::optional<FileStamp> stampOfPath(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    return FileStamp{{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)},
+                     static_cast<int64_t>(status.st_size),
+                     std::max(nanoseconds(status.st_mtim), nanoseconds(status.st_ctim))};
+}
+
 bool FileIo::writePiecesAt(int64_t offset, std::span<const std::span<const uint8_t>> pieces)
 {
     for (const std::span<const uint8_t>& piece : pieces) {

@@ -61,9 +61,23 @@ inline const SourceTable* tableOf(output::FrameSource source, const FinalSources
     return tables[static_cast<size_t>(source)];
 }
 
+// Calls visit(table, index) for every frame of one group the Final AVI takes from where frames
+// says, as output::writeFinalAvi copies them: positions the source lacks are skipped.
+template <typename Visit>
+void forEachGroupFrame(const output::GroupFrames& frames, int32_t distance, const FinalSources& sources,
+                       Visit&& visit)
+{
+    const SourceTable* table = tableOf(frames.source, sources);
+    if (table == nullptr)
+        return; // an ending group without Ending AVI: Create reports its frames missing
+    const int64_t first = std::max<int64_t>(frames.firstIndex, 0);
+    const int64_t end = std::min<int64_t>(frames.firstIndex + distance, table->frames.count());
+    for (int64_t index = first; index < end; ++index)
+        visit(*table, static_cast<int32_t>(index));
+}
+
 // Calls visit(group, frames, table, index) for every frame the Final AVI of a prepared state
-// holds, in file order: frame index of the table that group's frames come from, as
-// output::writeFinalAvi copies them (positions the source lacks are skipped).
+// holds, in file order.
 template <typename Visit>
 void forEachFinalFrame(const core::AnalysisState& state, int32_t framePos, const FinalSources& sources, Visit&& visit)
 {
@@ -71,13 +85,8 @@ void forEachFinalFrame(const core::AnalysisState& state, int32_t framePos, const
     for (int32_t g = 0; g < state.planTable.count(); ++g) {
         const output::GroupFrames frames =
             output::groupFrames(state.planTable[g].choice, static_cast<int64_t>(g) * distance, framePos);
-        const SourceTable* table = tableOf(frames.source, sources);
-        if (table == nullptr)
-            continue;
-        const int64_t first = std::max<int64_t>(frames.firstIndex, 0);
-        const int64_t end = std::min<int64_t>(frames.firstIndex + distance, table->frames.count());
-        for (int64_t index = first; index < end; ++index)
-            visit(g, frames, *table, static_cast<int32_t>(index));
+        forEachGroupFrame(frames, distance, sources,
+                          [&](const SourceTable& table, int32_t index) { visit(g, frames, table, index); });
     }
 }
 

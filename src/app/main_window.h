@@ -3,6 +3,7 @@
 #include "app/file_picker.h"
 #include "app/qt_ui_port.h"
 #include "core/job.h"
+#include "engine/source_tables.h"
 
 #include <QDialog>
 
@@ -63,6 +64,10 @@ public slots:
     // Closes the window when every setting was taken in; otherwise the window stays open.
     void acceptSettings();
     void showAboutBox();
+    // Sets the High Bitrate Limit whose Final AVI comes closest to the target, then refreshes.
+    void runFit();
+    // Checks the Final AVI against the plan of the settings and shows what it found.
+    void runVerify();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -74,12 +79,16 @@ private:
     // True while an exchange or Create runs: notifications and commands are dropped then.
     bool commandsBlocked() const { return m_exchanging || m_copying; }
     bool takeNumber(QLineEdit* edit, int32_t& field);
+    // Shows the exact size of the Final AVI for the job's settings once it is analysed (empty
+    // while it cannot be known) and enables Fit exactly then.
+    void showExactSize();
     void pickAvi(PickerKind kind, std::string core::JobSettings::*field, bool completeExtension);
 
     std::unique_ptr<Ui::MainWindow> m_form;
     std::unique_ptr<QtUiPort> m_port;
     std::unique_ptr<FilePicker> m_picker;
     core::Job m_job;
+    engine::SourceTableCache m_sourceTables; // read once per path for the exact size and Fit
     bool m_exchanging = false;
     bool m_copying = false;
 };

@@ -12,10 +12,9 @@ size_t slotOf(SourceRole role)
     return static_cast<size_t>(role);
 }
 
-// Opens path as Create opens a source: its messages, then the format check.
-std::optional<video::Source> openChecked(const std::string& path, core::UiPort& ui)
+// Checks the format of an opened source as Create does; nothing after the message.
+std::optional<video::Source> checked(std::optional<video::Source> source, core::UiPort& ui)
 {
-    std::optional<video::Source> source = video::openVideoStream(path, ui);
     core::AviStreamInfo info;
     if (source && !video::readStreamInfo(info, *source, ui))
         source.reset();
@@ -37,11 +36,20 @@ const SourceTable* OpenedSources::table(SourceRole role, const std::string& path
 {
     Slot& slot = m_slots[slotOf(role)];
     slot.source.reset();
-    slot.source = openChecked(path, ui);
+    if (slot.opening && slot.opening->path() == path)
+        slot.source = checked(slot.opening->take(ui), ui);
+    else
+        slot.source = checked(video::openVideoStream(path, ui), ui);
+    slot.opening.reset();
     if (!slot.source)
         return nullptr;
     readSourceTable(slot.table, *slot.source);
     return &slot.table;
+}
+
+void OpenedSources::openAhead(SourceRole role, const std::string& path)
+{
+    m_slots[slotOf(role)].opening.emplace(path);
 }
 
 video::Source* OpenedSources::source(SourceRole role)
@@ -57,7 +65,7 @@ const SourceTable* SourceTableCache::table(SourceRole role, const std::string& p
     if (slot.table && stamp && slot.path == path && slot.stamp == stamp)
         return &*slot.table;
     slot = {path, stamp, std::nullopt};
-    std::optional<video::Source> source = openChecked(path, ui);
+    std::optional<video::Source> source = checked(video::openVideoStream(path, ui), ui);
     if (!source)
         return nullptr;
     slot.table.emplace();

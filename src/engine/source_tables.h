@@ -44,11 +44,15 @@ public:
 class OpenedSources : public SourceTables {
 public:
     const SourceTable* table(SourceRole role, const std::string& path, core::UiPort& ui) override;
+    // Starts opening the AVI at path for role on a helper thread; table() takes it over when it
+    // asks for that path, so several files are indexed at once.
+    void openAhead(SourceRole role, const std::string& path);
     // Returns the source opened in role, or nullptr.
     video::Source* source(SourceRole role);
 
 private:
     struct Slot {
+        std::optional<video::SourceOpening> opening;
         std::optional<video::Source> source;
         SourceTable table;
     };

@@ -45,48 +45,55 @@ void checkHeader(VerifyReport& report, const SourceTable& fm, const video::Sourc
         addDifference(report, {Kind::Format});
 }
 
-// Returns, for each group, the source position after the last frame of the run of groups copied
-// from the same source that it starts: reads for that run need not reach further.
-std::vector<int64_t> runEnds(const core::AnalysisState& state, int32_t framePos)
+// Returns the runs of frames the plan reads from each source, in the order of output::FrameSource:
+// the groups one source gives in a row make one run.
+std::array<std::vector<video::SampleRun>, 3> sourceRuns(const core::AnalysisState& state, int32_t framePos,
+                                                        const detail::FinalSources& sources)
 {
-    const int32_t groups = state.planTable.count();
-    const auto framesOf = [&](int32_t g) {
-        return output::groupFrames(state.planTable[g].choice, static_cast<int64_t>(g) * state.keyframeDistance,
-                                   framePos);
-    };
-    std::vector<int64_t> ends(static_cast<size_t>(groups));
-    for (int32_t g = groups - 1; g >= 0; --g) {
-        const output::GroupFrames frames = framesOf(g);
-        const bool joined = g + 1 < groups && framesOf(g + 1).source == frames.source;
-        ends[static_cast<size_t>(g)] =
-            joined ? ends[static_cast<size_t>(g) + 1] : frames.firstIndex + state.keyframeDistance;
+    std::array<std::vector<video::SampleRun>, 3> runs;
+    for (int32_t g = 0; g < state.planTable.count(); ++g) {
+        const output::GroupFrames frames =
+            output::groupFrames(state.planTable[g].choice, static_cast<int64_t>(g) * state.keyframeDistance, framePos);
+        const SourceTable* table = detail::tableOf(frames.source, sources);
+        if (table == nullptr)
+            continue;
+        const auto first = static_cast<int32_t>(std::clamp<int64_t>(frames.firstIndex, 0, table->frames.count()));
+        const auto end = static_cast<int32_t>(
+            std::clamp<int64_t>(frames.firstIndex + state.keyframeDistance, 0, table->frames.count()));
+        std::vector<video::SampleRun>& own = runs[static_cast<size_t>(frames.source)];
+        if (!own.empty() && own.back().end == first)
+            own.back().end = end;
+        else if (first < end)
+            own.push_back({first, end});
     }
-    return ends;
+    return runs;
 }
 
-// Runs the check with the sources in the caller's object, which closes them.
-VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& sources, core::UiPort& ui)
+// Runs the check with the files the caller opens, and closes.
+VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& sources, video::SourceOpening& finalOpening,
+                        core::UiPort& ui)
 {
     VerifyReport report;
     core::AnalysisState state;
     const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
     if (!tables)
         return report;
-    std::optional<video::Source> finalAvi = video::openVideoStream(settings.finalPath, ui);
+    std::optional<video::Source> finalAvi = finalOpening.take(ui);
     if (!finalAvi)
         return report;
     report.finalFrames = finalAvi->sampleCount();
     checkHeader(report, *tables->fastMotion, *finalAvi);
 
-    video::SampleBlocks finalBlocks(*finalAvi);
-    // One block reader per source, in the order of output::FrameSource.
+    // The Final AVI is read front to back, each source along the runs of groups it gives; helper
+    // threads read the next blocks while this one compares.
+    video::SampleBlocks finalBlocks(*finalAvi, {{0, report.finalFrames}});
     constexpr SourceRole kRoleOf[] = {SourceRole::LowMotion, SourceRole::FastMotion, SourceRole::Ending};
-    std::array<std::optional<video::SampleBlocks>, 3> sourceBlocks;
+    std::array<std::vector<video::SampleRun>, 3> runs = sourceRuns(state, settings.framePos, *tables);
+    std::array<std::optional<video::SampleBlocks>, 3> sourceBlocks; // in the order of output::FrameSource
     for (size_t from = 0; from < sourceBlocks.size(); ++from) {
         if (video::Source* source = sources.source(kRoleOf[from]))
-            sourceBlocks[from].emplace(*source);
+            sourceBlocks[from].emplace(*source, std::move(runs[from]));
     }
-    const std::vector<int64_t> ends = runEnds(state, settings.framePos);
 
     std::unique_ptr<core::ProgressPort> progress = ui.openProgress();
     const int32_t groups = state.planTable.count();
@@ -107,8 +114,6 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
         const core::GroupChoice choice = state.planTable[g].choice;
         const output::GroupFrames frames =
             output::groupFrames(choice, static_cast<int64_t>(g) * state.keyframeDistance, settings.framePos);
-        const auto runEnd = static_cast<int32_t>(
-            std::clamp<int64_t>(ends[static_cast<size_t>(g)], 0, std::numeric_limits<int32_t>::max()));
         if (choice == core::GroupChoice::Low)
             statistics.lmSeconds += state.groupSeconds;
         else if (choice == core::GroupChoice::High)
@@ -126,8 +131,8 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
                 std::span<const uint8_t> held;
                 std::span<const uint8_t> wanted;
                 std::optional<video::SampleBlocks>& blocks = sourceBlocks[static_cast<size_t>(frames.source)];
-                const bool read = finalBlocks.sample(i, report.finalFrames, held) == video::AviStatus::Ok && blocks &&
-                                  blocks->sample(index, runEnd, wanted) == video::AviStatus::Ok;
+                const bool read = finalBlocks.sample(i, held) == video::AviStatus::Ok && blocks &&
+                                  blocks->sample(index, wanted) == video::AviStatus::Ok;
                 if (!read || std::memcmp(held.data(), wanted.data(), held.size()) != 0)
                     addDifference(report, {Kind::Bytes, i, g, size, planned.size});
             }
@@ -163,8 +168,15 @@ core::Message VerifyReport::message() const
 VerifyReport verifyFinalAvi(const core::JobSettings& settings, core::UiPort& ui)
 {
     core::BusyCursor busy(ui);
+    // Every file is indexed at once while the plan is rebuilt; the messages still come in
+    // Create's order, from the steps that take the files over.
     OpenedSources sources;
-    return verifyWith(settings, sources, ui);
+    sources.openAhead(SourceRole::FastMotion, settings.fastMotionPath);
+    sources.openAhead(SourceRole::LowMotion, settings.lowMotionPath);
+    if (settings.endingEnabled)
+        sources.openAhead(SourceRole::Ending, settings.endingPath);
+    video::SourceOpening finalAvi(settings.finalPath);
+    return verifyWith(settings, sources, finalAvi, ui);
 }
 
 } // namespace engine

@@ -5,117 +5,159 @@
 
 namespace video {
 
-SampleBlocks::SampleBlocks(Source& source, int64_t blockBytes)
-    : m_source(source), m_blockBytes(std::max<int64_t>(blockBytes, 1)),
-      m_helper([this](std::stop_token stop) { runHelper(stop); })
+SampleBlocks::SampleBlocks(Source& source, const std::vector<SampleRun>& runs) : m_source(source)
 {
+    for (SampleRun run : runs) {
+        run.first = std::max(run.first, 0);
+        run.end = std::min(run.end, source.sampleCount());
+        if (run.first < run.end)
+            m_runs.push_back(run);
+    }
+    m_helper = std::jthread([this](std::stop_token stop) { runHelper(stop); });
 }
 
 SampleBlocks::~SampleBlocks()
 {
-    // Ask for the stop under the lock, so the helper cannot miss it between its check and its wait.
+    // Asked under the lock, so the helper cannot miss the stop between its check and its wait.
     std::lock_guard lock(m_mutex);
     m_helper.request_stop();
-} // m_helper, the last member, joins first
+}
 
-SampleBlocks::Block SampleBlocks::extentFrom(int32_t pos, int32_t runEnd) const
+void SampleBlocks::layOut(Block& block, size_t run, int32_t pos) const
 {
     const auto endOf = [this](int32_t q) {
         int32_t size = 0;
         (void)m_source.sampleSize(q, size); // q lies inside the stream
         return m_source.sampleOffset(q) + size;
     };
-    Block extent;
-    extent.start = m_source.sampleOffset(pos);
-    extent.runEnd = runEnd;
-    const int64_t limit = extent.start + m_blockBytes;
-    // The run's samples follow each other in the file, so their ends rise: the last whole sample
-    // within the limit is found by halving.
-    int32_t low = pos;
-    int32_t high = std::max(std::min(runEnd, m_source.sampleCount()) - 1, pos);
-    while (low < high) {
-        const int32_t middle = low + (high - low + 1) / 2;
-        if (endOf(middle) <= limit)
-            low = middle;
-        else
-            high = middle - 1;
+    block.segments.clear();
+    block.planned = true;
+    int64_t used = 0;
+    while (run < m_runs.size()) {
+        const int64_t start = m_source.sampleOffset(pos);
+        const int64_t budget = kBlockBytes - used;
+        if (!block.segments.empty() && endOf(pos) - start > budget)
+            break; // the next run starts the next block
+        // A run's samples follow each other in the file, so their ends rise: the last whole sample
+        // within the budget is found by halving.
+        int32_t low = pos;
+        int32_t high = m_runs[run].end - 1;
+        while (low < high) {
+            const int32_t middle = low + (high - low + 1) / 2;
+            if (endOf(middle) - start <= budget)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        const int64_t end = std::max(endOf(low), endOf(pos));
+        block.segments.push_back({start, end, used});
+        used += end - start;
+        if (low + 1 < m_runs[run].end) {
+            pos = low + 1;
+            break;
+        }
+        if (++run < m_runs.size())
+            pos = m_runs[run].first;
     }
-    extent.end = std::max(endOf(low), endOf(pos));
-    extent.next = low + 1;
-    return extent;
+    block.run = run;
+    block.next = pos;
 }
 
-void SampleBlocks::read(Block& block, int64_t wantedEnd)
+bool SampleBlocks::read(Block& block)
 {
-    const int64_t want = std::max<int64_t>(wantedEnd - block.start, 0);
-    if (want > block.capacity) {
-        block.bytes = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(want));
-        block.capacity = want;
+    const int64_t total = block.segments.empty() ? 0 : block.segments.back().offset + block.segments.back().end -
+                                                            block.segments.back().start;
+    if (total > block.capacity) {
+        block.bytes = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(total));
+        block.capacity = total;
     }
-    const int64_t got = m_source.readFileBytes(block.start, std::span<uint8_t>(block.bytes.get(), static_cast<size_t>(want)));
-    block.failed = got < 0;
-    block.end = block.start + std::max<int64_t>(got, 0);
+    for (Segment& segment : block.segments) {
+        const int64_t got = m_source.readFileBytes(
+            segment.start,
+            std::span<uint8_t>(block.bytes.get() + segment.offset, static_cast<size_t>(segment.end - segment.start)));
+        if (got < 0) {
+            block.segments.clear();
+            return false;
+        }
+        segment.end = segment.start + got;
+    }
+    return true;
+}
+
+const uint8_t* SampleBlocks::find(const Block& block, int64_t offset, int32_t size)
+{
+    for (const Segment& segment : block.segments) {
+        if (offset >= segment.start && offset + size <= segment.end)
+            return block.bytes.get() + segment.offset + (offset - segment.start);
+    }
+    return nullptr;
 }
 
 void SampleBlocks::readAhead()
 {
-    if (m_current.failed || m_current.next < 0 || m_current.next >= std::min(m_current.runEnd, m_source.sampleCount()))
+    if (!m_current.planned || m_current.run >= m_runs.size())
         return;
-    const Block extent = extentFrom(m_current.next, m_current.runEnd);
-    m_ahead.start = extent.start;
-    m_ahead.end = extent.start;
-    m_ahead.next = extent.next;
-    m_ahead.runEnd = extent.runEnd;
+    layOut(m_ahead, m_current.run, m_current.next);
     std::lock_guard lock(m_mutex);
-    m_aheadWanted = extent.end;
     m_aheadRequested = true;
     m_aheadPending = true;
     m_changed.notify_all();
+}
+
+void SampleBlocks::waitForAhead()
+{
+    if (!m_aheadPending)
+        return;
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_aheadRequested; });
+    m_aheadPending = false;
+    if (!m_aheadRead)
+        m_ahead.segments.clear();
 }
 
 void SampleBlocks::runHelper(std::stop_token stop)
 {
     std::unique_lock lock(m_mutex);
     while (m_changed.wait(lock, stop, [this] { return m_aheadRequested; })) {
-        const int64_t wanted = m_aheadWanted;
         lock.unlock();
-        read(m_ahead, wanted);
+        const bool read = this->read(m_ahead);
         lock.lock();
+        m_aheadRead = read;
         m_aheadRequested = false;
         m_changed.notify_all();
     }
 }
 
-AviStatus SampleBlocks::sample(int32_t pos, int32_t runEnd, std::span<const uint8_t>& bytes)
+AviStatus SampleBlocks::sample(int32_t pos, std::span<const uint8_t>& bytes)
 {
     bytes = {};
     int32_t size = 0;
     const int64_t offset = m_source.sampleOffset(pos);
     if (offset < 0 || m_source.sampleSize(pos, size) != AviStatus::Ok)
         return AviStatus::BadPosition;
-    const auto holds = [&](const Block& block) {
-        return !block.failed && offset >= block.start && offset + size <= block.end;
-    };
-    if (!holds(m_current)) {
-        if (m_aheadPending) {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return !m_aheadRequested; });
-            m_aheadPending = false;
-        }
-        if (holds(m_ahead)) {
+    const uint8_t* data = find(m_current, offset, size);
+    if (data == nullptr) {
+        waitForAhead();
+        data = find(m_ahead, offset, size);
+        if (data != nullptr) {
             std::swap(m_current, m_ahead);
         } else {
-            const Block extent = extentFrom(pos, runEnd);
-            m_current.start = extent.start;
-            m_current.next = extent.next;
-            m_current.runEnd = extent.runEnd;
-            read(m_current, extent.end);
-            if (!holds(m_current))
+            // Off the plan, or the plan's block could not be read: start again from this sample.
+            const auto after = std::upper_bound(m_runs.begin(), m_runs.end(), pos,
+                                                [](int32_t p, const SampleRun& run) { return p < run.first; });
+            const size_t run = static_cast<size_t>(after - m_runs.begin()) - 1;
+            if (after != m_runs.begin() && pos < m_runs[run].end) {
+                layOut(m_current, run, pos);
+            } else {
+                m_current.segments.assign(1, {offset, offset + size, 0});
+                m_current.planned = false;
+            }
+            if (!read(m_current) || (data = find(m_current, offset, size)) == nullptr)
                 return AviStatus::ReadFailed;
         }
         readAhead();
     }
-    bytes = std::span<const uint8_t>(m_current.bytes.get() + (offset - m_current.start), static_cast<size_t>(size));
+    bytes = std::span<const uint8_t>(data, static_cast<size_t>(size));
     return AviStatus::Ok;
 }
 

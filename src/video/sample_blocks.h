@@ -4,66 +4,83 @@
 #include "video/source.h"
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
+#include <vector>
 
 namespace video {
 
-// Reads samples of one source in file order through blocks of whole samples, so a run of
-// neighbouring samples costs one system read per block and each sample is handed out where it
-// lies, without a copy. While the caller works on one block, a helper thread reads the next one
-// of the run. Only the calling thread touches the source's index; the helper only reads file
-// bytes.
+// Samples first .. end - 1 of a source, read in this order.
+struct SampleRun {
+    int32_t first = 0;
+    int32_t end = 0;
+};
+
+// Reads the samples of one source along a plan of runs, in blocks of about kBlockBytes: a block
+// holds the bytes of one or more runs (or parts of one), each read with one system call, and each
+// sample is handed out where it lies in its block, without a copy. A helper thread reads the
+// plan's next block while the caller works on the current one, so the caller waits for a read
+// only when it outpaces the disk. Only the calling thread touches the source's index; the helper
+// only reads file bytes.
 class SampleBlocks {
 public:
-    // Small enough that a block just read is still in the processor's cache when it is used.
-    static constexpr int64_t kDefaultBlockBytes = 512 * 1024;
+    static constexpr int64_t kBlockBytes = 2 * 1024 * 1024;
 
-    explicit SampleBlocks(Source& source, int64_t blockBytes = kDefaultBlockBytes);
+    // Reads source along runs, taken in order; parts past the stream's end are dropped.
+    SampleBlocks(Source& source, const std::vector<SampleRun>& runs);
     ~SampleBlocks();
     SampleBlocks(const SampleBlocks&) = delete;
     SampleBlocks& operator=(const SampleBlocks&) = delete;
 
-    // Stores in bytes the data of sample pos, valid until the next call. runEnd is the position
-    // after the last sample of the run the caller reads in order (pos .. runEnd - 1): no block
-    // reaches past that run. Returns BadPosition outside the stream and ReadFailed when the file
-    // cannot give the bytes (bytes is then empty).
-    [[nodiscard]] AviStatus sample(int32_t pos, int32_t runEnd, std::span<const uint8_t>& bytes);
+    // Stores in bytes the data of sample pos, valid until the next call. Samples are best asked
+    // for in the plan's order; others are read on their own. Returns BadPosition outside the
+    // stream and ReadFailed when the file cannot give the bytes (bytes is then empty).
+    [[nodiscard]] AviStatus sample(int32_t pos, std::span<const uint8_t>& bytes);
 
 private:
-    // File bytes [start, end) holding whole samples first .. next - 1.
+    // File bytes [start, end) stored from offset on in a block's buffer.
+    struct Segment {
+        int64_t start = 0;
+        int64_t end = 0;
+        int64_t offset = 0;
+    };
+    // Whole samples of the plan up to (not including) sample `next` of run `run`.
     struct Block {
         std::unique_ptr<uint8_t[]> bytes;
         int64_t capacity = 0;
-        int64_t start = 0;
-        int64_t end = 0; // bytes actually held end here
-        int32_t next = -1;
-        int32_t runEnd = -1;
-        bool failed = false;
+        std::vector<Segment> segments;
+        size_t run = 0;
+        int32_t next = 0;
+        bool planned = false; // the block follows the plan, so the plan goes on after it
     };
 
-    // Returns the block from sample pos's start to the end of the last whole sample of the run
-    // within blockBytes (at least sample pos).
-    Block extentFrom(int32_t pos, int32_t runEnd) const;
-    // Reads block.start .. block's wanted end into block, growing its buffer.
-    void read(Block& block, int64_t wantedEnd);
-    // Hands the block after `current` in its run to the helper thread.
+    // Lays out in block the plan's samples from sample pos of run on: whole samples, up to
+    // kBlockBytes of them (sample pos at least), one segment per run.
+    void layOut(Block& block, size_t run, int32_t pos) const;
+    // Reads block's segments; false when a read fails. A short read shortens its segment.
+    bool read(Block& block);
+    // Returns where block holds the bytes [offset, offset + size), or nullptr.
+    static const uint8_t* find(const Block& block, int64_t offset, int32_t size);
+    // Hands the plan's block after the current one to the helper thread.
     void readAhead();
+    void waitForAhead();
     void runHelper(std::stop_token stop);
 
     Source& m_source;
-    int64_t m_blockBytes;
+    std::vector<SampleRun> m_runs;
     Block m_current;
-    Block m_ahead;             // read by the helper while m_aheadPending
-    int64_t m_aheadWanted = 0; // the end the helper reads up to
+    Block m_ahead; // the helper's while m_aheadPending
     bool m_aheadPending = false;
-    bool m_aheadRequested = false; // guarded by m_mutex: the helper has work
+    // Guarded by m_mutex: whether the helper has m_ahead to read, and how that went.
+    bool m_aheadRequested = false;
+    bool m_aheadRead = false;
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
-    std::jthread m_helper;
+    std::jthread m_helper; // last: it stops and joins before the members it uses go
 };
 
 } // namespace video

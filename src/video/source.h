@@ -6,6 +6,7 @@
 #include "video/sample_io.h"
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <span>
@@ -57,6 +58,21 @@ private:
 // Shows "Could not open AVI", "Unable to open file" or "AVI has no video-stream" and returns
 // nothing when that fails; the file is then closed.
 [[nodiscard]] std::optional<Source> openVideoStream(const std::string& path, core::UiPort& ui);
+
+// Opens the AVI at path on a helper thread from construction on, so that several files are
+// indexed at once; take() then picks its video stream as openVideoStream does.
+class SourceOpening {
+public:
+    explicit SourceOpening(std::string path);
+    const std::string& path() const { return m_path; }
+    // Waits for the opening and returns the source, or nothing after openVideoStream's messages.
+    // Call once.
+    [[nodiscard]] std::optional<Source> take(core::UiPort& ui);
+
+private:
+    std::string m_path;
+    std::future<AviOpenResult> m_opened;
+};
 
 // Copies the source's stream information into info. Refuses a video format longer than 40
 // bytes with "Format too large", leaving info unchanged, and returns false.

@@ -84,15 +84,16 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
     report.finalFrames = finalAvi->sampleCount();
     checkHeader(report, *tables->fastMotion, *finalAvi);
 
-    // The Final AVI is read front to back, each source along the runs of groups it gives; helper
-    // threads read the next blocks while this one compares.
-    video::SampleBlocks finalBlocks(*finalAvi, {{0, report.finalFrames}});
+    // The Final AVI is read front to back, a block ahead by a helper thread, while this thread
+    // reads each source along the runs of groups it gives and compares: the two halves of the
+    // bytes are read at once.
+    video::SampleBlocks finalBlocks(*finalAvi, {{0, report.finalFrames}}, true);
     constexpr SourceRole kRoleOf[] = {SourceRole::LowMotion, SourceRole::FastMotion, SourceRole::Ending};
-    std::array<std::vector<video::SampleRun>, 3> runs = sourceRuns(state, settings.framePos, *tables);
+    const std::array<std::vector<video::SampleRun>, 3> runs = sourceRuns(state, settings.framePos, *tables);
     std::array<std::optional<video::SampleBlocks>, 3> sourceBlocks; // in the order of output::FrameSource
     for (size_t from = 0; from < sourceBlocks.size(); ++from) {
         if (video::Source* source = sources.source(kRoleOf[from]))
-            sourceBlocks[from].emplace(*source, std::move(runs[from]));
+            sourceBlocks[from].emplace(*source, runs[from]);
     }
 
     std::unique_ptr<core::ProgressPort> progress = ui.openProgress();
@@ -123,24 +124,23 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
             if (i >= report.finalFrames)
                 return;
             const core::FrameRecord& planned = table.frames[index];
-            int32_t size = 0;
-            (void)finalAvi->sampleSize(i, size); // every position below the count has a size
+            const video::SampleLocation held = finalAvi->sampleLocation(i);
+            const int32_t size = held.size;
             if (size != planned.size) {
                 addDifference(report, {Kind::Size, i, g, size, planned.size});
             } else if (size > 0) {
-                std::span<const uint8_t> held;
+                std::span<const uint8_t> found;
                 std::span<const uint8_t> wanted;
                 std::optional<video::SampleBlocks>& blocks = sourceBlocks[static_cast<size_t>(frames.source)];
-                const bool read = finalBlocks.sample(i, held) == video::AviStatus::Ok && blocks &&
+                const bool read = finalBlocks.sample(i, found) == video::AviStatus::Ok && blocks &&
                                   blocks->sample(index, wanted) == video::AviStatus::Ok;
-                if (!read || std::memcmp(held.data(), wanted.data(), held.size()) != 0)
+                if (!read || std::memcmp(found.data(), wanted.data(), found.size()) != 0)
                     addDifference(report, {Kind::Bytes, i, g, size, planned.size});
             }
             // An empty frame is never a key frame in a file the writer writes.
-            const bool key = finalAvi->findKeyAtOrBefore(i) == i;
             const bool plannedKey = planned.isKey != 0 && planned.size > 0;
-            if (key != plannedKey)
-                addDifference(report, {Kind::KeyFlag, i, g, key ? 1 : 0, plannedKey ? 1 : 0});
+            if (held.key != plannedKey)
+                addDifference(report, {Kind::KeyFlag, i, g, held.key ? 1 : 0, plannedKey ? 1 : 0});
             if (choice == core::GroupChoice::Low)
                 statistics.lmBytes += size;
             else if (choice == core::GroupChoice::High)

@@ -797,12 +797,13 @@ void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)
     m_impl->pendingHint = {low, high};
 }
 
-int64_t AviReader::sampleOffset(int32_t stream, int32_t pos) const
+SampleLocation AviReader::sampleLocation(int32_t stream, int32_t pos) const
 {
     const StreamData* data = m_impl->stream(stream);
     if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
-        return -1;
-    return data->samples[static_cast<size_t>(pos)].offset;
+        return {};
+    const SampleEntry& entry = data->samples[static_cast<size_t>(pos)];
+    return {entry.offset, static_cast<int32_t>(entry.size), entry.key != 0};
 }
 
 int64_t AviReader::readFileBytes(int64_t offset, std::span<uint8_t> out)
@@ -813,9 +814,9 @@ int64_t AviReader::readFileBytes(int64_t offset, std::span<uint8_t> out)
     return got;
 }
 
-void AviReader::adviseFileBytes(int64_t offset, int64_t length)
+void AviReader::adviseSequential()
 {
-    m_impl->file->adviseWillRead(offset, length);
+    m_impl->file->adviseSequential();
 }
 
 const std::string& AviReader::errorText() const

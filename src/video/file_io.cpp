@@ -96,6 +96,12 @@ public:
             (void)::posix_fadvise(m_fd, offset, length, POSIX_FADV_WILLNEED); // a hint; failure is harmless
     }
 
+    void adviseSequential() override
+    {
+        if (m_fd >= 0)
+            (void)::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL); // a hint; failure is harmless
+    }
+
     // One pwritev per IOV_MAX pieces instead of one write per piece.
     bool writePiecesAt(int64_t offset, std::span<const std::span<const uint8_t>> pieces) override
     {

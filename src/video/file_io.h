@@ -52,6 +52,8 @@ public:
     [[nodiscard]] virtual bool close() = 0;
     // Hints that the byte range will be read soon.
     virtual void adviseWillRead(int64_t offset, int64_t length) { (void)offset, (void)length; }
+    // Hints that the file will be read front to back from now on, so the system reads ahead.
+    virtual void adviseSequential() {}
     // The system's error text of the last failure.
     virtual std::string errorText() const = 0;
     // The identity of the open file; nothing for files that are not on disk.

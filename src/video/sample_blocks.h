@@ -20,18 +20,21 @@ struct SampleRun {
     int32_t end = 0;
 };
 
-// Reads the samples of one source along a plan of runs, in blocks of about kBlockBytes: a block
-// holds the bytes of one or more runs (or parts of one), each read with one system call, and each
-// sample is handed out where it lies in its block, without a copy. A helper thread reads the
-// plan's next block while the caller works on the current one, so the caller waits for a read
-// only when it outpaces the disk. Only the calling thread touches the source's index; the helper
-// only reads file bytes.
+// Reads the samples of one source along a plan of runs, in blocks: a block holds the bytes of one
+// or more runs (or part of one), each run read with one system call, and each sample is handed
+// out where it lies in its block, without a copy. The system reads the file ahead as a file read
+// front to back. With readAhead, a helper thread also reads the plan's next block while the caller
+// works on the current one; only the calling thread touches the source's index, the helper only
+// reads file bytes.
 class SampleBlocks {
 public:
-    static constexpr int64_t kBlockBytes = 2 * 1024 * 1024;
+    // Small enough that a block just read is still in the processor's cache when it is used.
+    static constexpr int64_t kBlockBytes = 512 * 1024;
+    // Blocks read ahead are larger, as each one costs the two threads a hand-over.
+    static constexpr int64_t kReadAheadBlockBytes = 1024 * 1024;
 
     // Reads source along runs, taken in order; parts past the stream's end are dropped.
-    SampleBlocks(Source& source, const std::vector<SampleRun>& runs);
+    SampleBlocks(Source& source, const std::vector<SampleRun>& runs, bool readAhead = false);
     ~SampleBlocks();
     SampleBlocks(const SampleBlocks&) = delete;
     SampleBlocks& operator=(const SampleBlocks&) = delete;
@@ -59,25 +62,29 @@ private:
     };
 
     // Lays out in block the plan's samples from sample pos of run on: whole samples, up to
-    // kBlockBytes of them (sample pos at least), one segment per run.
+    // m_blockBytes of them (sample pos at least), one segment per run.
     void layOut(Block& block, size_t run, int32_t pos) const;
     // Reads block's segments; false when a read fails. A short read shortens its segment.
     bool read(Block& block);
+    // True when block's layout takes in the bytes [offset, offset + size).
+    static bool covers(const Block& block, int64_t offset, int32_t size);
     // Returns where block holds the bytes [offset, offset + size), or nullptr.
     static const uint8_t* find(const Block& block, int64_t offset, int32_t size);
-    // Hands the plan's block after the current one to the helper thread.
-    void readAhead();
-    void waitForAhead();
+    // Makes the plan's next block the current one and reads it, or takes the helper's finished
+    // read; false when it cannot be read.
+    bool takeNext();
+    void waitForHelper();
     void runHelper(std::stop_token stop);
 
     Source& m_source;
     std::vector<SampleRun> m_runs;
+    int64_t m_blockBytes;
     Block m_current;
-    Block m_ahead; // the helper's while m_aheadPending
-    bool m_aheadPending = false;
-    // Guarded by m_mutex: whether the helper has m_ahead to read, and how that went.
-    bool m_aheadRequested = false;
-    bool m_aheadRead = false;
+    Block m_next; // the plan's block after m_current: laid out, and with readAhead read by the helper
+    bool m_nextRequested = false; // m_next was handed to the helper
+    // Guarded by m_mutex: the helper's work and how its read went.
+    bool m_helperBusy = false;
+    bool m_helperRead = false;
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::jthread m_helper; // last: it stops and joins before the members it uses go

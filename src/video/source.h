@@ -35,15 +35,15 @@ public:
     [[nodiscard]] AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead) override;
     // Tells the system that samples first .. first+count-1 will be read next.
     void adviseWillRead(int32_t first, int32_t count);
-    // Returns the file position of sample pos's data, or -1 outside the stream.
-    int64_t sampleOffset(int32_t pos) const { return m_file->sampleOffset(m_videoStream, pos); }
+    // Returns where sample pos lies, its size and key flag; offset -1 outside the stream.
+    SampleLocation sampleLocation(int32_t pos) const { return m_file->sampleLocation(m_videoStream, pos); }
     // Reads file bytes at offset, as AviReader::readFileBytes.
     [[nodiscard]] int64_t readFileBytes(int64_t offset, std::span<uint8_t> out)
     {
         return m_file->readFileBytes(offset, out);
     }
-    // Tells the system that length bytes from offset will be read soon.
-    void adviseFileBytes(int64_t offset, int64_t length) { m_file->adviseFileBytes(offset, length); }
+    // Tells the system that the file will be read front to back from now on.
+    void adviseSequential() { m_file->adviseSequential(); }
     const std::string& errorText() const;
     int32_t videoStream() const { return m_videoStream; }
     // The identity of the source's file; nothing for files that are not on disk.

@@ -171,9 +171,9 @@ TEST(Verify, NamesWhatDiffersFromThePlan)
             (void)finalAvi->sampleSize(130, found);
             planned = found;
             std::fstream file(job.settings.finalPath, std::ios::in | std::ios::out | std::ios::binary);
-            file.seekg(finalAvi->sampleOffset(130) + 7);
+            file.seekg(finalAvi->sampleLocation(130).offset + 7);
             const auto byte = static_cast<char>(file.get());
-            file.seekp(finalAvi->sampleOffset(130) + 7);
+            file.seekp(finalAvi->sampleLocation(130).offset + 7);
             file.put(static_cast<char>(~byte));
         } else if (name == "a group from the other source") {
             core::PlanTable plan = job.state.planTable;

@@ -29,7 +29,8 @@ std::vector<double> timeRuns(int runs, const std::function<void(int)>& body)
     for (int run = 0; run < runs; ++run) {
         const auto start = std::chrono::steady_clock::now();
         body(run);
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(times.begin(), times.end());
     return times;
@@ -38,8 +39,9 @@ std::vector<double> timeRuns(int runs, const std::function<void(int)>& body)
 void printTimes(const char* what, const std::vector<double>& times, double goalMs)
 {
     const double middle = bench::median(times);
-    std::printf("%s: median %.2f ms, fastest %.2f ms, slowest %.2f ms over %zu runs; goal %.0f ms: %s\n", what,
-                middle, times.front(), times.back(), times.size(), goalMs, middle < goalMs ? "met" : "MISSED");
+    std::printf("%s: median %.2f ms, fastest %.2f ms, slowest %.2f ms over %zu runs; goal %.0f ms: %s\n",
+                what, middle, times.front(), times.back(), times.size(), goalMs,
+                middle < goalMs ? "met" : "MISSED");
 }
 
 } // namespace
@@ -74,9 +76,10 @@ int main()
         std::fprintf(stderr, "nothing fits the target\n");
         return 1;
     }
-    std::printf("135,000 frames, 5,400 groups; Fit: limit %d Kbps, Final AVI %lld bytes (%lld sample bytes)\n",
-                fit.limit, static_cast<long long>(fit.size.fileBytes),
-                static_cast<long long>(fit.size.plannedSampleBytes));
+    std::printf(
+        "135,000 frames, 5,400 groups; Fit: limit %d Kbps, Final AVI %lld bytes (%lld sample bytes)\n",
+        fit.limit, static_cast<long long>(fit.size.fileBytes),
+        static_cast<long long>(fit.size.plannedSampleBytes));
     printTimes("exact size", predictMs, kPredictGoalMs);
     printTimes("Fit, smoother on and off", fitMs, kFitGoalMs);
 
@@ -100,7 +103,8 @@ int main()
     bool verified = true;
     for (int run = 0; run < 11; ++run) {
         verifyMs.push_back(timeRuns(1, [&](int) {
-            verified = verified && engine::verifyFinalAvi(job.settings, quiet).status == engine::VerifyStatus::Verified;
+            verified = verified &&
+                       engine::verifyFinalAvi(job.settings, quiet).status == engine::VerifyStatus::Verified;
         })[0]);
         catMs.push_back(bench::timeProgram(cat, 1)[0]);
     }
@@ -110,11 +114,12 @@ int main()
     const double ratio = bench::median(catMs) / bench::median(verifyMs);
     std::printf("verify (%s) against cat of the Final AVI twice (%.0f MB), 11 interleaved runs:\n",
                 verified ? "verified" : "NOT VERIFIED", megabytes);
-    std::printf("  median: verify %.0f ms (%.0f MB/s), cat %.0f ms (%.0f MB/s), ratio %.2f\n", bench::median(verifyMs),
-                megabytes / bench::median(verifyMs) * 1000, bench::median(catMs),
+    std::printf("  median: verify %.0f ms (%.0f MB/s), cat %.0f ms (%.0f MB/s), ratio %.2f\n",
+                bench::median(verifyMs), megabytes / bench::median(verifyMs) * 1000, bench::median(catMs),
                 megabytes / bench::median(catMs) * 1000, ratio);
     std::printf("  fastest: verify %.0f ms, cat %.0f ms, ratio %.2f; slowest: verify %.0f ms, cat %.0f ms\n",
-                verifyMs.front(), catMs.front(), catMs.front() / verifyMs.front(), verifyMs.back(), catMs.back());
+                verifyMs.front(), catMs.front(), catMs.front() / verifyMs.front(), verifyMs.back(),
+                catMs.back());
     std::printf("verify at %.2f of cat's speed (median); goal %.2f: %s\n", ratio, kVerifyGoal,
                 ratio >= kVerifyGoal ? "met" : "MISSED");
     std::filesystem::remove(job.settings.finalPath);

@@ -19,8 +19,8 @@ int runFitCommand(const JobOptions& options, bool json)
         return kExitEnded;
     const auto fileBytes = static_cast<long long>(fit.size.fileBytes);
     if (json)
-        std::printf("{\"limit\": %d, \"finalFileBytes\": %lld, \"plannedSampleBytes\": %lld}\n", fit.limit, fileBytes,
-                    static_cast<long long>(fit.size.plannedSampleBytes));
+        std::printf("{\"limit\": %d, \"finalFileBytes\": %lld, \"plannedSampleBytes\": %lld}\n", fit.limit,
+                    fileBytes, static_cast<long long>(fit.size.plannedSampleBytes));
     else
         std::printf("High Bitrate Limit (Kbps): %d\nFinal AVI size (bytes): %lld\n", fit.limit, fileBytes);
     return kExitCompleted;

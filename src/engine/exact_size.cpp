@@ -22,15 +22,17 @@ FinalSize countFinal(const core::JobSettings& settings, const core::AnalysisStat
                      const detail::FinalSources& sources, const video::AviWriterOptions& writerOptions)
 {
     // The Final AVI takes the FM stream's information as the file gives it and a 40-byte format.
-    video::avi_layout::SizeCounter counter(sources.fastMotion->info, core::kBitmapInfoHeaderBytes, writerOptions);
+    video::avi_layout::SizeCounter counter(sources.fastMotion->info, core::kBitmapInfoHeaderBytes,
+                                           writerOptions);
     FinalSize size;
-    detail::forEachFinalFrame(state, settings.framePos, sources,
-                              [&](int32_t, const output::GroupFrames&, const SourceTable& table, int32_t index) {
-                                  const int32_t bytes = table.frames[index].size;
-                                  counter.addSample(static_cast<uint32_t>(bytes));
-                                  size.plannedSampleBytes += bytes;
-                                  ++size.frames;
-                              });
+    detail::forEachFinalFrame(
+        state, settings.framePos, sources,
+        [&](int32_t, const output::GroupFrames&, const SourceTable& table, int32_t index) {
+            const int32_t bytes = table.frames[index].size;
+            counter.addSample(static_cast<uint32_t>(bytes));
+            size.plannedSampleBytes += bytes;
+            ++size.frames;
+        });
     size.fileBytes = counter.fileBytes();
     size.audioReserveBytes =
         audioReserveBytes(settings, state.totalFrames, state.keyframeDistance, state.groupSeconds);
@@ -73,15 +75,16 @@ int64_t groupBytes(core::GroupChoice choice, int32_t g, const core::AnalysisStat
     int64_t bytes = 0;
     const output::GroupFrames frames =
         output::groupFrames(choice, static_cast<int64_t>(g) * state.keyframeDistance, framePos);
-    detail::forEachGroupFrame(frames, state.keyframeDistance, sources,
-                              [&](const SourceTable& table, int32_t index) { bytes += table.frames[index].size; });
+    detail::forEachGroupFrame(
+        frames, state.keyframeDistance, sources,
+        [&](const SourceTable& table, int32_t index) { bytes += table.frames[index].size; });
     return bytes;
 }
 
 } // namespace
 
-std::optional<FinalSize> predictFinalSize(const core::JobSettings& settings, SourceTables& sources, core::UiPort& ui,
-                                          const video::AviWriterOptions& writerOptions)
+std::optional<FinalSize> predictFinalSize(const core::JobSettings& settings, SourceTables& sources,
+                                          core::UiPort& ui, const video::AviWriterOptions& writerOptions)
 {
     core::AnalysisState state;
     const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
@@ -107,7 +110,7 @@ FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, cor
     const int32_t groups = state.planTable.count();
     int64_t allHighBytes = 0;
     std::vector<int64_t> savedBefore(static_cast<size_t>(groups) + 1, 0); // prefix sums of the savings
-    std::vector<std::pair<int64_t, int32_t>> lowFrom;                    // (first limit planning g low, g)
+    std::vector<std::pair<int64_t, int32_t>> lowFrom;                     // (first limit planning g low, g)
     for (int32_t g = 0; g < groups; ++g) {
         int64_t saved = 0;
         if (state.planTable[g].choice == core::GroupChoice::Ending) {

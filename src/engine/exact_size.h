@@ -22,7 +22,8 @@ struct FinalSize {
 // sources hands out: Create's own steps and plan, the frames output::writeFinalAvi copies and the
 // writer's layout, so the count equals the written file to the byte. Returns nothing where Create
 // would end, after Create's messages to ui (a QuietUiPort keeps them from a person).
-std::optional<FinalSize> predictFinalSize(const core::JobSettings& settings, SourceTables& sources, core::UiPort& ui,
+std::optional<FinalSize> predictFinalSize(const core::JobSettings& settings, SourceTables& sources,
+                                          core::UiPort& ui,
                                           const video::AviWriterOptions& writerOptions = {});
 
 enum class FitStatus {

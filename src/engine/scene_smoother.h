@@ -26,8 +26,8 @@ inline bool smootherRuns(const core::JobSettings& settings, int32_t groupSeconds
 // limit at most, whose state differs from group k's. The planner walks its table, Fit a bit set
 // of its candidate plans, so both decide by this one rule.
 template <typename IsLow, typename RunEnd, typename SwitchRun>
-void smoothSceneSwitches(int64_t groupCount, int64_t groupsFm, const core::JobSettings& settings, IsLow&& isLow,
-                         RunEnd&& runEnd, SwitchRun&& switchRun)
+void smoothSceneSwitches(int64_t groupCount, int64_t groupsFm, const core::JobSettings& settings,
+                         IsLow&& isLow, RunEnd&& runEnd, SwitchRun&& switchRun)
 {
     const int64_t limit = std::min<int64_t>(groupsFm - settings.highRunMinGroups, groupCount);
     int64_t highRun = 0;

@@ -36,7 +36,8 @@ void checkHeader(VerifyReport& report, const SourceTable& fm, const video::Sourc
     expected.dwLength = found.dwLength;
     expected.dwSuggestedBufferSize = found.dwSuggestedBufferSize;
     for (int32_t& edge : expected.rcFrame)
-        edge = std::clamp<int32_t>(edge, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max());
+        edge = std::clamp<int32_t>(edge, std::numeric_limits<int16_t>::min(),
+                                   std::numeric_limits<int16_t>::max());
     if (!(found == expected))
         addDifference(report, {Kind::StreamHeader});
     std::vector<uint8_t> format(core::kBitmapInfoHeaderBytes, 0);
@@ -52,12 +53,13 @@ std::array<std::vector<video::SampleRun>, 3> sourceRuns(const core::AnalysisStat
 {
     std::array<std::vector<video::SampleRun>, 3> runs;
     for (int32_t g = 0; g < state.planTable.count(); ++g) {
-        const output::GroupFrames frames =
-            output::groupFrames(state.planTable[g].choice, static_cast<int64_t>(g) * state.keyframeDistance, framePos);
+        const output::GroupFrames frames = output::groupFrames(
+            state.planTable[g].choice, static_cast<int64_t>(g) * state.keyframeDistance, framePos);
         const SourceTable* table = detail::tableOf(frames.source, sources);
         if (table == nullptr)
             continue;
-        const auto first = static_cast<int32_t>(std::clamp<int64_t>(frames.firstIndex, 0, table->frames.count()));
+        const auto first =
+            static_cast<int32_t>(std::clamp<int64_t>(frames.firstIndex, 0, table->frames.count()));
         const auto end = static_cast<int32_t>(
             std::clamp<int64_t>(frames.firstIndex + state.keyframeDistance, 0, table->frames.count()));
         std::vector<video::SampleRun>& own = runs[static_cast<size_t>(frames.source)];
@@ -70,8 +72,8 @@ std::array<std::vector<video::SampleRun>, 3> sourceRuns(const core::AnalysisStat
 }
 
 // Runs the check with the files the caller opens, and closes.
-VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& sources, video::SourceOpening& finalOpening,
-                        core::UiPort& ui)
+VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& sources,
+                        video::SourceOpening& finalOpening, core::UiPort& ui)
 {
     VerifyReport report;
     core::AnalysisState state;
@@ -119,34 +121,36 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
             statistics.lmSeconds += state.groupSeconds;
         else if (choice == core::GroupChoice::High)
             statistics.fmSeconds += state.groupSeconds;
-        detail::forEachGroupFrame(frames, state.keyframeDistance, *tables, [&](const SourceTable& table, int32_t index) {
-            const int32_t i = frame++;
-            if (i >= report.finalFrames)
-                return;
-            const core::FrameRecord& planned = table.frames[index];
-            const video::SampleLocation held = finalAvi->sampleLocation(i);
-            const int32_t size = held.size;
-            if (size != planned.size) {
-                addDifference(report, {Kind::Size, i, g, size, planned.size});
-            } else if (size > 0) {
-                std::span<const uint8_t> found;
-                std::span<const uint8_t> wanted;
-                std::optional<video::SampleBlocks>& blocks = sourceBlocks[static_cast<size_t>(frames.source)];
-                const bool read = finalBlocks.sample(i, found) == video::AviStatus::Ok && blocks &&
-                                  blocks->sample(index, wanted) == video::AviStatus::Ok;
-                if (!read || std::memcmp(found.data(), wanted.data(), found.size()) != 0)
-                    addDifference(report, {Kind::Bytes, i, g, size, planned.size});
-            }
-            // An empty frame is never a key frame in a file the writer writes.
-            const bool plannedKey = planned.isKey != 0 && planned.size > 0;
-            if (held.key != plannedKey)
-                addDifference(report, {Kind::KeyFlag, i, g, held.key ? 1 : 0, plannedKey ? 1 : 0});
-            if (choice == core::GroupChoice::Low)
-                statistics.lmBytes += size;
-            else if (choice == core::GroupChoice::High)
-                statistics.fmBytes += size;
-            statistics.totalBytes += size;
-        });
+        detail::forEachGroupFrame(
+            frames, state.keyframeDistance, *tables, [&](const SourceTable& table, int32_t index) {
+                const int32_t i = frame++;
+                if (i >= report.finalFrames)
+                    return;
+                const core::FrameRecord& planned = table.frames[index];
+                const video::SampleLocation held = finalAvi->sampleLocation(i);
+                const int32_t size = held.size;
+                if (size != planned.size) {
+                    addDifference(report, {Kind::Size, i, g, size, planned.size});
+                } else if (size > 0) {
+                    std::span<const uint8_t> found;
+                    std::span<const uint8_t> wanted;
+                    std::optional<video::SampleBlocks>& blocks =
+                        sourceBlocks[static_cast<size_t>(frames.source)];
+                    const bool read = finalBlocks.sample(i, found) == video::AviStatus::Ok && blocks &&
+                                      blocks->sample(index, wanted) == video::AviStatus::Ok;
+                    if (!read || std::memcmp(found.data(), wanted.data(), found.size()) != 0)
+                        addDifference(report, {Kind::Bytes, i, g, size, planned.size});
+                }
+                // An empty frame is never a key frame in a file the writer writes.
+                const bool plannedKey = planned.isKey != 0 && planned.size > 0;
+                if (held.key != plannedKey)
+                    addDifference(report, {Kind::KeyFlag, i, g, held.key ? 1 : 0, plannedKey ? 1 : 0});
+                if (choice == core::GroupChoice::Low)
+                    statistics.lmBytes += size;
+                else if (choice == core::GroupChoice::High)
+                    statistics.fmBytes += size;
+                statistics.totalBytes += size;
+            });
     }
     report.plannedFrames = frame;
     if (report.finalFrames > report.plannedFrames)

@@ -23,7 +23,7 @@ struct VerifyReport {
 
     VerifyStatus status = VerifyStatus::Ended;
     int32_t plannedFrames = 0;
-    int32_t finalFrames = 0;    // frames the Final AVI holds
+    int32_t finalFrames = 0; // frames the Final AVI holds
     int64_t differenceCount = 0;
     std::vector<core::FinalDifference> differences; // the first kListedDifferences, in file order
 

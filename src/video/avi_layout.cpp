@@ -21,7 +21,7 @@ int64_t firstChunkPos(const core::AviStreamInfo& info, size_t formatBytes, const
 {
     constexpr int64_t kListHeader = 12;
     int64_t pos = 12 + kListHeader + riff::chunkSpan(56); // RIFF 'AVI ', LIST 'hdrl', avih
-    pos += kListHeader + riff::chunkSpan(56);              // LIST 'strl', strh
+    pos += kListHeader + riff::chunkSpan(56);             // LIST 'strl', strh
     pos += riff::chunkSpan(static_cast<uint32_t>(formatBytes));
     if (const size_t name = streamNameBytes(info); name > 0)
         pos += riff::chunkSpan(static_cast<uint32_t>(name + 1)); // with its NUL
@@ -39,8 +39,8 @@ int64_t partClosingBytes(int64_t samples, bool firstPart, bool openDml)
     return bytes;
 }
 
-bool startsNewPart(int64_t partBytes, int64_t partSamples, int64_t chunkBytes, bool firstPart, int32_t partCount,
-                   const AviWriterOptions& options)
+bool startsNewPart(int64_t partBytes, int64_t partSamples, int64_t chunkBytes, bool firstPart,
+                   int32_t partCount, const AviWriterOptions& options)
 {
     // While a file has one part nobody knows whether it will stay AVI 1.0, so room for an
     // 'ix00' is kept in every part.

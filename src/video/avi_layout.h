@@ -40,8 +40,8 @@ int64_t partClosingBytes(int64_t samples, bool firstPart, bool openDml);
 // exist so far. A part would then grow past options.partBytes with its closing bytes counted
 // as for an OpenDML file; a part always takes its first sample, and the file never has more
 // parts than the super index holds.
-bool startsNewPart(int64_t partBytes, int64_t partSamples, int64_t chunkBytes, bool firstPart, int32_t partCount,
-                   const AviWriterOptions& options);
+bool startsNewPart(int64_t partBytes, int64_t partSamples, int64_t chunkBytes, bool firstPart,
+                   int32_t partCount, const AviWriterOptions& options);
 
 // Counts the size of a file sample by sample, as the writer lays it out.
 class SizeCounter {

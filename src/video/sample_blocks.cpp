@@ -76,8 +76,8 @@ bool SampleBlocks::read(Block& block)
     }
     for (Segment& segment : block.segments) {
         const int64_t got = m_source.readFileBytes(
-            segment.start,
-            std::span<uint8_t>(block.bytes.get() + segment.offset, static_cast<size_t>(segment.end - segment.start)));
+            segment.start, std::span<uint8_t>(block.bytes.get() + segment.offset,
+                                              static_cast<size_t>(segment.end - segment.start)));
         if (got < 0) {
             block.segments.clear();
             return false;

@@ -24,7 +24,8 @@ std::string film(const std::string& dir, const std::string& name, int32_t count,
     for (int32_t i = 0; i < count; ++i) {
         noise = noise * 1103515245u + 12345u;
         const bool busy = (i / 25) % 7 < 3 || (i / 25) % 11 == 5;
-        const int32_t size = (busy ? 4 : 1) * base + static_cast<int32_t>((noise >> 8) % static_cast<uint32_t>(base));
+        const int32_t size =
+            (busy ? 4 : 1) * base + static_cast<int32_t>((noise >> 8) % static_cast<uint32_t>(base));
         frames.push_back({i % 25 == 0 ? 3 * size : size, i % 25 == 0});
     }
     const std::string path = dir + "/" + name + ".avi";
@@ -81,9 +82,11 @@ TEST(ExactSize, EqualsTheWrittenFileForEveryLayout)
         ASSERT_TRUE(size);
         EXPECT_EQ(size->fileBytes, static_cast<int64_t>(fs::file_size(job.settings.finalPath)));
         EXPECT_EQ(size->plannedSampleBytes, job.state.finalBytes);
-        EXPECT_EQ(static_cast<size_t>(size->frames), test_support::probePackets(job.settings.finalPath).size());
+        EXPECT_EQ(static_cast<size_t>(size->frames),
+                  test_support::probePackets(job.settings.finalPath).size());
         ui.answers = {true};
-        EXPECT_EQ(engine::verifyFinalAvi(job.settings, ui).message(), core::messages::finalAviVerified(size->frames));
+        EXPECT_EQ(engine::verifyFinalAvi(job.settings, ui).message(),
+                  core::messages::finalAviVerified(size->frames));
     }
 }
 
@@ -98,8 +101,10 @@ TEST(Fit, FindsWhatTryingEveryLimitFinds)
         bool smoother;
         int32_t runLimits, sizeMB, audioKbps;
     };
-    const Case cases[] = {{"smoother on", true, 1, 6, 0},    {"smoother off", false, 1, 6, 0},
-                          {"runs of 2", true, 2, 4, 48},      {"runs of 3, large", true, 3, 9, 128},
+    const Case cases[] = {{"smoother on", true, 1, 6, 0},
+                          {"smoother off", false, 1, 6, 0},
+                          {"runs of 2", true, 2, 4, 48},
+                          {"runs of 3, large", true, 3, 9, 128},
                           {"nothing fits", true, 1, 2, 128}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -164,7 +169,8 @@ TEST(Verify, NamesWhatDiffersFromThePlan)
         ui.abortAtPump = name == "cut short" ? 1 : -1;
         (void)engine::runCreate(job, ui); // an aborted Create ends, leaving the groups copied
         core::FinalDifference first = c.first;
-        std::optional<video::Source> sources[] = {video::openVideoStream(lm, ui), video::openVideoStream(fm, ui)};
+        std::optional<video::Source> sources[] = {video::openVideoStream(lm, ui),
+                                                  video::openVideoStream(fm, ui)};
         int32_t found = 0, planned = 0;
         if (name == "one flipped byte") {
             std::optional<video::Source> finalAvi = video::openVideoStream(job.settings.finalPath, ui);

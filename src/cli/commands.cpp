@@ -43,12 +43,14 @@ int runCommandLine(int argc, char** argv)
     createOptions.addTo(*create, true);
     create->add_flag("--yes", createFlags.assumeYes, "Answer Yes to the question about different frame counts");
     create->add_flag("--quiet", createFlags.quiet, "Show no progress bar");
-    create->add_flag("--fit", createFlags.fit, "Set the High Bitrate Limit that fills the target first (see fit)");
+    create->add_flag("--fit", createFlags.fit,
+                     "Set the High Bitrate Limit that fills the target first (see fit)");
 
     JobOptions fitOptions;
     bool fitJson = false;
-    CLI::App* fit = app.add_subcommand("fit", "Print the High Bitrate Limit whose Final AVI comes closest to the "
-                                              "target size without passing it, and that Final AVI's size");
+    CLI::App* fit =
+        app.add_subcommand("fit", "Print the High Bitrate Limit whose Final AVI comes closest to the "
+                                  "target size without passing it, and that Final AVI's size");
     fitOptions.addTo(*fit, false);
     fitOptions.addLowMotionTo(*fit);
     fit->get_option("--lm")->required();

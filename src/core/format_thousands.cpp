@@ -22,7 +22,8 @@ std::string formatMegabytes(int64_t bytes)
 {
     constexpr int64_t kMegabyte = 1048576;
     const int64_t magnitude = bytes < 0 ? -bytes : bytes;
-    const int64_t tenths = magnitude / kMegabyte * 10 + (magnitude % kMegabyte * 10 + kMegabyte / 2) / kMegabyte;
+    const int64_t tenths =
+        magnitude / kMegabyte * 10 + (magnitude % kMegabyte * 10 + kMegabyte / 2) / kMegabyte;
     std::string text = bytes < 0 && tenths > 0 ? "-" : "";
     text += std::to_string(tenths / 10);
     text += '.';

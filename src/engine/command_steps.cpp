@@ -83,7 +83,8 @@ bool setFilmLength(const core::JobSettings& settings, core::AnalysisState& state
             return false;
         state.fastMotionInfo.dwLength = required;
         const int64_t total = int64_t{settings.framePos} + frameCountOf(sources.ending->info.dwLength);
-        state.totalFrames = static_cast<int32_t>(std::min<int64_t>(total, std::numeric_limits<int32_t>::max()));
+        state.totalFrames =
+            static_cast<int32_t>(std::min<int64_t>(total, std::numeric_limits<int32_t>::max()));
     } else if (settings.stopAfterEnabled) {
         const uint32_t required = static_cast<uint32_t>(settings.stopAfterFrames);
         if (lmFrames < required) {
@@ -160,13 +161,15 @@ std::optional<FinalSources> prepareFinal(const core::JobSettings& settings, core
     if (layoutBreakEndsCommand(breakingFrame, settings, ui))
         return std::nullopt;
 
-    const std::optional<int32_t> groupSeconds = groupSecondsOf(state.fastMotionInfo, state.keyframeDistance, ui);
+    const std::optional<int32_t> groupSeconds =
+        groupSecondsOf(state.fastMotionInfo, state.keyframeDistance, ui);
     if (!groupSeconds)
         return std::nullopt;
     state.groupSeconds = *groupSeconds;
 
     (void)plan(state.fastMotionInfo, state.keyframeDistance, state.totalFrames, state.groupSeconds,
-               state.fastMotionFrames, state.planTable, false, 0, settings, measures); // the plan table is what counts
+               state.fastMotionFrames, state.planTable, false, 0, settings,
+               measures); // the plan table is what counts
     return sources;
 }
 

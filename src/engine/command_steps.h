@@ -52,7 +52,8 @@ struct FinalSources {
 // keeps in state. Shows Create's messages and returns nothing where Create ends, so Create, the
 // exact size, Fit and verify always see the same plan.
 std::optional<FinalSources> prepareFinal(const core::JobSettings& settings, core::AnalysisState& state,
-                                         SourceTables& sources, core::UiPort& ui, PlanMeasures* measures = nullptr);
+                                         SourceTables& sources, core::UiPort& ui,
+                                         PlanMeasures* measures = nullptr);
 
 // Returns the table a group's frames come from, or nullptr (an ending group without Ending AVI).
 inline const SourceTable* tableOf(output::FrameSource source, const FinalSources& sources)
@@ -79,7 +80,8 @@ void forEachGroupFrame(const output::GroupFrames& frames, int32_t distance, cons
 // Calls visit(group, frames, table, index) for every frame the Final AVI of a prepared state
 // holds, in file order.
 template <typename Visit>
-void forEachFinalFrame(const core::AnalysisState& state, int32_t framePos, const FinalSources& sources, Visit&& visit)
+void forEachFinalFrame(const core::AnalysisState& state, int32_t framePos, const FinalSources& sources,
+                       Visit&& visit)
 {
     const int32_t distance = state.keyframeDistance;
     for (int32_t g = 0; g < state.planTable.count(); ++g) {

@@ -60,10 +60,9 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
     request.groupSeconds = state.groupSeconds;
     request.finalPath = settings.finalPath;
     request.writerOptions = options.writerOptions;
-    const int32_t result = output::writeFinalAvi(sources.source(SourceRole::FastMotion),
-                                                 sources.source(SourceRole::LowMotion),
-                                                 sources.source(SourceRole::Ending), state.planTable, request,
-                                                 state.finalBytes, ui);
+    const int32_t result = output::writeFinalAvi(
+        sources.source(SourceRole::FastMotion), sources.source(SourceRole::LowMotion),
+        sources.source(SourceRole::Ending), state.planTable, request, state.finalBytes, ui);
     // A failed check, a failed write or an abort leaves no statistics file.
     if (result != 1)
         return CommandOutcome::Ended;

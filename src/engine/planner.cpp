@@ -17,7 +17,9 @@ constexpr int32_t kRemoved = -1;
 // Switches short low-motion runs that follow enough high-motion groups to SmoothedHigh.
 void smoothSceneSwitches(core::PlanTable& planTable, int64_t groupsFm, const core::JobSettings& settings)
 {
-    const auto isLow = [&](int64_t g) { return planTable[static_cast<int32_t>(g)].choice == core::GroupChoice::Low; };
+    const auto isLow = [&](int64_t g) {
+        return planTable[static_cast<int32_t>(g)].choice == core::GroupChoice::Low;
+    };
     detail::smoothSceneSwitches(
         planTable.count(), groupsFm, settings, isLow,
         [&](int64_t k, int64_t limit) {

@@ -374,8 +374,9 @@ struct AviWriter::Impl {
         const auto size = static_cast<uint32_t>(data.size());
         const int64_t chunkBytes = riff::chunkSpan(size);
         const Part& part = parts.back();
-        if (avi_layout::startsNewPart(writePos - part.riffPos, static_cast<int64_t>(partSamples.size()), chunkBytes,
-                                      parts.size() == 1, static_cast<int32_t>(parts.size()), options)) {
+        if (avi_layout::startsNewPart(writePos - part.riffPos, static_cast<int64_t>(partSamples.size()),
+                                      chunkBytes, parts.size() == 1, static_cast<int32_t>(parts.size()),
+                                      options)) {
             if (!startNextPart())
                 return false;
         }

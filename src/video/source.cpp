@@ -90,7 +90,8 @@ std::optional<Source> openVideoStream(const std::string& path, core::UiPort& ui)
 }
 
 SourceOpening::SourceOpening(std::string path)
-    : m_path(std::move(path)), m_opened(std::async(std::launch::async, [path = m_path] { return AviReader::open(path); }))
+    : m_path(std::move(path)),
+      m_opened(std::async(std::launch::async, [path = m_path] { return AviReader::open(path); }))
 {
 }
 

@@ -155,16 +155,20 @@ private slots:
         f.click("analyzeButton");
         QVERIFY(label->text().isEmpty() && !f.at<QPushButton>("fitButton")->isEnabled()); // no LM yet
         f.at("lmPathEdit")->setText(QString::fromStdString(test_support::lowMotionAvi()));
-        QVERIFY(QRegularExpression("Final AVI \\(MB\\): \\d+\\.\\d \\+ 0\\.6 audio").match(label->text()).hasMatch());
+        QVERIFY(QRegularExpression("Final AVI \\(MB\\): \\d+\\.\\d \\+ 0\\.6 audio")
+                    .match(label->text())
+                    .hasMatch());
         QVERIFY(label->fontMetrics().horizontalAdvance(label->text() + "00") <= label->width());
         f.click("fitButton");
         engine::QuietUiPort quiet;
         engine::SourceTableCache tables;
         const engine::FitResult fit = engine::fitLimit(f.settings(), tables, quiet);
         QCOMPARE(f.text("highBitrateLimitEdit"), QString::number(fit.limit));
-        QCOMPARE(label->text().section(' ', 3, 3), QString::fromStdString(core::formatMegabytes(fit.size.fileBytes)));
+        QCOMPARE(label->text().section(' ', 3, 3),
+                 QString::fromStdString(core::formatMegabytes(fit.size.fileBytes)));
         f.click("createButton");
-        QCOMPARE(qint64(QFileInfo(QString::fromStdString(dir + "/final.avi")).size()), qint64(fit.size.fileBytes));
+        QCOMPARE(qint64(QFileInfo(QString::fromStdString(dir + "/final.avi")).size()),
+                 qint64(fit.size.fileBytes));
         f.window.findChild<QAction*>("verifyAction")->trigger();
         QCOMPARE(f.port.messages, std::vector<std::string>({"Final AVI verified: 1000 frames"}));
     }

@@ -5,8 +5,12 @@
 #include "app/create_status.h"
 #include "app/dialog_units.h"
 #include "app/plan_window.h"
+#include "core/format_thousands.h"
 #include "engine/commands.h"
+#include "engine/exact_size.h"
 #include "engine/planner.h"
+#include "engine/quiet_ui_port.h"
+#include "engine/verify.h"
 #include "profiles/profile_file.h"
 #include "ui_main_window.h"
 
@@ -82,12 +86,15 @@ public:
         for (QWidget* widget :
              {static_cast<QWidget*>(form.sourceGroup), static_cast<QWidget*>(form.thresholdGroup),
               static_cast<QWidget*>(form.destinationGroup), static_cast<QWidget*>(form.otherGroup),
-              static_cast<QWidget*>(form.analyzeButton), static_cast<QWidget*>(form.createButton)}) {
+              static_cast<QWidget*>(form.analyzeButton), static_cast<QWidget*>(form.createButton),
+              static_cast<QWidget*>(form.fitButton)}) {
             m_states.push_back({widget, widget->isEnabled()});
             widget->setEnabled(false);
         }
         m_aboutEnabled = form.aboutAction->isEnabled();
         form.aboutAction->setEnabled(false);
+        m_verifyEnabled = form.verifyAction->isEnabled();
+        form.verifyAction->setEnabled(false);
     }
 
     ~CopyScope()
@@ -97,6 +104,7 @@ public:
                 widget->setEnabled(enabled);
         }
         m_window.m_form->aboutAction->setEnabled(m_aboutEnabled);
+        m_window.m_form->verifyAction->setEnabled(m_verifyEnabled);
         m_window.m_copying = false;
         if (m_focus && m_focus->isEnabled())
             m_focus->setFocus(Qt::OtherFocusReason);
@@ -114,6 +122,7 @@ private:
     QPointer<QWidget> m_focus;
     std::vector<WidgetState> m_states;
     bool m_aboutEnabled = true;
+    bool m_verifyEnabled = true;
 };
 
 MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicker> picker)
@@ -183,6 +192,11 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     connect(m_form->saveButton, &QPushButton::clicked, this, &MainWindow::saveProfile);
     connect(m_form->exitButton, &QPushButton::clicked, this, &MainWindow::reject);
     connect(m_form->aboutAction, &QAction::triggered, this, &MainWindow::showAboutBox);
+    connect(m_form->fitButton, &QPushButton::clicked, this, &MainWindow::runFit);
+    connect(m_form->verifyAction, &QAction::triggered, this, &MainWindow::runVerify);
+    // The exact size follows the Low Motion and Ending AVIs as well as the estimate's settings.
+    connect(m_form->lmPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
+    connect(m_form->endingPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
 
     // The opening sequence. The first exchange puts the construction values into the controls
     // and empties the estimate label; the opening defaults come after it.
@@ -195,6 +209,7 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     showJobInControls();
     updateEndingControls();
     updateStopAfterControls();
+    showExactSize();
     m_form->fmPathEdit->setFocus(Qt::OtherFocusReason);
 }
 
@@ -272,8 +287,10 @@ void MainWindow::runAnalyze()
     // Like every command, Analyze goes on with whatever the exchange took in.
     (void)storeControlsInJob();
     // Only a completed Analyze has new values to show; its messages told the person the rest.
-    if (engine::runAnalyze(m_job, *m_port) == engine::CommandOutcome::Completed)
+    if (engine::runAnalyze(m_job, *m_port) == engine::CommandOutcome::Completed) {
         showJobInControls();
+        showExactSize();
+    }
     showPlan();
 }
 
@@ -306,7 +323,51 @@ void MainWindow::refreshEstimate()
     (void)storeControlsInJob();
     engine::refreshEstimate(m_job);
     showJobInControls();
+    showExactSize();
     showPlan();
+}
+
+void MainWindow::showExactSize()
+{
+    std::optional<engine::FinalSize>& size = m_exactSize;
+    size.reset();
+    if (m_job.state.analysed) {
+        // Counted on every keystroke: no box may open, and Create's question is taken as answered Yes.
+        engine::QuietUiPort quiet;
+        size = engine::predictFinalSize(m_job.settings, m_sourceTables, quiet);
+    }
+    showText(m_form->exactSizeLabel, size ? QStringLiteral("Final AVI (MB): %1 + %2 audio")
+                                                .arg(toQt(core::formatMegabytes(size->fileBytes)),
+                                                     toQt(core::formatMegabytes(size->audioReserveBytes)))
+                                          : QString());
+    m_form->fitButton->setEnabled(size.has_value());
+}
+
+void MainWindow::runFit()
+{
+    if (commandsBlocked())
+        return;
+    core::BusyCursor busy(*m_port);
+    (void)storeControlsInJob();
+    // The question about frame counts was settled for the size shown; "nothing fits" is shown.
+    engine::QuietUiPort ui(m_port.get());
+    const engine::FitResult fit = engine::fitLimit(m_job.settings, m_sourceTables, ui);
+    if (fit.status != engine::FitStatus::Fitted)
+        return;
+    m_job.settings.highBitrateLimit = fit.limit;
+    showJobInControls();
+    refreshEstimate();
+}
+
+void MainWindow::runVerify()
+{
+    if (commandsBlocked())
+        return;
+    CopyScope checking(*this);
+    (void)storeControlsInJob();
+    const engine::VerifyReport report = engine::verifyFinalAvi(m_job.settings, *m_port);
+    if (report.status == engine::VerifyStatus::Verified || report.status == engine::VerifyStatus::Differs)
+        m_port->showMessage(report.message());
 }
 
 void MainWindow::loadProfile()
@@ -330,6 +391,7 @@ void MainWindow::loadProfileFile(const QString& path)
     updateStopAfterControls();
     // The loaded settings have not been analysed yet; the label keeps its text until then.
     m_job.state.analysed = false;
+    showExactSize();
     showPlan();
 }
 
@@ -365,6 +427,7 @@ void MainWindow::setPath(std::string core::JobSettings::*field, const QString& p
     (void)storeControlsInJob();
     m_job.settings.*field = path.toStdString();
     showJobInControls();
+    showExactSize();
 }
 
 void MainWindow::pickAvi(PickerKind kind, QLineEdit* edit, std::string core::JobSettings::*field,
@@ -467,9 +530,8 @@ void MainWindow::setHighBitrateLimit(int kbps)
 void MainWindow::showPlan()
 {
     m_form->planButton->setEnabled(m_job.state.analysed && m_job.state.planTable.count() > 0);
-    // No exact Final size is known to the window.
     if (m_planWindow)
-        m_planWindow->showPlan(m_job, std::nullopt);
+        m_planWindow->showPlan(m_job, m_exactSize ? std::optional<int64_t>(m_exactSize->fileBytes) : std::nullopt);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

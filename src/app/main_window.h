@@ -5,6 +5,8 @@
 #include "app/qt_ui_port.h"
 #include "app/window_memory.h"
 #include "core/job.h"
+#include "engine/exact_size.h"
+#include "engine/source_tables.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -76,6 +78,10 @@ public slots:
     // Puts kbps into the High Bitrate Limit field, whose change refreshes the estimate and the plan
     // view as typing does; nothing happens while a command runs.
     void setHighBitrateLimit(int kbps);
+    // Sets the High Bitrate Limit whose Final AVI comes closest to the target, then refreshes.
+    void runFit();
+    // Checks the Final AVI against the plan of the settings and shows what it found.
+    void runVerify();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -93,6 +99,9 @@ private:
     // True while an exchange or Create runs: notifications and commands are dropped then.
     bool commandsBlocked() const { return m_exchanging || m_copying; }
     bool takeNumber(QLineEdit* edit, int32_t& field);
+    // Shows the exact size of the Final AVI for the job's settings once it is analysed (empty
+    // while it cannot be known) and enables Fit exactly then.
+    void showExactSize();
     void pickAvi(PickerKind kind, QLineEdit* edit, std::string core::JobSettings::*field,
                  bool completeExtension);
     // Asks the picker for a file, starting in the folder of currentPath or the last folder used.
@@ -113,6 +122,8 @@ private:
     std::unique_ptr<FilePicker> m_picker;
     core::Job m_job;
     WindowMemory m_memory;
+    engine::SourceTableCache m_sourceTables; // read once per path for the exact size and Fit
+    std::optional<engine::FinalSize> m_exactSize; // the last exact size shown, for the plan view
     bool m_exchanging = false;
     bool m_copying = false;
     QPointer<PlanWindow> m_planWindow; // a child window, deleted when closed

@@ -60,7 +60,10 @@ void QtUiPort::setOwner(QWidget* owner)
 
 void QtUiPort::showMessage(const core::Message& message)
 {
-    QMessageBox box(QMessageBox::Warning, boxCaption(), displayText(message.text), QMessageBox::Ok, m_owner);
+    // A Final AVI found as planned is good news, not a warning.
+    const QMessageBox::Icon icon =
+        message.id == core::MessageId::FinalAviVerified ? QMessageBox::Information : QMessageBox::Warning;
+    QMessageBox box(icon, boxCaption(), displayText(message.text), QMessageBox::Ok, m_owner);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }

@@ -4,9 +4,11 @@
 #include "cli/console_ui_port.h"
 #include "cli/json_writer.h"
 #include "engine/commands.h"
+#include "engine/exact_size.h"
 #include "engine/plan_view_model.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace cli {
@@ -31,9 +33,22 @@ int runAnalyzeCommand(const JobOptions& options, AnalyzeFormat format)
     if (engine::runAnalyze(job, ui) != engine::CommandOutcome::Completed)
         return kExitEnded;
 
+    // With the Low Motion AVI, the Final AVI that Create would write is counted to the byte; the
+    // count writes nothing, so different frame counts are taken as Create takes them after a Yes.
+    std::optional<engine::FinalSize> finalSize;
+    if (options.lowMotionGiven()) {
+        ConsoleUiPort countUi({.assumeYes = true});
+        engine::SourceTableCache sources;
+        finalSize = engine::predictFinalSize(job.settings, sources, countUi);
+        if (!finalSize)
+            return kExitEnded;
+    }
+
     const std::string& label = job.settings.lowMotionBitrateText;
     if (format == AnalyzeFormat::Text) {
         std::printf("Low Motion Bitrate (Kbps): %s\n", label.c_str());
+        if (finalSize)
+            std::printf("Final AVI size (bytes): %lld\n", static_cast<long long>(finalSize->fileBytes));
         return kExitCompleted;
     }
     // The measures come from the planner call the plan view makes, the same as the estimate's.
@@ -57,6 +72,10 @@ int runAnalyzeCommand(const JobOptions& options, AnalyzeFormat format)
     out += ", \"totalFrames\": " + std::to_string(job.state.totalFrames);
     out += ", \"fmFrames\": " + std::to_string(job.state.fastMotionInfo.dwLength);
     out += ", \"endingBytes\": " + std::to_string(job.state.endingBytes);
+    if (finalSize) {
+        out += ", \"finalFileBytes\": " + std::to_string(finalSize->fileBytes);
+        out += ", \"plannedSampleBytes\": " + std::to_string(finalSize->plannedSampleBytes);
+    }
     out += ", \"plan\": [";
     const core::PlanTable& plan = job.state.planTable;
     for (int32_t g = 0; g < plan.count(); ++g) {

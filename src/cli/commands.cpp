@@ -2,6 +2,7 @@
 
 #include "cli/analyze_command.h"
 #include "cli/create_command.h"
+#include "cli/exact_commands.h"
 #include "cli/job_options.h"
 #include "cli/probe_command.h"
 #include "core/version.h"
@@ -34,6 +35,7 @@ int runCommandLine(int argc, char** argv)
     CLI::App* analyze = app.add_subcommand("analyze", "Measure the Fast Motion AVI and print the Low Motion "
                                                       "bitrate that fills the target size");
     analyzeOptions.addTo(*analyze, false);
+    analyzeOptions.addLowMotionTo(*analyze);
     CLI::Option* analyzeJsonFlag = analyze->add_flag(
         "--json", analyzeJson, "Print one JSON object with the counts, the plan and every second's bitrate");
     analyze->add_flag("--csv", analyzeCsv, "Print one line per second: second,group,kbps,choice")
@@ -45,6 +47,29 @@ int runCommandLine(int argc, char** argv)
     createOptions.addTo(*create, true);
     create->add_flag("--yes", createFlags.assumeYes, "Answer Yes to the question about different frame counts");
     create->add_flag("--quiet", createFlags.quiet, "Show no progress bar");
+    create->add_flag("--fit", createFlags.fit,
+                     "Set the High Bitrate Limit that fills the target first (see fit)");
+
+    JobOptions fitOptions;
+    bool fitJson = false;
+    CLI::App* fit =
+        app.add_subcommand("fit", "Print the High Bitrate Limit whose Final AVI comes closest to the "
+                                  "target size without passing it, and that Final AVI's size");
+    fitOptions.addTo(*fit, false);
+    fitOptions.addLowMotionTo(*fit);
+    fit->get_option("--lm")->required();
+    fit->add_flag("--json", fitJson, "Print one JSON object");
+
+    JobOptions verifyOptions;
+    std::string verifyPath;
+    bool verifyQuiet = false;
+    CLI::App* verify = app.add_subcommand("verify", "Check a Final AVI frame by frame against the plan its "
+                                                    "sources and settings make");
+    verify->add_option("FINAL", verifyPath, "Final AVI to check")->required();
+    verifyOptions.addTo(*verify, false);
+    verifyOptions.addLowMotionTo(*verify);
+    verify->get_option("--lm")->required();
+    verify->add_flag("--quiet", verifyQuiet, "Show no progress bar");
 
     try {
         app.parse(argc, argv);
@@ -59,6 +84,10 @@ int runCommandLine(int argc, char** argv)
         return runAnalyzeCommand(analyzeOptions, analyzeJson  ? AnalyzeFormat::Json
                                                  : analyzeCsv ? AnalyzeFormat::Csv
                                                               : AnalyzeFormat::Text);
+    if (fit->parsed())
+        return runFitCommand(fitOptions, fitJson);
+    if (verify->parsed())
+        return runVerifyCommand(verifyOptions, verifyPath, verifyQuiet);
     return runCreateCommand(createOptions, createFlags);
 }
 

@@ -3,6 +3,8 @@
 #include "cli/commands.h"
 #include "cli/console_ui_port.h"
 #include "engine/commands.h"
+#include "engine/exact_size.h"
+#include "engine/quiet_ui_port.h"
 
 #include <cstdio>
 #include <optional>
@@ -21,6 +23,17 @@ int runCreateCommand(const JobOptions& options, const CreateCommandOptions& crea
         if (!endingBytes)
             return kExitEnded;
         job.state.endingBytes = *endingBytes;
+    }
+
+    if (createOptions.fit) {
+        // Create asks about different frame counts itself; Fit counts as if the answer were Yes.
+        engine::QuietUiPort fitUi(&ui);
+        engine::SourceTableCache sources;
+        const engine::FitResult fit = engine::fitLimit(job.settings, sources, fitUi);
+        if (fit.status != engine::FitStatus::Fitted)
+            return kExitEnded;
+        job.settings.highBitrateLimit = fit.limit;
+        std::printf("High Bitrate Limit (Kbps): %d\n", fit.limit);
     }
 
     const ConsoleUiPort::InterruptGuard interruptGuard;

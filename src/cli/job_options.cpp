@@ -59,6 +59,11 @@ void JobOptions::addTo(CLI::App& command, bool withCreate)
         m_statsOption = command.add_flag("--stats", m_stats, "Write stat.txt beside the Final AVI");
 }
 
+void JobOptions::addLowMotionTo(CLI::App& command)
+{
+    m_lmOption = command.add_option("--lm", m_lm, "Low Motion AVI");
+}
+
 core::JobSettings JobOptions::settings() const
 {
     core::JobSettings settings;

@@ -15,8 +15,12 @@ class JobOptions {
 public:
     // Adds the options analyze and create share to command; withCreate adds --lm, --final, --stats.
     void addTo(CLI::App& command, bool withCreate);
+    // Adds --lm to a command without the create options (analyze, fit, verify).
+    void addLowMotionTo(CLI::App& command);
     // Returns the settings the given options describe.
     core::JobSettings settings() const;
+    // True when --lm was given.
+    bool lowMotionGiven() const { return m_lmOption != nullptr && m_lmOption->count() > 0; }
 
 private:
     std::string m_profile;

@@ -18,4 +18,17 @@ std::string formatBytesWithMegabytes(int64_t bytes)
     return formatThousands(bytes) + " (" + std::to_string(bytes / 1048576) + ")";
 }
 
+std::string formatMegabytes(int64_t bytes)
+{
+    constexpr int64_t kMegabyte = 1048576;
+    const int64_t magnitude = bytes < 0 ? -bytes : bytes;
+    const int64_t tenths =
+        magnitude / kMegabyte * 10 + (magnitude % kMegabyte * 10 + kMegabyte / 2) / kMegabyte;
+    std::string text = bytes < 0 && tenths > 0 ? "-" : "";
+    text += std::to_string(tenths / 10);
+    text += '.';
+    text += std::to_string(tenths % 10);
+    return text;
+}
+
 } // namespace core

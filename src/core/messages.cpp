@@ -1,5 +1,7 @@
 #include "core/messages.h"
 
+#include "core/format_thousands.h"
+
 namespace core::messages {
 
 Message couldNotOpenAvi(const std::string& path)
@@ -120,6 +122,63 @@ Message profileNotText(const std::string& path)
 Message pictureNotSaved(const std::string& path)
 {
     return {MessageId::PictureNotSaved, "The picture could not be saved:\r" + path};
+}
+
+Message nothingFits(int64_t neededBytes, int64_t availableBytes)
+{
+    return {MessageId::NothingFits, "Even all Low Motion groups need " + formatMegabytes(neededBytes) +
+                                        " MB; the target holds " + formatMegabytes(availableBytes) + " MB."};
+}
+
+Message finalAviVerified(int64_t frames)
+{
+    return {MessageId::FinalAviVerified, "Final AVI verified: " + std::to_string(frames) + " frames"};
+}
+
+Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
+                        const std::vector<FinalDifference>& listed)
+{
+    std::string text;
+    if (framesHeld < framesPlanned)
+        text = "Final AVI cut short: it holds " + std::to_string(framesHeld) + " of " +
+               std::to_string(framesPlanned) + " planned frames";
+    if (differenceCount > 0) {
+        if (!text.empty())
+            text += '\r';
+        text += "Final AVI differs from its plan in " + std::to_string(differenceCount);
+        text += differenceCount == 1 ? " place:" : " places:";
+    }
+    for (const FinalDifference& d : listed) {
+        std::string frame = "\rframe ";
+        frame += std::to_string(d.frame) + " (group " + std::to_string(d.group) + "): ";
+        switch (d.kind) {
+        case FinalDifference::Kind::StreamHeader:
+            text += "\rstream header differs from the one Create writes";
+            break;
+        case FinalDifference::Kind::Format:
+            text += "\rformat differs from the Fast Motion AVI's";
+            break;
+        case FinalDifference::Kind::FrameCount:
+            text += '\r';
+            text += std::to_string(d.found) + " frames, " + std::to_string(d.planned) + " planned";
+            break;
+        case FinalDifference::Kind::Size:
+            text += frame + std::to_string(d.found) + " bytes, " + std::to_string(d.planned) + " planned";
+            break;
+        case FinalDifference::Kind::Bytes:
+            text += frame + "other bytes than planned";
+            break;
+        case FinalDifference::Kind::KeyFlag:
+            text += frame;
+            text += d.found != 0 ? "key frame, planned as delta frame" : "delta frame, planned as key frame";
+            break;
+        }
+    }
+    if (differenceCount > static_cast<int64_t>(listed.size())) {
+        text += "\r... and " + std::to_string(differenceCount - static_cast<int64_t>(listed.size()));
+        text += " more";
+    }
+    return {MessageId::FinalAviDiffers, text};
 }
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames)

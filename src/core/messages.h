@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace core {
 
@@ -35,6 +36,9 @@ enum class MessageId {
     ProfileSaveFailed,
     ProfileNotText,
     PictureNotSaved,
+    NothingFits,
+    FinalAviVerified,
+    FinalAviDiffers,
 };
 
 enum class QuestionId { DifferentTotalFrames };
@@ -51,6 +55,24 @@ struct Question {
     QuestionId id;
     std::string text;
     bool operator==(const Question&) const = default;
+};
+
+// One way a Final AVI differs from the plan it was built by, as verify lists it.
+struct FinalDifference {
+    enum class Kind {
+        StreamHeader, // the stream header is not the one Create writes from the FM AVI's
+        Format,       // the format is not the FM AVI's, padded to 40 bytes
+        FrameCount,   // more frames than planned
+        Size,         // a frame's size
+        Bytes,        // a frame's bytes, at the planned size
+        KeyFlag,      // a frame's key flag
+    };
+    Kind kind = Kind::Size;
+    int64_t frame = -1; // frame of the Final AVI; -1 for the header, the format and the count
+    int64_t group = -1; // its keyframe group in the plan
+    int64_t found = 0;  // what the Final AVI holds: size, key flag (1 or 0) or frame count
+    int64_t planned = 0;
+    bool operator==(const FinalDifference&) const = default;
 };
 
 namespace messages {
@@ -92,6 +114,16 @@ Message profileSaveFailed();
 Message profileNotText(const std::string& path);
 // An export of the plan view could not be written to path.
 Message pictureNotSaved(const std::string& path);
+
+// No High Bitrate Limit fits the target: even the plan with the most Low Motion groups needs
+// neededBytes (its sample bytes and the audio reserve); the target holds availableBytes.
+Message nothingFits(int64_t neededBytes, int64_t availableBytes);
+// Every frame of the Final AVI, and its header and format, are as planned.
+Message finalAviVerified(int64_t frames);
+// The Final AVI is not what the plan makes: it holds framesHeld of framesPlanned frames, and
+// differs in differenceCount ways, the first of which are listed.
+Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
+                        const std::vector<FinalDifference>& listed);
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 

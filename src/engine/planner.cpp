@@ -1,5 +1,7 @@
 #include "engine/planner.h"
 
+#include "engine/scene_smoother.h"
+
 #include <algorithm>
 #include <string>
 
@@ -12,32 +14,24 @@ constexpr int64_t kBytesPerMegabyte = 1048576;
 // Sample sizes never go below 0, so -1 marks a size taken out of a window.
 constexpr int32_t kRemoved = -1;
 
-// Switches short low-motion runs that follow enough high-motion groups to SmoothedHigh. Group 0
-// and the last highRunMinGroups groups of the FM part are never examined; a run still open at
-// the end stays as it is.
+// Switches short low-motion runs that follow enough high-motion groups to SmoothedHigh.
 void smoothSceneSwitches(core::PlanTable& planTable, int64_t groupsFm, const core::JobSettings& settings)
 {
-    const int64_t limit = std::min<int64_t>(groupsFm - settings.highRunMinGroups, planTable.count());
-    if (limit <= 1)
-        return;
-    int64_t highRun = 0;
-    int64_t lowRun = 0;
-    int32_t lowStart = 0;
-    for (int32_t k = 1; k < limit; ++k) {
-        if (planTable[k].choice == core::GroupChoice::Low) {
-            if (lowRun == 0)
-                lowStart = k;
-            ++lowRun;
-            continue;
-        }
-        if (lowRun >= 1 && lowRun <= settings.lowRunMaxGroups && highRun >= settings.highRunMinGroups) {
-            for (int32_t g = lowStart; g < lowStart + lowRun; ++g)
-                planTable[g].choice = core::GroupChoice::SmoothedHigh;
-        }
-        lowRun = 0;
-        // The group before k counts as it stands now, after a switch just made.
-        highRun = planTable[k - 1].choice == core::GroupChoice::Low ? 1 : highRun + 1;
-    }
+    const auto isLow = [&](int64_t g) {
+        return planTable[static_cast<int32_t>(g)].choice == core::GroupChoice::Low;
+    };
+    detail::smoothSceneSwitches(
+        planTable.count(), groupsFm, settings, isLow,
+        [&](int64_t k, int64_t limit) {
+            int64_t end = k + 1;
+            while (end < limit && isLow(end) == isLow(k))
+                ++end;
+            return end;
+        },
+        [&](int64_t first, int64_t count) {
+            for (int64_t g = first; g < first + count; ++g)
+                planTable[static_cast<int32_t>(g)].choice = core::GroupChoice::SmoothedHigh;
+        });
 }
 
 } // namespace
@@ -55,6 +49,20 @@ int64_t PlanMeasures::groupPeakKbps(int32_t g) const
     for (size_t w = first; w < first + static_cast<size_t>(groupSeconds) && w < windowBytes.size(); ++w)
         peak = std::max(peak, windowKbps(w));
     return peak;
+}
+
+int64_t targetBytes(const core::JobSettings& settings)
+{
+    return static_cast<int64_t>(settings.finalSizeMB) * 1000 / 1006 * kBytesPerMegabyte;
+}
+
+int64_t audioReserveBytes(const core::JobSettings& settings, int32_t totalFrames, int32_t keyframeDistance,
+                          int32_t groupSeconds)
+{
+    if (keyframeDistance < 1 || groupSeconds < 1 || keyframeDistance / groupSeconds == 0)
+        return 0;
+    const int64_t durationSeconds = totalFrames / (keyframeDistance / groupSeconds);
+    return static_cast<int64_t>(settings.audioKbps) * durationSeconds * kBytesPerKbpsSecond;
 }
 
 int64_t windowMeasure(std::span<int32_t> window, int32_t removeCount)
@@ -150,8 +158,7 @@ int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance
             planTable[static_cast<int32_t>(g)].choice = core::GroupChoice::Ending;
     }
 
-    // With groups of several seconds a single low group already spans a real scene.
-    if (settings.sceneSwitchingSmoother && groupSeconds == 1)
+    if (detail::smootherRuns(settings, groupSeconds))
         smoothSceneSwitches(planTable, groupsFm, settings);
 
     if (!computeEstimate)
@@ -174,10 +181,8 @@ int64_t plan(const core::AviStreamInfo& fastMotionInfo, int32_t keyframeDistance
     const int64_t durationSeconds = totalFrames / framesPerWindow;
     if (durationSeconds <= highSeconds)
         return -1;
-    const int64_t targetBytes = static_cast<int64_t>(settings.finalSizeMB) * 1000 / 1006 * kBytesPerMegabyte;
-    int64_t rest = targetBytes -
-                   static_cast<int64_t>(settings.audioKbps) * durationSeconds * kBytesPerKbpsSecond -
-                   highBytes;
+    int64_t rest = targetBytes(settings) -
+                   audioReserveBytes(settings, totalFrames, keyframeDistance, groupSeconds) - highBytes;
     rest = rest / kBytesPerMegabyte * kBytesPerMegabyte;
     const int64_t estimate = rest / (durationSeconds - highSeconds) / kBytesPerKbpsSecond;
     return estimate < 0 ? -1 : estimate;

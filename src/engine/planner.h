@@ -27,6 +27,16 @@ struct PlanMeasures {
     int64_t groupPeakKbps(int32_t g) const;
 };
 
+// Returns the bytes the target size leaves the Final AVI and its audio: finalSizeMB x 1000 / 1006
+// MB, the share the estimate fills.
+int64_t targetBytes(const core::JobSettings& settings);
+
+// Returns the bytes the audio reserve takes out of the target for a film of totalFrames:
+// audioKbps x 128 per whole second, the seconds counted in windows as the estimate counts them.
+// 0 for groups the planner refuses (see plan).
+int64_t audioReserveBytes(const core::JobSettings& settings, int32_t totalFrames, int32_t keyframeDistance,
+                          int32_t groupSeconds);
+
 // Returns the window's byte count with its removeCount largest sizes (first of equal maxima
 // first) replaced by the mean of the others. At most size - 1 sizes are removed, so a window of
 // one frame is its plain sum. The sizes are changed in place.

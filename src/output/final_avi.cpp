@@ -58,20 +58,27 @@ struct GroupSource {
 GroupSource groupSource(core::GroupChoice choice, video::Source* fm, video::Source* lm, video::Source* ending,
                         int64_t frameCursor, int32_t framePos)
 {
+    const GroupFrames frames = groupFrames(choice, frameCursor, framePos);
+    video::Source* const sources[] = {lm, fm, ending};
+    return {sources[static_cast<size_t>(frames.source)], frames.firstIndex};
+}
+
+} // namespace
+
+GroupFrames groupFrames(core::GroupChoice choice, int64_t groupStart, int32_t framePos)
+{
     switch (choice) {
     case core::GroupChoice::Low:
-        return {lm, frameCursor};
+        return {FrameSource::LowMotion, groupStart};
     case core::GroupChoice::Ending:
-        return {ending, frameCursor - framePos};
+        return {FrameSource::Ending, groupStart - framePos};
     case core::GroupChoice::High:
     case core::GroupChoice::SmoothedHigh:
         break;
     }
     // Codes other than the four known ones copy from the Fast Motion AVI like a smoothed group.
-    return {fm, frameCursor};
+    return {FrameSource::FastMotion, groupStart};
 }
-
-} // namespace
 
 int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::Source* endingStream,
                       const core::PlanTable& planTable, const FinalAviRequest& request, int64_t& finalBytes,

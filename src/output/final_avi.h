@@ -19,6 +19,21 @@ struct FinalAviRequest {
     video::AviWriterOptions writerOptions;
 };
 
+// The source a plan record's frames are copied from.
+enum class FrameSource { LowMotion, FastMotion, Ending };
+
+// Where the frames of one plan record come from: the source, and the source position of the
+// group's first frame (negative, or past the source's end, where the source has no such frame).
+struct GroupFrames {
+    FrameSource source = FrameSource::FastMotion;
+    int64_t firstIndex = 0;
+};
+
+// Returns where the group starting at film frame groupStart with this choice is copied from: LM
+// for Low, the Ending AVI (its frame 0 at film frame framePos) for Ending, FM for High,
+// SmoothedHigh and unknown codes.
+GroupFrames groupFrames(core::GroupChoice choice, int64_t groupStart, int32_t framePos);
+
 // Writes the Final AVI at request.finalPath: one video stream with the FM stream's information
 // and 40-byte format, then every plan record's group copied from LM (choice 0), FM (1, 2 and
 // unknown codes) or the Ending AVI (3), each frame with its source's key flag. Every read is

@@ -797,6 +797,28 @@ void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)
     m_impl->pendingHint = {low, high};
 }
 
+SampleLocation AviReader::sampleLocation(int32_t stream, int32_t pos) const
+{
+    const StreamData* data = m_impl->stream(stream);
+    if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
+        return {};
+    const SampleEntry& entry = data->samples[static_cast<size_t>(pos)];
+    return {entry.offset, static_cast<int32_t>(entry.size), entry.key != 0};
+}
+
+int64_t AviReader::readFileBytes(int64_t offset, std::span<uint8_t> out)
+{
+    const int64_t got = m_impl->file->readAt(offset, out);
+    if (got < 0)
+        m_impl->errorText = m_impl->file->errorText();
+    return got;
+}
+
+void AviReader::adviseSequential()
+{
+    m_impl->file->adviseSequential();
+}
+
 const std::string& AviReader::errorText() const
 {
     return m_impl->errorText;

@@ -15,6 +15,13 @@ namespace video {
 
 class AviReader;
 
+// Where a sample's data lies in its file, its size and its key flag.
+struct SampleLocation {
+    int64_t offset = -1;
+    int32_t size = 0;
+    bool key = false;
+};
+
 struct AviOpenResult {
     AviStatus status = AviStatus::Ok;
     std::unique_ptr<AviReader> reader; // set when status is Ok
@@ -52,6 +59,14 @@ public:
     // parts of the file are not read ahead. Reads of the announced samples are then served from
     // large block reads of their byte range (the last few announced ranges count).
     void adviseWillRead(int32_t stream, int32_t first, int32_t count);
+    // Returns where sample pos lies and what it is, from the index; offset -1 for a position
+    // outside the stream.
+    SampleLocation sampleLocation(int32_t stream, int32_t pos) const;
+    // Reads up to out.size() bytes of the file at offset, bypassing every sample block; returns
+    // the count read (short at the end of the file) or -1 with errorText set.
+    [[nodiscard]] int64_t readFileBytes(int64_t offset, std::span<uint8_t> out);
+    // Tells the system that the file will be read front to back from now on.
+    void adviseSequential();
     // The system's error text of the last failed read.
     const std::string& errorText() const;
     // The identity of the file read; nothing for files that are not on disk.

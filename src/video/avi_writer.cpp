@@ -1,9 +1,11 @@
 #include "video/avi_writer.h"
 
+#include "video/avi_layout.h"
 #include "video/riff.h"
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -17,10 +19,8 @@ using riff::putU16;
 using riff::putU32;
 using riff::putU64;
 
-// movi data starts on this boundary, as players that read in sectors expect.
-constexpr int64_t kMoviAlignment = 2048;
-constexpr uint32_t kAvihFlags = 0x10 | 0x100;           // has index, interleaved
-constexpr uint32_t kOdmlPlaceholderBytes = 4 + 8 + 248; // 'odml' + 'dmlh' header + dmlh data
+using avi_layout::kOdmlPlaceholderBytes;
+constexpr uint32_t kAvihFlags = 0x10 | 0x100; // has index, interleaved
 
 struct WrittenSample {
     int64_t dataPos = 0; // position of the sample data (its chunk header is 8 bytes before)
@@ -173,16 +173,7 @@ struct AviWriter::Impl {
         return patch(pos, bytes);
     }
 
-    int64_t superIndexBytes() const { return 24 + 16LL * std::max(options.superIndexEntries, 1); }
-
-    // Bytes the current part needs to be closed: its ix00, and idx1 when it is the first part.
-    int64_t closingBytes(size_t samples) const
-    {
-        int64_t bytes = 8 + 24 + 8 * static_cast<int64_t>(samples);
-        if (parts.size() == 1)
-            bytes += 8 + 16 * static_cast<int64_t>(samples);
-        return bytes;
-    }
+    int64_t superIndexBytes() const { return avi_layout::superIndexBytes(options); }
 
     std::vector<uint8_t> buildAvih() const
     {
@@ -235,11 +226,7 @@ struct AviWriter::Impl {
         return strh;
     }
 
-    size_t nameBytes() const
-    {
-        const auto end = std::find(info.szName.begin(), info.szName.end(), '\0');
-        return static_cast<size_t>(end - info.szName.begin());
-    }
+    size_t nameBytes() const { return avi_layout::streamNameBytes(info); }
 
     // Writes the header with placeholders for the values known only at the end, and opens the
     // first part's movi list on a 2048-byte boundary.
@@ -297,8 +284,8 @@ struct AviWriter::Impl {
 
         // JUNK up to the alignment, so the first sample chunk starts on the boundary.
         const auto junkPos = static_cast<int64_t>(h.size());
-        int64_t moviListPos = junkPos + 8;
-        moviListPos += (kMoviAlignment - (moviListPos + 12) % kMoviAlignment) % kMoviAlignment;
+        const int64_t moviListPos = avi_layout::firstChunkPos(info, format.size(), options) - 12;
+        assert(moviListPos >= junkPos + 8);
         putU32(h, riff::kJunk);
         putU32(h, static_cast<uint32_t>(moviListPos - junkPos - 8));
         h.resize(static_cast<size_t>(moviListPos), 0);
@@ -387,9 +374,9 @@ struct AviWriter::Impl {
         const auto size = static_cast<uint32_t>(data.size());
         const int64_t chunkBytes = riff::chunkSpan(size);
         const Part& part = parts.back();
-        const int64_t projected = writePos + chunkBytes + closingBytes(partSamples.size() + 1) - part.riffPos;
-        if (!partSamples.empty() && projected > options.partBytes &&
-            static_cast<int32_t>(parts.size()) < std::max(options.superIndexEntries, 1)) {
+        if (avi_layout::startsNewPart(writePos - part.riffPos, static_cast<int64_t>(partSamples.size()),
+                                      chunkBytes, parts.size() == 1, static_cast<int32_t>(parts.size()),
+                                      options)) {
             if (!startNextPart())
                 return false;
         }

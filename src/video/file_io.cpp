@@ -96,6 +96,12 @@ public:
             (void)::posix_fadvise(m_fd, offset, length, POSIX_FADV_WILLNEED); // a hint; failure is harmless
     }
 
+    void adviseSequential() override
+    {
+        if (m_fd >= 0)
+            (void)::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL); // a hint; failure is harmless
+    }
+
     // One pwritev per IOV_MAX pieces instead of one write per piece.
     bool writePiecesAt(int64_t offset, std::span<const std::span<const uint8_t>> pieces) override
     {
@@ -160,6 +166,19 @@ std::optional<FileIdentity> identityOfPath(const std::string& path)
     if (::stat(path.c_str(), &status) != 0)
         return std::nullopt;
     return FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
+std::optional<FileStamp> stampOfPath(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    const auto nanoseconds = [](const timespec& time) {
+        return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    return FileStamp{{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)},
+                     static_cast<int64_t>(status.st_size),
+                     std::max(nanoseconds(status.st_mtim), nanoseconds(status.st_ctim))};
 }
 
 bool FileIo::writePiecesAt(int64_t offset, std::span<const std::span<const uint8_t>> pieces)

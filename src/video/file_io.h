@@ -20,6 +20,19 @@ struct FileIdentity {
 // is there (or it cannot be looked at).
 std::optional<FileIdentity> identityOfPath(const std::string& path);
 
+// What tells a file apart from the one that was at its path before: its identity, size and the
+// time of its last change. A file rewritten in place or replaced has another stamp.
+struct FileStamp {
+    FileIdentity identity;
+    int64_t sizeBytes = 0;
+    int64_t changedNs = 0; // last change of data or status, in nanoseconds
+    bool operator==(const FileStamp&) const = default;
+};
+
+// Returns the stamp of the file path names, following symbolic links; nothing when no file is
+// there (or it cannot be looked at).
+std::optional<FileStamp> stampOfPath(const std::string& path);
+
 // Random access to one file. Implementations: the real file (POSIX descriptor) and, in tests,
 // in-memory and failing files.
 class FileIo {
@@ -39,6 +52,8 @@ public:
     [[nodiscard]] virtual bool close() = 0;
     // Hints that the byte range will be read soon.
     virtual void adviseWillRead(int64_t offset, int64_t length) { (void)offset, (void)length; }
+    // Hints that the file will be read front to back from now on, so the system reads ahead.
+    virtual void adviseSequential() {}
     // The system's error text of the last failure.
     virtual std::string errorText() const = 0;
     // The identity of the open file; nothing for files that are not on disk.

@@ -59,9 +59,11 @@ const std::string& Source::errorText() const
     return m_file->errorText();
 }
 
-std::optional<Source> openVideoStream(const std::string& path, core::UiPort& ui)
+namespace {
+
+// Picks the first video stream of an opened file, or shows why there is none.
+std::optional<Source> pickVideoStream(AviOpenResult opened, const std::string& path, core::UiPort& ui)
 {
-    AviOpenResult opened = AviReader::open(path);
     if (opened.status != AviStatus::Ok) {
         // A file that is no AVI at all cannot be opened as one either.
         ui.showMessage(core::messages::couldNotOpenAvi(path));
@@ -78,6 +80,24 @@ std::optional<Source> openVideoStream(const std::string& path, core::UiPort& ui)
     }
     ui.showMessage(core::messages::noVideoStream());
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Source> openVideoStream(const std::string& path, core::UiPort& ui)
+{
+    return pickVideoStream(AviReader::open(path), path, ui);
+}
+
+SourceOpening::SourceOpening(std::string path)
+    : m_path(std::move(path)),
+      m_opened(std::async(std::launch::async, [path = m_path] { return AviReader::open(path); }))
+{
+}
+
+std::optional<Source> SourceOpening::take(core::UiPort& ui)
+{
+    return pickVideoStream(m_opened.get(), m_path, ui);
 }
 
 bool readStreamInfo(core::AviStreamInfo& info, const Source& source, core::UiPort& ui)

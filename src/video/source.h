@@ -6,8 +6,10 @@
 #include "video/sample_io.h"
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,15 @@ public:
     [[nodiscard]] AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead) override;
     // Tells the system that samples first .. first+count-1 will be read next.
     void adviseWillRead(int32_t first, int32_t count);
+    // Returns where sample pos lies, its size and key flag; offset -1 outside the stream.
+    SampleLocation sampleLocation(int32_t pos) const { return m_file->sampleLocation(m_videoStream, pos); }
+    // Reads file bytes at offset, as AviReader::readFileBytes.
+    [[nodiscard]] int64_t readFileBytes(int64_t offset, std::span<uint8_t> out)
+    {
+        return m_file->readFileBytes(offset, out);
+    }
+    // Tells the system that the file will be read front to back from now on.
+    void adviseSequential() { m_file->adviseSequential(); }
     const std::string& errorText() const;
     int32_t videoStream() const { return m_videoStream; }
     // The identity of the source's file; nothing for files that are not on disk.
@@ -47,6 +58,21 @@ private:
 // Shows "Could not open AVI", "Unable to open file" or "AVI has no video-stream" and returns
 // nothing when that fails; the file is then closed.
 [[nodiscard]] std::optional<Source> openVideoStream(const std::string& path, core::UiPort& ui);
+
+// Opens the AVI at path on a helper thread from construction on, so that several files are
+// indexed at once; take() then picks its video stream as openVideoStream does.
+class SourceOpening {
+public:
+    explicit SourceOpening(std::string path);
+    const std::string& path() const { return m_path; }
+    // Waits for the opening and returns the source, or nothing after openVideoStream's messages.
+    // Call once.
+    [[nodiscard]] std::optional<Source> take(core::UiPort& ui);
+
+private:
+    std::string m_path;
+    std::future<AviOpenResult> m_opened;
+};
 
 // Copies the source's stream information into info. Refuses a video format longer than 40
 // bytes with "Format too large", leaving info unchanged, and returns false.

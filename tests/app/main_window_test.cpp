@@ -1,6 +1,9 @@
 #include "app/about_box.h"
 #include "app/plan_window.h"
 #include "app/progress_window.h"
+#include "core/format_thousands.h"
+#include "engine/exact_size.h"
+#include "engine/quiet_ui_port.h"
 #include "media.h"
 #include "window_test_support.h"
 
@@ -138,6 +141,37 @@ private slots:
         const int large = label->text().toInt();
         f.type("audioEdit", "0"); // more audio leaves less room for the video
         QVERIFY(0 < label->text().toInt() && label->text().toInt() < large);
+    }
+
+    // With the Low Motion AVI the exact size shows beside the estimate; Fit sets the limit, and the
+    // Final AVI Create writes at it has that size and passes verify.
+    void exactSizeFitAndVerify()
+    {
+        const std::string dir = test_support::freshTempDir("window_fit");
+        Fixture f;
+        QLabel* label = f.at<QLabel>("exactSizeLabel");
+        f.at("fmPathEdit")->setText(QString::fromStdString(test_support::fastMotionAvi()));
+        f.at("finalPathEdit")->setText(QString::fromStdString(dir + "/final.avi"));
+        f.type("finalSizeEdit", "4", true);
+        f.click("analyzeButton");
+        QVERIFY(label->text().isEmpty() && !f.at<QPushButton>("fitButton")->isEnabled()); // no LM yet
+        f.at("lmPathEdit")->setText(QString::fromStdString(test_support::lowMotionAvi()));
+        QVERIFY(QRegularExpression("Final AVI \\(MB\\): \\d+\\.\\d \\+ 0\\.6 audio")
+                    .match(label->text())
+                    .hasMatch());
+        QVERIFY(label->fontMetrics().horizontalAdvance(label->text() + "00") <= label->width());
+        f.click("fitButton");
+        engine::QuietUiPort quiet;
+        engine::SourceTableCache tables;
+        const engine::FitResult fit = engine::fitLimit(f.settings(), tables, quiet);
+        QCOMPARE(f.text("highBitrateLimitEdit"), QString::number(fit.limit));
+        QCOMPARE(label->text().section(' ', 3, 3),
+                 QString::fromStdString(core::formatMegabytes(fit.size.fileBytes)));
+        f.click("createButton");
+        QCOMPARE(qint64(QFileInfo(QString::fromStdString(dir + "/final.avi")).size()),
+                 qint64(fit.size.fileBytes));
+        f.window.findChild<QAction*>("verifyAction")->trigger();
+        QCOMPARE(f.port.messages, std::vector<std::string>({"Final AVI verified: 1000 frames"}));
     }
 
     void pickers_data()

@@ -214,6 +214,51 @@ TEST(BatchFrontEnd, CreateWritesTheFinalAviAndTheStatisticsFile)
     EXPECT_NE(statText.str().find("\n\nFinal AVI-size: " + size[1].str() + "\n"), std::string::npos);
 }
 
+// analyze --lm, fit, create --fit and verify tell the same Final AVI.
+TEST(BatchFrontEnd, FitCountsTheFinalAviCreateWritesAndVerifyChecks)
+{
+    const std::string scratch = test_support::freshTempDir("cli_fit");
+    const std::string final = scratch + "/Final.avi";
+    const std::string sources = " --size 4 --fm " + shellQuote(test_support::fastMotionAvi()) + " --lm " +
+                                shellQuote(test_support::lowMotionAvi());
+    const RunResult fit = runCli("fit --json" + sources, scratch);
+    std::smatch found;
+    ASSERT_TRUE(std::regex_match(
+        fit.out, found,
+        std::regex(R"(\{"limit": (\d+), "finalFileBytes": (\d+), "plannedSampleBytes": \d+\}\n)")))
+        << fit.out << fit.err;
+    const std::string limit = found[1], fileBytes = found[2];
+    const RunResult create = runCli("create --quiet --fit --final " + shellQuote(final) + sources, scratch);
+    EXPECT_EQ(create.out.rfind("High Bitrate Limit (Kbps): " + limit + "\n", 0), 0u)
+        << create.out << create.err;
+    EXPECT_EQ(std::to_string(fs::file_size(final)), fileBytes);
+    const struct {
+        std::string arguments;
+        int exitCode;
+        std::string output; // stdout, or what stderr starts with for exit 1 without stdout
+    } cases[] = {
+        {"fit" + sources, 0,
+         "High Bitrate Limit (Kbps): " + limit + "\nFinal AVI size (bytes): " + fileBytes + "\n"},
+        {"analyze --limit " + limit + sources, 0, "Final AVI size (bytes): " + fileBytes + "\n"},
+        {"analyze --json --limit " + limit + sources, 0,
+         "\"finalFileBytes\": " + fileBytes + ", \"plannedSampleBytes\""},
+        {"verify " + shellQuote(final) + " --limit " + limit + sources, 0,
+         "Final AVI verified: 1000 frames\n"},
+        {"verify " + shellQuote(final) + " --limit 0" + sources, 1, "Final AVI differs from its plan in "},
+        {"fit --audio 500" + sources, 1, "Even all Low Motion groups need "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const RunResult result = runCli(c.arguments, scratch);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE((result.out.empty() ? result.err : result.out).find(c.output), std::string::npos)
+            << result.out;
+    }
+    EXPECT_EQ(runCli("analyze --json --fm " + shellQuote(test_support::fastMotionAvi()), scratch)
+                  .out.find("finalFileBytes"),
+              std::string::npos);
+}
+
 TEST(BatchFrontEnd, CreateAnswersNoToTheFrameCountQuestionWithoutATerminal)
 {
     const std::string scratch = test_support::freshTempDir("cli_question");

@@ -41,6 +41,7 @@ void buildAvi(const std::string& path, const AviBuildSpec& layout, const video::
     info.dwRate = layout.rate;
     info.dwQuality = 0xFFFFFFFFu;
     info.rcFrame = {0, 0, layout.width, layout.height};
+    layout.name.copy(info.szName.data(), info.szName.size() - 1);
 
     std::vector<uint8_t> format = bitmapFormat(layout.width, layout.height, layout.compression,
                                                static_cast<size_t>(std::max(layout.formatBytes, 40)));

@@ -25,6 +25,7 @@ struct AviBuildSpec {
     uint32_t sizeImage = 320 * 240 * 3; // biSizeImage of the format
     uint32_t compression = core::fourcc("XVID");
     int32_t formatBytes = 40;           // strf size; more than 40 appends zero bytes
+    std::string name = "";              // the stream's name ('strn'); none when empty
 };
 
 // Returns the bytes of sample index of size bytes: a pattern that differs from sample to

@@ -1,0 +1,186 @@
+#include "engine/verify.h"
+
+#include "engine/command_steps.h"
+#include "video/sample_blocks.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+namespace engine {
+
+namespace {
+
+using Kind = core::FinalDifference::Kind;
+
+// Groups between two progress updates, as Create has them.
+constexpr int32_t kGroupsPerProgressUpdate = 30;
+
+// Collects differences, keeping the first few.
+void addDifference(VerifyReport& report, const core::FinalDifference& difference)
+{
+    ++report.differenceCount;
+    if (report.differences.size() < VerifyReport::kListedDifferences)
+        report.differences.push_back(difference);
+}
+
+// Compares the Final AVI's stream header and format with what Create writes from the FM AVI's:
+// its information (the writer counts length and largest sample itself and stores the frame edges
+// in 16 bits) and its format padded to 40 bytes.
+void checkHeader(VerifyReport& report, const SourceTable& fm, const video::Source& finalAvi)
+{
+    const core::AviStreamInfo& found = finalAvi.info();
+    core::AviStreamInfo expected = fm.info;
+    expected.dwLength = found.dwLength;
+    expected.dwSuggestedBufferSize = found.dwSuggestedBufferSize;
+    for (int32_t& edge : expected.rcFrame)
+        edge = std::clamp<int32_t>(edge, std::numeric_limits<int16_t>::min(),
+                                   std::numeric_limits<int16_t>::max());
+    if (!(found == expected))
+        addDifference(report, {Kind::StreamHeader});
+    std::vector<uint8_t> format(core::kBitmapInfoHeaderBytes, 0);
+    std::copy_n(fm.format.begin(), std::min(fm.format.size(), format.size()), format.begin());
+    if (finalAvi.format() != format)
+        addDifference(report, {Kind::Format});
+}
+
+// Returns the runs of frames the plan reads from each source, in the order of output::FrameSource:
+// the groups one source gives in a row make one run.
+std::array<std::vector<video::SampleRun>, 3> sourceRuns(const core::AnalysisState& state, int32_t framePos,
+                                                        const detail::FinalSources& sources)
+{
+    std::array<std::vector<video::SampleRun>, 3> runs;
+    for (int32_t g = 0; g < state.planTable.count(); ++g) {
+        const output::GroupFrames frames = output::groupFrames(
+            state.planTable[g].choice, static_cast<int64_t>(g) * state.keyframeDistance, framePos);
+        const SourceTable* table = detail::tableOf(frames.source, sources);
+        if (table == nullptr)
+            continue;
+        const auto first =
+            static_cast<int32_t>(std::clamp<int64_t>(frames.firstIndex, 0, table->frames.count()));
+        const auto end = static_cast<int32_t>(
+            std::clamp<int64_t>(frames.firstIndex + state.keyframeDistance, 0, table->frames.count()));
+        std::vector<video::SampleRun>& own = runs[static_cast<size_t>(frames.source)];
+        if (!own.empty() && own.back().end == first)
+            own.back().end = end;
+        else if (first < end)
+            own.push_back({first, end});
+    }
+    return runs;
+}
+
+// Runs the check with the files the caller opens, and closes.
+VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& sources,
+                        video::SourceOpening& finalOpening, core::UiPort& ui)
+{
+    VerifyReport report;
+    core::AnalysisState state;
+    const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
+    if (!tables)
+        return report;
+    std::optional<video::Source> finalAvi = finalOpening.take(ui);
+    if (!finalAvi)
+        return report;
+    report.finalFrames = finalAvi->sampleCount();
+    checkHeader(report, *tables->fastMotion, *finalAvi);
+
+    // The Final AVI is read front to back, a block ahead by a helper thread, while this thread
+    // reads each source along the runs of groups it gives and compares: the two halves of the
+    // bytes are read at once.
+    video::SampleBlocks finalBlocks(*finalAvi, {{0, report.finalFrames}}, true);
+    constexpr SourceRole kRoleOf[] = {SourceRole::LowMotion, SourceRole::FastMotion, SourceRole::Ending};
+    const std::array<std::vector<video::SampleRun>, 3> runs = sourceRuns(state, settings.framePos, *tables);
+    std::array<std::optional<video::SampleBlocks>, 3> sourceBlocks; // in the order of output::FrameSource
+    for (size_t from = 0; from < sourceBlocks.size(); ++from) {
+        if (video::Source* source = sources.source(kRoleOf[from]))
+            sourceBlocks[from].emplace(*source, runs[from]);
+    }
+
+    std::unique_ptr<core::ProgressPort> progress = ui.openProgress();
+    const int32_t groups = state.planTable.count();
+    if (progress)
+        progress->setRange(0, groups, 1);
+    core::ProgressStatistics statistics;
+    int32_t frame = 0;
+    for (int32_t g = 0; g < groups; ++g) {
+        if (progress && g % kGroupsPerProgressUpdate == 0) {
+            (void)progress->setPosition(g); // the previous position is of no use here
+            progress->setStatistics(statistics);
+            progress->pumpMessages(true);
+            if (progress->cancelled()) {
+                report.status = VerifyStatus::Aborted;
+                return report;
+            }
+        }
+        const core::GroupChoice choice = state.planTable[g].choice;
+        const output::GroupFrames frames =
+            output::groupFrames(choice, static_cast<int64_t>(g) * state.keyframeDistance, settings.framePos);
+        if (choice == core::GroupChoice::Low)
+            statistics.lmSeconds += state.groupSeconds;
+        else if (choice == core::GroupChoice::High)
+            statistics.fmSeconds += state.groupSeconds;
+        detail::forEachGroupFrame(
+            frames, state.keyframeDistance, *tables, [&](const SourceTable& table, int32_t index) {
+                const int32_t i = frame++;
+                if (i >= report.finalFrames)
+                    return;
+                const core::FrameRecord& planned = table.frames[index];
+                const video::SampleLocation held = finalAvi->sampleLocation(i);
+                const int32_t size = held.size;
+                if (size != planned.size) {
+                    addDifference(report, {Kind::Size, i, g, size, planned.size});
+                } else if (size > 0) {
+                    std::span<const uint8_t> found;
+                    std::span<const uint8_t> wanted;
+                    std::optional<video::SampleBlocks>& blocks =
+                        sourceBlocks[static_cast<size_t>(frames.source)];
+                    const bool read = finalBlocks.sample(i, found) == video::AviStatus::Ok && blocks &&
+                                      blocks->sample(index, wanted) == video::AviStatus::Ok;
+                    if (!read || std::memcmp(found.data(), wanted.data(), found.size()) != 0)
+                        addDifference(report, {Kind::Bytes, i, g, size, planned.size});
+                }
+                // An empty frame is never a key frame in a file the writer writes.
+                const bool plannedKey = planned.isKey != 0 && planned.size > 0;
+                if (held.key != plannedKey)
+                    addDifference(report, {Kind::KeyFlag, i, g, held.key ? 1 : 0, plannedKey ? 1 : 0});
+                if (choice == core::GroupChoice::Low)
+                    statistics.lmBytes += size;
+                else if (choice == core::GroupChoice::High)
+                    statistics.fmBytes += size;
+                statistics.totalBytes += size;
+            });
+    }
+    report.plannedFrames = frame;
+    if (report.finalFrames > report.plannedFrames)
+        addDifference(report, {Kind::FrameCount, -1, -1, report.finalFrames, report.plannedFrames});
+    const bool complete = report.finalFrames >= report.plannedFrames && report.differenceCount == 0;
+    report.status = complete ? VerifyStatus::Verified : VerifyStatus::Differs;
+    return report;
+}
+
+} // namespace
+
+core::Message VerifyReport::message() const
+{
+    if (status == VerifyStatus::Verified)
+        return core::messages::finalAviVerified(finalFrames);
+    return core::messages::finalAviDiffers(finalFrames, plannedFrames, differenceCount, differences);
+}
+
+VerifyReport verifyFinalAvi(const core::JobSettings& settings, core::UiPort& ui)
+{
+    core::BusyCursor busy(ui);
+    // Every file is indexed at once while the plan is rebuilt; the messages still come in
+    // Create's order, from the steps that take the files over.
+    OpenedSources sources;
+    sources.openAhead(SourceRole::FastMotion, settings.fastMotionPath);
+    sources.openAhead(SourceRole::LowMotion, settings.lowMotionPath);
+    if (settings.endingEnabled)
+        sources.openAhead(SourceRole::Ending, settings.endingPath);
+    video::SourceOpening finalAvi(settings.finalPath);
+    return verifyWith(settings, sources, finalAvi, ui);
+}
+
+} // namespace engine

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "core/job.h"
+#include "core/messages.h"
+#include "core/user_interface_port.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace engine {
+
+enum class VerifyStatus {
+    Verified, // header, format and every frame as planned
+    Differs,  // differences found, or the file is cut short
+    Ended,    // the check could not run; a message told why
+    Aborted,  // the person aborted it
+};
+
+// What verify found.
+struct VerifyReport {
+    static constexpr size_t kListedDifferences = 20;
+
+    VerifyStatus status = VerifyStatus::Ended;
+    int32_t plannedFrames = 0;
+    int32_t finalFrames = 0; // frames the Final AVI holds
+    int64_t differenceCount = 0;
+    std::vector<core::FinalDifference> differences; // the first kListedDifferences, in file order
+
+    // Returns the report as a person reads it: "Final AVI verified: N frames", or the frames it
+    // holds when it is cut short and the differences listed.
+    core::Message message() const;
+};
+
+// Rebuilds the plan of settings from its sources exactly as Create does and checks the Final AVI
+// at settings.finalPath against it: the stream header and format as Create writes them, the frame
+// count, and every frame's size, bytes and key flag against the planned source frame. Reads the
+// Final AVI and the planned source frames front to back in large blocks. Shows progress every
+// thirty groups and stops when the person aborts. Shows Create's messages, or those of opening
+// the Final AVI, and returns Ended where it cannot check.
+VerifyReport verifyFinalAvi(const core::JobSettings& settings, core::UiPort& ui);
+
+} // namespace engine

@@ -583,14 +583,24 @@ struct ByteRange {
     bool contains(int64_t from, int64_t to) const { return from >= begin && to <= end; }
 };
 
+// File bytes read in one go, from which samples are lent. Every loan shares its ownership, so
+// the block is read into again only once all loans of its bytes were dropped.
+struct Block {
+    std::unique_ptr<uint8_t[]> bytes; // capacity bytes; a read fills what range covers
+    size_t capacity = 0;
+    ByteRange range; // the file bytes held, from bytes[0]
+};
+
 struct AviReader::Impl {
     std::unique_ptr<FileIo> file;
     std::vector<StreamData> streams;
     std::string errorText;
     std::array<ByteRange, kAnnouncedRanges> announced{}; // most recent first
-    std::vector<uint8_t> block;                         // bytes of the file from blockRange.begin
-    ByteRange blockRange;
     ByteRange pendingHint; // announced bytes not yet handed to the system's read-ahead
+    // The block read last and the one before it: while a batch that refers to the older one is
+    // still pending, the newer one takes the next bytes. Allocated once, then reused.
+    std::array<std::shared_ptr<Block>, 2> blocks;
+    size_t latest = 0;
 
     void passOnHint()
     {
@@ -599,34 +609,60 @@ struct AviReader::Impl {
         pendingHint = {};
     }
 
-    // Copies the sample at [offset, offset + out.size()) out of the block, reading the block anew
-    // from offset when the sample lies in an announced range but not in the block. Returns false
-    // when the sample is not in an announced range (the caller reads it directly) or the read
-    // failed (errorText set, readFailed true).
-    bool copyFromBlock(int64_t offset, std::span<uint8_t> out, bool& readFailed)
+    // The block holding the bytes [offset, end), or nullptr.
+    const std::shared_ptr<Block>* blockHolding(int64_t offset, int64_t end) const
     {
-        readFailed = false;
-        const int64_t end = offset + static_cast<int64_t>(out.size());
-        if (!blockRange.contains(offset, end)) {
-            const auto range = std::find_if(announced.begin(), announced.end(),
-                                            [&](const ByteRange& r) { return r.contains(offset, end); });
-            if (range == announced.end() || out.size() > static_cast<size_t>(kBlockReadBytes))
-                return false;
-            // What is announced beyond this block is then fetched while the block is copied.
-            passOnHint();
-            const int64_t want = std::min(range->end - offset, kBlockReadBytes);
-            block.resize(static_cast<size_t>(kBlockReadBytes));
-            const int64_t got = file->readAt(offset, std::span<uint8_t>(block.data(), static_cast<size_t>(want)));
-            if (got < static_cast<int64_t>(out.size())) {
-                blockRange = {};
-                readFailed = true;
-                errorText = got < 0 ? file->errorText() : "unexpected end of file";
-                return true;
-            }
-            blockRange = {offset, offset + got};
+        for (const std::shared_ptr<Block>& block : blocks) {
+            if (block && block->range.contains(offset, end))
+                return &block;
         }
-        std::memcpy(out.data(), block.data() + (offset - blockRange.begin), out.size());
-        return true;
+        return nullptr;
+    }
+
+    // Lends the entry's bytes, reading a block from its offset first when no block holds them:
+    // up to kBlockReadBytes of the announced range it lies in, else the sample alone.
+    AviStatus lend(const SampleEntry& entry, SampleLoan& loan)
+    {
+        const int64_t end = entry.offset + static_cast<int64_t>(entry.size);
+        const std::shared_ptr<Block>* held = blockHolding(entry.offset, end);
+        if (held == nullptr) {
+            // A block only this reader holds is free; the older one is taken first, so the tail
+            // of the newer one stays for the samples after it.
+            const auto isFree = [](const std::shared_ptr<Block>& block) { return !block || block.use_count() == 1; };
+            size_t slot = 1 - latest;
+            if (!isFree(blocks[slot]))
+                slot = latest;
+            if (!isFree(blocks[slot]))
+                return AviStatus::BlocksInUse;
+            int64_t want = entry.size;
+            const auto range = std::find_if(announced.begin(), announced.end(),
+                                            [&](const ByteRange& r) { return r.contains(entry.offset, end); });
+            if (range != announced.end()) {
+                // What is announced beyond this block is then fetched while this one is used.
+                passOnHint();
+                want = std::max(want, std::min(range->end - entry.offset, kBlockReadBytes));
+            }
+            std::shared_ptr<Block>& block = blocks[slot];
+            if (!block)
+                block = std::make_shared<Block>();
+            if (block->capacity < static_cast<size_t>(want)) {
+                block->capacity = std::max<size_t>(static_cast<size_t>(want), kBlockReadBytes);
+                block->bytes = std::make_unique_for_overwrite<uint8_t[]>(block->capacity);
+            }
+            const int64_t got = file->readAt(entry.offset, std::span<uint8_t>(block->bytes.get(), static_cast<size_t>(want)));
+            if (got < static_cast<int64_t>(entry.size)) {
+                block->range = {};
+                errorText = got < 0 ? file->errorText() : "unexpected end of file";
+                return AviStatus::ReadFailed;
+            }
+            block->range = {entry.offset, entry.offset + got};
+            latest = slot;
+            held = &block;
+        }
+        const Block& block = **held;
+        loan.data = {block.bytes.get() + (entry.offset - block.range.begin), entry.size};
+        loan.holder = *held;
+        return AviStatus::Ok;
     }
 
     const StreamData* stream(int32_t index) const
@@ -634,6 +670,15 @@ struct AviReader::Impl {
         if (index < 0 || index >= static_cast<int32_t>(streams.size()))
             return nullptr;
         return &streams[static_cast<size_t>(index)];
+    }
+
+    // The entry of sample pos of the stream, or nullptr for a position outside the stream.
+    const SampleEntry* entry(int32_t index, int32_t pos) const
+    {
+        const StreamData* data = stream(index);
+        if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
+            return nullptr;
+        return &data->samples[static_cast<size_t>(pos)];
     }
 };
 
@@ -734,26 +779,39 @@ int32_t AviReader::findKeyAtOrBefore(int32_t stream, int32_t pos) const
 AviStatus AviReader::readSample(int32_t stream, int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead)
 {
     bytesRead = 0;
-    const StreamData* data = m_impl->stream(stream);
-    if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
+    const SampleEntry* entry = m_impl->entry(stream, pos);
+    if (!entry)
         return AviStatus::BadPosition;
-    const SampleEntry& entry = data->samples[static_cast<size_t>(pos)];
-    if (buffer.size() < entry.size)
+    if (buffer.size() < entry->size)
         return AviStatus::BufferTooSmall;
-    bool readFailed = false;
-    if (m_impl->copyFromBlock(entry.offset, buffer.first(entry.size), readFailed)) {
-        if (readFailed)
-            return AviStatus::ReadFailed;
-        bytesRead = static_cast<int32_t>(entry.size);
+    const int64_t end = entry->offset + static_cast<int64_t>(entry->size);
+    if (const std::shared_ptr<Block>* held = m_impl->blockHolding(entry->offset, end)) {
+        const Block& block = **held;
+        std::memcpy(buffer.data(), block.bytes.get() + (entry->offset - block.range.begin), entry->size);
+        bytesRead = static_cast<int32_t>(entry->size);
         return AviStatus::Ok;
     }
-    const int64_t got = m_impl->file->readAt(entry.offset, buffer.first(entry.size));
-    if (got != static_cast<int64_t>(entry.size)) {
+    const int64_t got = m_impl->file->readAt(entry->offset, buffer.first(entry->size));
+    if (got != static_cast<int64_t>(entry->size)) {
         m_impl->errorText = got < 0 ? m_impl->file->errorText() : "unexpected end of file";
         return AviStatus::ReadFailed;
     }
-    bytesRead = static_cast<int32_t>(entry.size);
+    bytesRead = static_cast<int32_t>(entry->size);
     return AviStatus::Ok;
+}
+
+AviStatus AviReader::lendSample(int32_t stream, int32_t pos, int32_t room, SampleLoan& loan)
+{
+    loan = {};
+    const SampleEntry* entry = m_impl->entry(stream, pos);
+    if (!entry)
+        return AviStatus::BadPosition;
+    if (room < 0 || entry->size > static_cast<uint32_t>(room))
+        return AviStatus::BufferTooSmall;
+    const AviStatus status = m_impl->lend(*entry, loan);
+    if (status != AviStatus::Ok)
+        loan = {};
+    return status;
 }
 
 void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)

@@ -3,6 +3,7 @@
 #include "core/stream_info.h"
 #include "video/avi_status.h"
 #include "video/file_io.h"
+#include "video/sample_io.h"
 
 #include <cstdint>
 #include <memory>
@@ -46,10 +47,16 @@ public:
     [[nodiscard]] AviStatus sampleSize(int32_t stream, int32_t pos, int32_t& bytes) const;
     // Returns the nearest key frame at or before pos, or -1 when there is none or pos is outside.
     int32_t findKeyAtOrBefore(int32_t stream, int32_t pos) const;
-    // Reads sample pos into buffer (see SampleReader::readSample).
+    // Reads sample pos into buffer and stores its byte count in bytesRead. Refuses a position
+    // outside the stream (BadPosition), a sample larger than buffer (BufferTooSmall) and a failed
+    // read (ReadFailed); bytesRead is then 0. A sample a block holds is copied from it.
     [[nodiscard]] AviStatus readSample(int32_t stream, int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead);
+    // Lends sample pos of stream without copying it (see SampleReader::lendSample). The reader
+    // reads into two blocks; a sample no block holds is read with the rest of its announced range
+    // (up to 2 MiB), or alone when it was not announced.
+    [[nodiscard]] AviStatus lendSample(int32_t stream, int32_t pos, int32_t room, SampleLoan& loan);
     // Tells the system that samples first .. first+count-1 of stream will be read soon; other
-    // parts of the file are not read ahead. Reads of the announced samples are then served from
+    // parts of the file are not read ahead. Lends of the announced samples are then served from
     // large block reads of their byte range (the last few announced ranges count).
     void adviseWillRead(int32_t stream, int32_t first, int32_t count);
     // The system's error text of the last failed read.

@@ -49,6 +49,11 @@ AviStatus Source::readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& by
     return m_file->readSample(m_videoStream, pos, buffer, bytesRead);
 }
 
+AviStatus Source::lendSample(int32_t pos, int32_t room, SampleLoan& loan)
+{
+    return m_file->lendSample(m_videoStream, pos, room, loan);
+}
+
 void Source::adviseWillRead(int32_t first, int32_t count)
 {
     m_file->adviseWillRead(m_videoStream, first, count);

@@ -30,7 +30,9 @@ public:
     int32_t findKeyAtOrBefore(int32_t pos) const;
     // Returns the largest sample of the stream in bytes.
     int32_t largestSampleSize() const;
-    [[nodiscard]] AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead) override;
+    // Reads sample pos into buffer (see AviReader::readSample).
+    [[nodiscard]] AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead);
+    [[nodiscard]] AviStatus lendSample(int32_t pos, int32_t room, SampleLoan& loan) override;
     // Tells the system that samples first .. first+count-1 will be read next.
     void adviseWillRead(int32_t first, int32_t count);
     const std::string& errorText() const;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/frame_table.h"
 #include "core/stream_info.h"
 #include "video/avi_status.h"
 #include "video/file_io.h"
@@ -45,6 +46,9 @@ public:
     int32_t sampleCount(int32_t stream) const;
     // Stores the byte size of sample pos in bytes; BadPosition for a position outside the stream.
     [[nodiscard]] AviStatus sampleSize(int32_t stream, int32_t pos, int32_t& bytes) const;
+    // Stores sample i's key flag (1 or 0) and size in records[i] for every i below records.size()
+    // and the sample count of stream.
+    void fillFrameRecords(int32_t stream, std::span<core::FrameRecord> records) const;
     // Returns the nearest key frame at or before pos, or -1 when there is none or pos is outside.
     int32_t findKeyAtOrBefore(int32_t stream, int32_t pos) const;
     // Reads sample pos into buffer and stores its byte count in bytesRead. Refuses a position

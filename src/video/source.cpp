@@ -39,6 +39,11 @@ int32_t Source::findKeyAtOrBefore(int32_t pos) const
     return m_file->findKeyAtOrBefore(m_videoStream, pos);
 }
 
+void Source::fillFrameRecords(std::span<core::FrameRecord> records) const
+{
+    m_file->fillFrameRecords(m_videoStream, records);
+}
+
 int32_t Source::largestSampleSize() const
 {
     return static_cast<int32_t>(info().dwSuggestedBufferSize);

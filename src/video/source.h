@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/frame_table.h"
 #include "core/stream_info.h"
 #include "core/user_interface_port.h"
 #include "video/avi_reader.h"
@@ -28,6 +29,9 @@ public:
     [[nodiscard]] AviStatus sampleSize(int32_t pos, int32_t& bytes) const;
     // Returns the nearest key frame at or before pos, or -1.
     int32_t findKeyAtOrBefore(int32_t pos) const;
+    // Stores frame i's key flag (1 or 0) and sample size in records[i] for every i below
+    // records.size() and sampleCount(), from the index.
+    void fillFrameRecords(std::span<core::FrameRecord> records) const;
     // Returns the largest sample of the stream in bytes.
     int32_t largestSampleSize() const;
     // Reads sample pos into buffer (see AviReader::readSample).

@@ -17,6 +17,7 @@ bool FrameBatchWriter::init(int32_t bufferSize, int32_t maxSampleSize)
     std::vector<video::SampleWriter::SampleRef>(kPendingEntries).swap(m_pending);
     m_holders.clear();
     m_holders.reserve(kPendingEntries);
+    m_loan = {};
     return true;
 }
 
@@ -29,23 +30,23 @@ video::AviStatus FrameBatchWriter::addFrame(video::SampleReader& source, int32_t
     // The flush rule keeps maxSampleSize bytes free after every call; bounding the room by what
     // the batch has left as well keeps every batch within its size.
     const auto room = [this] { return std::min(m_maxSampleSize, m_bufferSize - m_bufferUsed); };
-    video::SampleLoan loan;
-    video::AviStatus status = source.lendSample(frameIndex, room(), loan);
+    // The last loan is handed in again: a sample from the same block then costs no reference.
+    video::AviStatus status = source.lendSample(frameIndex, room(), m_loan);
     if (status == video::AviStatus::BlocksInUse && m_pendingCount > 0) {
         // The source reads on only into a block this batch no longer holds.
         (void)flush(output); // a failure is kept in firstWriteFailure()
-        status = source.lendSample(frameIndex, room(), loan);
+        status = source.lendSample(frameIndex, room(), m_loan);
     }
     if (status != video::AviStatus::Ok)
         return status;
-    const auto size = static_cast<int32_t>(loan.data.size());
-    if (loan.data.size() > static_cast<size_t>(room()))
+    const auto size = static_cast<int32_t>(m_loan.data.size());
+    if (m_loan.data.size() > static_cast<size_t>(room()))
         return video::AviStatus::ReadFailed;
 
-    m_pending[static_cast<size_t>(m_pendingCount)] = {loan.data, (flags & kKeyFrameFlag) != 0};
+    m_pending[static_cast<size_t>(m_pendingCount)] = {m_loan.data, (flags & kKeyFrameFlag) != 0};
     // Neighbouring samples mostly share a block: each block is held once per run of them.
-    if (loan.holder && (m_holders.empty() || m_holders.back() != loan.holder))
-        m_holders.push_back(std::move(loan.holder));
+    if (m_loan.holder && (m_holders.empty() || m_holders.back() != m_loan.holder))
+        m_holders.push_back(m_loan.holder);
     ++m_pendingCount;
     m_bufferUsed += size;
     bytesRead = size;
@@ -69,6 +70,7 @@ video::AviStatus FrameBatchWriter::flush(video::SampleWriter& output)
     m_pendingCount = 0;
     m_bufferUsed = 0;
     m_holders.clear();
+    m_loan = {};
     return status;
 }
 

@@ -48,6 +48,7 @@ public:
 private:
     std::vector<video::SampleWriter::SampleRef> m_pending; // kPendingEntries from init on
     std::vector<std::shared_ptr<const void>> m_holders;    // keep the pending samples' blocks
+    video::SampleLoan m_loan; // the last loan; its holder is one of m_holders while it is set
     int32_t m_bufferSize = 0;
     int32_t m_outputPosition = 0;
     int32_t m_maxSampleSize = 0;

@@ -83,12 +83,13 @@ struct AviWriter::Impl {
     int64_t sampleBytes = 0;
 
     // Sequential output is gathered before it reaches the file in one vectored write: the
-    // writer's own bytes (chunk headers, pads, headers, copied samples) in `buffer`, lent bytes
+    // writer's own bytes (chunk headers, pads, headers, copied samples) in `own`, lent bytes
     // (samples from writeSamples, index slices) where they lie. Everything pending starts at
-    // bufferPos and ends at writePos.
-    std::vector<uint8_t> buffer; // reserved once, and never fuller than that: pieces point into it
+    // bufferPos and ends at writePos; the own bytes are part of it, so they never outgrow `own`.
+    std::unique_ptr<uint8_t[]> own; // bufferLimit() bytes once something is gathered
+    size_t ownUsed = 0;
     std::vector<std::span<const uint8_t>> pieces; // the pending bytes, in file order
-    bool lastPieceOwn = false; // the last piece ends at the end of `buffer` and may grow
+    bool lastPieceOwn = false;                    // the last piece ends at own + ownUsed and may grow
     size_t pendingBytes = 0;
     int64_t bufferPos = 0;
     int64_t writePos = 0;
@@ -111,7 +112,7 @@ struct AviWriter::Impl {
             return true;
         const bool ok = file->writePiecesAt(bufferPos, pieces);
         pieces.clear();
-        buffer.clear();
+        ownUsed = 0;
         lastPieceOwn = false;
         pendingBytes = 0;
         bufferPos = writePos;
@@ -142,18 +143,53 @@ struct AviWriter::Impl {
             pieces.push_back(bytes);
             lastPieceOwn = false;
         } else {
-            if (buffer.capacity() < limit)
-                buffer.reserve(limit);
-            const uint8_t* at = buffer.data() + buffer.size();
-            buffer.insert(buffer.end(), bytes.begin(), bytes.end());
-            if (lastPieceOwn)
-                pieces.back() = {pieces.back().data(), pieces.back().size() + bytes.size()};
-            else
-                pieces.emplace_back(at, bytes.size());
-            lastPieceOwn = true;
+            std::copy(bytes.begin(), bytes.end(), ownSpace(bytes.size()));
         }
         pendingBytes += bytes.size();
         writePos += static_cast<int64_t>(bytes.size());
+        return true;
+    }
+
+    // Takes count bytes at the end of `own` into the output; the caller fills them and counts
+    // them as pending. Only for bytes that fit in what may be gathered.
+    uint8_t* ownSpace(size_t count)
+    {
+        if (!own)
+            own = std::make_unique_for_overwrite<uint8_t[]>(bufferLimit());
+        uint8_t* at = own.get() + ownUsed;
+        ownUsed += count;
+        if (lastPieceOwn)
+            pieces.back() = {pieces.back().data(), pieces.back().size() + count};
+        else
+            pieces.emplace_back(at, count);
+        lastPieceOwn = true;
+        return at;
+    }
+
+    // Appends a sample's chunk: header, data, and a pad byte after odd-sized data. When it fits
+    // in what may be gathered, the header and pad are written into `own` and the data is lent.
+    bool appendChunk(std::span<const uint8_t> data, bool lend)
+    {
+        const auto size = static_cast<uint32_t>(data.size());
+        const auto chunkBytes = static_cast<size_t>(riff::chunkSpan(size));
+        if (!lend || pendingBytes + chunkBytes > bufferLimit()) {
+            const uint8_t pad = 0;
+            return appendChunkHeader(chunkId, size) && append(data, lend) &&
+                   (size % 2 == 0 || append(std::span(&pad, 1)));
+        }
+        if (pieces.empty())
+            bufferPos = writePos;
+        const std::span<uint8_t> head(ownSpace(8), 8);
+        riff::setU32(head, 0, chunkId);
+        riff::setU32(head, 4, size);
+        if (size > 0) {
+            pieces.push_back(data);
+            lastPieceOwn = false;
+        }
+        if (size % 2 != 0)
+            *ownSpace(1) = 0;
+        pendingBytes += chunkBytes;
+        writePos += static_cast<int64_t>(chunkBytes);
         return true;
     }
 
@@ -414,13 +450,8 @@ struct AviWriter::Impl {
             if (!startNextPart())
                 return false;
         }
-        if (!appendChunkHeader(chunkId, size) || !append(data, lend))
+        if (!appendChunk(data, lend))
             return false;
-        if (size % 2 != 0) {
-            const uint8_t pad = 0;
-            if (!append(std::span(&pad, 1)))
-                return false;
-        }
         // An empty sample repeats the previous picture and can never be a key frame.
         const int64_t indexBase = parts.back().moviListPos + 8;
         partSamples.push_back({static_cast<uint32_t>(writePos - chunkBytes + 8 - indexBase),

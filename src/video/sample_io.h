@@ -19,10 +19,11 @@ struct SampleLoan {
 class SampleReader {
 public:
     virtual ~SampleReader() = default;
-    // Lends sample pos in loan. Refuses a position below 0 or past the last sample (BadPosition),
-    // a sample larger than room (BufferTooSmall), a failed read (ReadFailed) and, when every
-    // block the reader reads into still holds bytes lent earlier, BlocksInUse: dropping those
-    // loans lets it read again. loan is empty after a refusal.
+    // Lends sample pos in loan: loan.data views its bytes and loan.holder keeps them valid (left
+    // as it is when it already does, so that no reference is counted). Refuses a position below
+    // 0 or past the last sample (BadPosition), a sample larger than room (BufferTooSmall), a
+    // failed read (ReadFailed) and, when every block the reader reads into still holds bytes lent
+    // earlier, BlocksInUse: dropping those loans lets it read again. loan is empty after a refusal.
     [[nodiscard]] virtual AviStatus lendSample(int32_t pos, int32_t room, SampleLoan& loan) = 0;
 };
 

@@ -679,9 +679,14 @@ struct AviReader::Impl {
     }
 
     // Lends the entry's bytes, reading a block from its offset first when no block holds them:
-    // up to kBlockReadBytes of the announced range it lies in, else the sample alone.
+    // up to kBlockReadBytes of the announced range it lies in, else the sample alone. An empty
+    // sample needs no block.
     AviStatus lend(const SampleEntry& entry, SampleLoan& loan)
     {
+        if (entry.size == 0) {
+            loan.data = {};
+            return AviStatus::Ok;
+        }
         const int64_t end = entry.offset + static_cast<int64_t>(entry.size);
         const std::shared_ptr<Block>* held = blockHolding(entry.offset, end);
         if (held == nullptr) {

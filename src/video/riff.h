@@ -2,8 +2,10 @@
 
 #include "core/stream_info.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -88,9 +90,10 @@ inline void putU64(std::vector<uint8_t>& out, uint64_t value)
 // Overwrites a little-endian 32-bit value at a position of bytes.
 inline void setU32(std::span<uint8_t> bytes, size_t at, uint32_t value)
 {
-    uint8_t* p = bytes.data() + at;
-    for (size_t i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(value >> (8 * i));
+    const std::array<uint8_t, 4> littleEndian = {
+        static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+        static_cast<uint8_t>(value >> 24)};
+    std::memcpy(bytes.data() + at, littleEndian.data(), littleEndian.size());
 }
 
 // Returns the bytes a chunk with size data bytes occupies: header, data and pad byte.

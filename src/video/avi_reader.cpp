@@ -692,15 +692,18 @@ struct AviReader::Impl {
         if (held == nullptr) {
             // A block only this reader holds is free; the older one is taken first, so the tail
             // of the newer one stays for the samples after it.
-            const auto isFree = [](const std::shared_ptr<Block>& block) { return !block || block.use_count() == 1; };
+            const auto isFree = [](const std::shared_ptr<Block>& block) {
+                return !block || block.use_count() == 1;
+            };
             size_t slot = 1 - latest;
             if (!isFree(blocks[slot]))
                 slot = latest;
             if (!isFree(blocks[slot]))
                 return AviStatus::BlocksInUse;
             int64_t want = entry.size;
-            const auto range = std::find_if(announced.begin(), announced.end(),
-                                            [&](const ByteRange& r) { return r.contains(entry.offset, end); });
+            const auto range = std::find_if(announced.begin(), announced.end(), [&](const ByteRange& r) {
+                return r.contains(entry.offset, end);
+            });
             if (range != announced.end()) {
                 // What is announced beyond this block is then fetched while this one is used.
                 passOnHint();
@@ -713,7 +716,8 @@ struct AviReader::Impl {
                 block->capacity = std::max<size_t>(static_cast<size_t>(want), kBlockReadBytes);
                 block->bytes = std::make_unique_for_overwrite<uint8_t[]>(block->capacity);
             }
-            const int64_t got = file->readAt(entry.offset, std::span<uint8_t>(block->bytes.get(), static_cast<size_t>(want)));
+            const int64_t got =
+                file->readAt(entry.offset, std::span<uint8_t>(block->bytes.get(), static_cast<size_t>(want)));
             if (got < static_cast<int64_t>(entry.size)) {
                 block->range = {};
                 errorText = got < 0 ? file->errorText() : "unexpected end of file";

@@ -203,7 +203,8 @@ struct AviWriter::Impl {
         for (size_t first = 0; first < partSamples.size(); first += perSlice) {
             const size_t count = std::min(perSlice, partSamples.size() - first);
             for (size_t i = 0; i < count; ++i)
-                put(partSamples[first + i], std::span<uint8_t>(indexSlice.get() + i * entryBytes, entryBytes));
+                put(partSamples[first + i],
+                    std::span<uint8_t>(indexSlice.get() + i * entryBytes, entryBytes));
             // The slice is lent, so it reaches the file before it is filled again.
             if (!append(std::span<const uint8_t>(indexSlice.get(), count * entryBytes), true) || !flush())
                 return false;
@@ -398,7 +399,8 @@ struct AviWriter::Impl {
         std::vector<uint8_t> head;
         putU32(head, riff::kIdx1);
         putU32(head, static_cast<uint32_t>(16 * partSamples.size()));
-        return append(head) && appendIndexEntries(16, [this](const WrittenSample& sample, std::span<uint8_t> entry) {
+        return append(head) &&
+               appendIndexEntries(16, [this](const WrittenSample& sample, std::span<uint8_t> entry) {
                    const bool key = (sample.sizeField & riff::kDeltaFrameBit) == 0;
                    riff::setU32(entry, 0, chunkId);
                    riff::setU32(entry, 4, key ? riff::kIndexFlagKey : 0);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <span>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,27 @@ std::string mediaDir()
     const fs::path dir = fs::path(KESTRELION_BENCH_DIR) / "bench-media";
     fs::create_directories(dir);
     return dir.string();
+}
+
+std::string makeEncodedFilm(const std::string& name, int32_t bitrateKbps)
+{
+    const std::string path = mediaDir() + "/" + name;
+    if (fs::exists(path))
+        return path;
+    std::printf("making %s with ffmpeg (a few minutes, once) ...\n", path.c_str());
+    std::fflush(stdout);
+    // A noisy moving picture keeps the encoder near the bitrate asked for in every second.
+    const std::string partial = path + ".part.avi";
+    const std::string command =
+        "ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=s=320x240:r=25,noise=alls=12:allf=t+u' -frames:v "
+        "135000 -c:v mpeg4 -vtag XVID -g 250 -bf 0 -sc_threshold 1000000000 -b:v " +
+        std::to_string(bitrateKbps) + "k " + shellQuote(partial);
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "ffmpeg could not make %s\n", partial.c_str());
+        std::exit(1);
+    }
+    fs::rename(partial, path);
+    return path;
 }
 
 std::string makeFilmAvi(const std::string& name, int32_t averageFrameBytes)
@@ -83,40 +105,52 @@ std::string makeFilmAvi(const std::string& name, int32_t averageFrameBytes)
     return path;
 }
 
-std::vector<double> timeProgram(const std::vector<std::string>& argv, int runs)
+double timeProgram(const std::vector<std::string>& argv)
 {
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    std::vector<double> times;
-    for (int run = 0; run < runs; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        const pid_t child = fork();
-        if (child == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-        int status = -1;
-        if (child > 0)
-            waitpid(child, &status, 0);
-        const auto end = std::chrono::steady_clock::now();
-        if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "benchmark program failed: %s\n", argv[0].c_str());
-            std::exit(1);
-        }
-        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execvp(args[0], args.data());
+        _exit(127);
     }
-    return times;
+    int status = -1;
+    if (child > 0)
+        waitpid(child, &status, 0);
+    const auto end = std::chrono::steady_clock::now();
+    if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "benchmark program failed: %s\n", argv[0].c_str());
+        std::exit(1);
+    }
+    return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
-double median(std::vector<double> values)
+Spread spreadOf(std::vector<double> values)
 {
+    if (values.empty())
+        return {};
     std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
+    return {values[values.size() / 2], values.front(), values.back()};
+}
+
+std::string machineName()
+{
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    std::string model = "unknown processor";
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    }
+    return model + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " processors";
 }
 
 std::string shellQuote(const std::string& text)

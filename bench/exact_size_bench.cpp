@@ -22,6 +22,11 @@ constexpr double kPredictGoalMs = 5.0;
 constexpr double kFitGoalMs = 100.0;
 constexpr double kVerifyGoal = 0.80;
 
+double median(const std::vector<double>& values)
+{
+    return bench::spreadOf(values).median;
+}
+
 // Runs body runs times and returns each run's time in milliseconds.
 std::vector<double> timeRuns(int runs, const std::function<void(int)>& body)
 {
@@ -38,7 +43,7 @@ std::vector<double> timeRuns(int runs, const std::function<void(int)>& body)
 
 void printTimes(const char* what, const std::vector<double>& times, double goalMs)
 {
-    const double middle = bench::median(times);
+    const double middle = median(times);
     std::printf("%s: median %.2f ms, fastest %.2f ms, slowest %.2f ms over %zu runs; goal %.0f ms: %s\n",
                 what, middle, times.front(), times.back(), times.size(), goalMs,
                 middle < goalMs ? "met" : "MISSED");
@@ -97,7 +102,7 @@ int main()
     // Final AVI twice reads the same amount. Both run warm, interleaved; the fastest runs show
     // what a machine with nothing else to do gives.
     const std::vector<std::string> cat = {"cat", job.settings.finalPath, job.settings.finalPath};
-    (void)bench::timeProgram(cat, 1);
+    (void)bench::timeProgram(cat);
     std::vector<double> verifyMs;
     std::vector<double> catMs;
     bool verified = true;
@@ -106,17 +111,17 @@ int main()
             verified = verified &&
                        engine::verifyFinalAvi(job.settings, quiet).status == engine::VerifyStatus::Verified;
         })[0]);
-        catMs.push_back(bench::timeProgram(cat, 1)[0]);
+        catMs.push_back(bench::timeProgram(cat));
     }
     std::sort(verifyMs.begin(), verifyMs.end());
     std::sort(catMs.begin(), catMs.end());
     const double megabytes = 2.0 * static_cast<double>(written) / 1048576.0;
-    const double ratio = bench::median(catMs) / bench::median(verifyMs);
+    const double ratio = median(catMs) / median(verifyMs);
     std::printf("verify (%s) against cat of the Final AVI twice (%.0f MB), 11 interleaved runs:\n",
                 verified ? "verified" : "NOT VERIFIED", megabytes);
     std::printf("  median: verify %.0f ms (%.0f MB/s), cat %.0f ms (%.0f MB/s), ratio %.2f\n",
-                bench::median(verifyMs), megabytes / bench::median(verifyMs) * 1000, bench::median(catMs),
-                megabytes / bench::median(catMs) * 1000, ratio);
+                median(verifyMs), megabytes / median(verifyMs) * 1000, median(catMs),
+                megabytes / median(catMs) * 1000, ratio);
     std::printf("  fastest: verify %.0f ms, cat %.0f ms, ratio %.2f; slowest: verify %.0f ms, cat %.0f ms\n",
                 verifyMs.front(), catMs.front(), catMs.front() / verifyMs.front(), verifyMs.back(),
                 catMs.back());

@@ -8,10 +8,15 @@
 #include "video/source.h"
 
 #include <algorithm>
+#include <cassert>
+#include <charconv>
 #include <climits>
+#include <concepts>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace cli {
 
@@ -43,6 +48,35 @@ FormatSummary summariseFormat(std::span<const uint8_t> format)
     return summary;
 }
 
+// Text written piece by piece into memory allocated once, for a caller that knows how much
+// room the whole text needs at most.
+class TextBuffer {
+public:
+    explicit TextBuffer(size_t capacity)
+        : m_bytes(std::make_unique_for_overwrite<char[]>(capacity)), m_end(m_bytes.get() + capacity),
+          m_next(m_bytes.get())
+    {
+    }
+
+    void put(std::string_view text)
+    {
+        assert(static_cast<size_t>(m_end - m_next) >= text.size());
+        m_next = std::copy(text.begin(), text.end(), m_next);
+    }
+    template <std::integral Number> void put(Number number)
+    {
+        const std::to_chars_result written = std::to_chars(m_next, m_end, number);
+        assert(written.ec == std::errc());
+        m_next = written.ptr;
+    }
+    std::string_view text() const { return {m_bytes.get(), static_cast<size_t>(m_next - m_bytes.get())}; }
+
+private:
+    std::unique_ptr<char[]> m_bytes;
+    char* m_end = nullptr;
+    char* m_next = nullptr;
+};
+
 } // namespace
 
 int runProbe(const std::string& path, bool json)
@@ -62,31 +96,41 @@ int runProbe(const std::string& path, bool json)
     const size_t formatSize = source->format().size();
 
     if (json) {
-        std::string out;
-        out.reserve(static_cast<size_t>(frames.count()) * 12 + 512);
-        out += "{\"video\": {\"stream\": " + std::to_string(source->videoStream());
-        out += ", \"handler\": " + jsonString(fourccText(info.fccHandler));
-        out += ", \"scale\": " + std::to_string(info.dwScale);
-        out += ", \"rate\": " + std::to_string(info.dwRate);
-        out += ", \"length\": " + std::to_string(info.dwLength);
-        out += ", \"suggestedBufferSize\": " + std::to_string(info.dwSuggestedBufferSize);
-        out += ", \"formatSize\": " + std::to_string(formatSize);
-        out += ", \"compression\": " + jsonString(fourccText(format.compression));
-        out += ", \"width\": " + std::to_string(format.width);
-        out += ", \"height\": " + std::to_string(format.height);
-        out += ", \"sizeImage\": " + std::to_string(format.sizeImage);
-        out += "}, \"frames\": [";
+        // Room for the longest frame entry, "[1, -2147483648], ", per frame, and for the header.
+        TextBuffer out(1024 + 18 * static_cast<size_t>(frames.count()));
+        out.put("{\"video\": {\"stream\": ");
+        out.put(source->videoStream());
+        out.put(", \"handler\": ");
+        out.put(jsonString(fourccText(info.fccHandler)));
+        out.put(", \"scale\": ");
+        out.put(info.dwScale);
+        out.put(", \"rate\": ");
+        out.put(info.dwRate);
+        out.put(", \"length\": ");
+        out.put(info.dwLength);
+        out.put(", \"suggestedBufferSize\": ");
+        out.put(info.dwSuggestedBufferSize);
+        out.put(", \"formatSize\": ");
+        out.put(formatSize);
+        out.put(", \"compression\": ");
+        out.put(jsonString(fourccText(format.compression)));
+        out.put(", \"width\": ");
+        out.put(format.width);
+        out.put(", \"height\": ");
+        out.put(format.height);
+        out.put(", \"sizeImage\": ");
+        out.put(format.sizeImage);
+        out.put("}, \"frames\": [");
         for (int32_t i = 0; i < frames.count(); ++i) {
-            if (i > 0)
-                out += ", ";
-            out += '[';
-            out += std::to_string(frames[i].isKey);
-            out += ", ";
-            out += std::to_string(frames[i].size);
-            out += ']';
+            out.put(i > 0 ? ", [" : "[");
+            out.put(frames[i].isKey);
+            out.put(", ");
+            out.put(frames[i].size);
+            out.put("]");
         }
-        out += "]}\n";
-        std::fwrite(out.data(), 1, out.size(), stdout);
+        out.put("]}\n");
+        const std::string_view text = out.text();
+        std::fwrite(text.data(), 1, text.size(), stdout);
         return kExitCompleted;
     }
 

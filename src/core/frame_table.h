@@ -1,16 +1,21 @@
 #pragma once
 
+#include "core/default_init_allocator.h"
+
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace core {
 
 // One frame of a source's video stream: key-frame flag and compressed sample size in bytes.
+// Plain data, so a table filled from an index is not zeroed first: FrameRecord{} is all zero.
 struct FrameRecord {
-    int32_t isKey = 0;
-    int32_t size = 0;
+    int32_t isKey;
+    int32_t size;
     bool operator==(const FrameRecord&) const = default;
 };
 
@@ -34,10 +39,22 @@ public:
     {
         assert(count >= 0);
         if (count == 0) {
-            std::vector<Record>().swap(m_records);
+            Records().swap(m_records);
             return;
         }
+        const size_t kept = std::min(m_records.size(), static_cast<size_t>(count));
         m_records.resize(static_cast<size_t>(count));
+        std::fill(m_records.begin() + static_cast<std::ptrdiff_t>(kept), m_records.end(), Record{});
+    }
+    // Resizes to count records like setSize, except that records 0 .. filled - 1 are handed to
+    // fill as one span first, which sets every one of them: they are not zeroed before.
+    template <typename Fill> void setSize(int32_t count, int32_t filled, Fill&& fill)
+    {
+        assert(filled >= 0 && filled <= count);
+        if (m_records.size() < static_cast<size_t>(filled))
+            m_records.resize(static_cast<size_t>(filled));
+        fill(std::span<Record>(m_records.data(), static_cast<size_t>(filled)));
+        setSize(count);
     }
     int32_t count() const { return static_cast<int32_t>(m_records.size()); }
     Record& operator[](int32_t index)
@@ -55,7 +72,8 @@ public:
     bool operator==(const Table&) const = default;
 
 private:
-    std::vector<Record> m_records;
+    using Records = std::vector<Record, DefaultInitAllocator<Record>>;
+    Records m_records;
 };
 
 using FrameTable = Table<FrameRecord>;

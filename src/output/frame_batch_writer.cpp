@@ -1,7 +1,6 @@
 #include "output/frame_batch_writer.h"
 
 #include <algorithm>
-#include <new>
 
 namespace output {
 
@@ -9,20 +8,16 @@ bool FrameBatchWriter::init(int32_t bufferSize, int32_t maxSampleSize)
 {
     if (bufferSize <= 0 || maxSampleSize < 0 || maxSampleSize > bufferSize)
         return false;
-    // Allocated without initialising: every byte is read into before it is written out.
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(bufferSize)]);
-    if (!buffer)
-        return false;
-    m_buffer = std::move(buffer);
     m_bufferSize = bufferSize;
     m_maxSampleSize = maxSampleSize;
     m_outputPosition = 0;
     m_pendingCount = 0;
     m_bufferUsed = 0;
     m_firstWriteFailure = video::AviStatus::Ok;
-    std::vector<PendingFrame>(kPendingEntries).swap(m_pending);
-    m_batch.clear();
-    m_batch.reserve(kPendingEntries);
+    std::vector<video::SampleWriter::SampleRef>(kPendingEntries).swap(m_pending);
+    m_holders.clear();
+    m_holders.reserve(kPendingEntries);
+    m_loan = {};
     return true;
 }
 
@@ -30,26 +25,31 @@ video::AviStatus FrameBatchWriter::addFrame(video::SampleReader& source, int32_t
                                             video::SampleWriter& output, uint32_t flags, int32_t& bytesRead)
 {
     bytesRead = 0;
-    if (!m_buffer)
+    if (m_pending.empty())
         return video::AviStatus::BadState;
-    // The flush rule keeps maxSampleSize bytes free after every call; bounding the room by the
-    // free space as well means no read can ever run past the buffer.
-    const int32_t room = std::min(m_maxSampleSize, m_bufferSize - m_bufferUsed);
-    int32_t read = 0;
-    const video::AviStatus status = source.readSample(
-        frameIndex, std::span<uint8_t>(m_buffer.get() + m_bufferUsed, static_cast<size_t>(room)), read);
+    // The flush rule keeps maxSampleSize bytes free after every call; bounding the room by what
+    // the batch has left as well keeps every batch within its size.
+    const auto room = [this] { return std::min(m_maxSampleSize, m_bufferSize - m_bufferUsed); };
+    // The last loan is handed in again: a sample from the same block then costs no reference.
+    video::AviStatus status = source.lendSample(frameIndex, room(), m_loan);
+    if (status == video::AviStatus::BlocksInUse && m_pendingCount > 0) {
+        // The source reads on only into a block this batch no longer holds.
+        (void)flush(output); // a failure is kept in firstWriteFailure()
+        status = source.lendSample(frameIndex, room(), m_loan);
+    }
     if (status != video::AviStatus::Ok)
         return status;
-    if (read < 0 || read > room)
+    const auto size = static_cast<int32_t>(m_loan.data.size());
+    if (m_loan.data.size() > static_cast<size_t>(room()))
         return video::AviStatus::ReadFailed;
 
-    PendingFrame& entry = m_pending[static_cast<size_t>(m_pendingCount)];
-    entry.flags = flags;
-    entry.offset = m_bufferUsed;
-    entry.size = read;
+    m_pending[static_cast<size_t>(m_pendingCount)] = {m_loan.data, (flags & kKeyFrameFlag) != 0};
+    // Neighbouring samples mostly share a block: each block is held once per run of them.
+    if (m_loan.holder && (m_holders.empty() || m_holders.back() != m_loan.holder))
+        m_holders.push_back(m_loan.holder);
     ++m_pendingCount;
-    m_bufferUsed += read;
-    bytesRead = read;
+    m_bufferUsed += size;
+    bytesRead = size;
 
     if (m_pendingCount >= kPendingEntries || m_bufferUsed >= m_bufferSize - m_maxSampleSize)
         (void)flush(output); // a failure is kept in firstWriteFailure()
@@ -58,15 +58,10 @@ video::AviStatus FrameBatchWriter::addFrame(video::SampleReader& source, int32_t
 
 video::AviStatus FrameBatchWriter::flush(video::SampleWriter& output)
 {
-    // The whole batch goes out in one call, so a file writer can write it straight from the buffer.
-    m_batch.clear();
-    for (int32_t i = 0; i < m_pendingCount; ++i) {
-        const PendingFrame& entry = m_pending[static_cast<size_t>(i)];
-        m_batch.push_back({std::span<const uint8_t>(m_buffer.get() + entry.offset, static_cast<size_t>(entry.size)),
-                           (entry.flags & kKeyFrameFlag) != 0});
-    }
+    // The whole batch goes out in one call, so a file writer writes it straight from the blocks.
     int32_t written = 0;
-    const video::AviStatus status = output.writeSamples(m_outputPosition, m_batch, written);
+    const video::AviStatus status = output.writeSamples(
+        m_outputPosition, std::span(m_pending.data(), static_cast<size_t>(m_pendingCount)), written);
     // A failed write still uses up its position, so later samples keep their places; the
     // samples behind it are dropped.
     m_outputPosition += written + (status != video::AviStatus::Ok ? 1 : 0);
@@ -74,6 +69,8 @@ video::AviStatus FrameBatchWriter::flush(video::SampleWriter& output)
         m_firstWriteFailure = status;
     m_pendingCount = 0;
     m_bufferUsed = 0;
+    m_holders.clear();
+    m_loan = {};
     return status;
 }
 

@@ -1,5 +1,6 @@
 #include "video/avi_reader.h"
 
+#include "core/default_init_allocator.h"
 #include "video/riff.h"
 
 #include <algorithm>
@@ -18,12 +19,17 @@ using riff::getU32;
 using riff::getU64;
 
 // One sample of a stream: where its data starts, how long it is, whether it is a key frame.
+// Plain data, so an index sized for the entries read next is not zeroed first.
 struct SampleEntry {
-    int64_t offset = 0;
-    uint32_t size = 0;
-    uint32_t key = 0;
+    int64_t offset;
+    uint32_t size;
+    uint32_t key;
 };
 static_assert(sizeof(SampleEntry) == 16, "the index must stay small for long films");
+
+// Storage whose added elements are left for the caller to set.
+template <typename T> using UnsetVector = std::vector<T, core::DefaultInitAllocator<T>>;
+using Bytes = UnsetVector<uint8_t>;
 
 // A 'LIST movi' of one RIFF part: its children lie in [dataStart, end).
 struct MoviList {
@@ -37,8 +43,8 @@ struct StreamData {
     core::AviStreamInfo info;
     std::vector<uint8_t> format;
     std::vector<uint8_t> indx; // data of the stream's OpenDML index chunk, when it has one
-    std::vector<SampleEntry> samples;
-    std::vector<int32_t> keys; // positions of the key frames, ascending
+    UnsetVector<SampleEntry> samples;
+    UnsetVector<int32_t> keys;  // positions of the key frames, ascending
     mutable size_t keyHint = 0; // where the last key-frame look-up ended
     bool indexed = false;
 };
@@ -83,7 +89,7 @@ private:
     static constexpr size_t kBlockBytes = 1 << 20;
     FileIo& m_file;
     int64_t m_fileSize = 0;
-    std::vector<uint8_t> m_block;
+    Bytes m_block;
     int64_t m_blockStart = 0;
     int64_t m_blockBytes = 0;
 };
@@ -158,9 +164,9 @@ private:
     }
 
     // Reads up to length bytes at offset, fewer when the file ends earlier.
-    std::vector<uint8_t> readClamped(int64_t offset, int64_t length)
+    Bytes readClamped(int64_t offset, int64_t length)
     {
-        std::vector<uint8_t> bytes;
+        Bytes bytes;
         if (offset < 0 || offset >= m_fileSize || length <= 0)
             return bytes;
         bytes.resize(static_cast<size_t>(std::min(length, m_fileSize - offset)));
@@ -270,9 +276,9 @@ private:
         }
     }
 
-    void parseHeaderList(const std::vector<uint8_t>& hdrl)
+    void parseHeaderList(std::span<const uint8_t> hdrl)
     {
-        forEachChunk(std::span<const uint8_t>(hdrl), [this](uint32_t id, std::span<const uint8_t> data) {
+        forEachChunk(hdrl, [this](uint32_t id, std::span<const uint8_t> data) {
             if (id == riff::kList && data.size() >= 4 && getU32(data, 0) == riff::kStrl)
                 parseStreamList(data.subspan(4));
         });
@@ -359,20 +365,27 @@ private:
             base &= 0xFFFFFFFFu; // a known writer repeats the low half in the high half
         if (base >= static_cast<uint64_t>(m_fileSize))
             return false;
-        stream.samples.reserve(stream.samples.size() + count);
+        // Sized once for every entry; entries that point past the end of the file are left out.
+        const size_t before = stream.samples.size();
+        const auto limit = static_cast<size_t>(sampleLimit());
+        stream.samples.resize(before + count);
+        SampleEntry* const out = stream.samples.data() + before;
+        size_t kept = 0;
+        bool ok = true;
         for (size_t i = 0; i < count; ++i) {
             const uint32_t rawSize = getU32(data, 24 + 8 * i + 4);
-            SampleEntry entry;
-            entry.offset = static_cast<int64_t>(base) + getU32(data, 24 + 8 * i);
-            entry.size = rawSize & ~riff::kDeltaFrameBit;
-            entry.key = (rawSize & riff::kDeltaFrameBit) == 0 && entry.size > 0;
-            if (entry.offset + static_cast<int64_t>(entry.size) > m_fileSize)
+            const int64_t offset = static_cast<int64_t>(base) + getU32(data, 24 + 8 * i);
+            const uint32_t size = rawSize & ~riff::kDeltaFrameBit;
+            if (offset + static_cast<int64_t>(size) > m_fileSize)
                 continue; // the file was cut before this sample
-            if (static_cast<int64_t>(stream.samples.size()) >= sampleLimit())
-                return false;
-            stream.samples.push_back(entry);
+            if (before + kept >= limit) {
+                ok = false;
+                break;
+            }
+            out[kept++] = {offset, size, (rawSize & riff::kDeltaFrameBit) == 0 && size > 0 ? 1u : 0u};
         }
-        return true;
+        stream.samples.resize(before + kept);
+        return ok;
     }
 
     // Every sample needs at least a chunk header in the file; more entries mean a broken index.
@@ -389,6 +402,13 @@ private:
         } else if (indx[3] == riff::kIndexOfIndexes && getU16(indx, 0) == 4 && indx[2] == 0) {
             const size_t count = std::min<size_t>(getU32(indx, 4), (indx.size() - 24) / 16);
             ok = count > 0;
+            // Each entry tells how many samples its chunk indexes: the index is allocated once
+            // when that holds, and anyway never more often than a vector grows.
+            uint64_t announcedSamples = 0;
+            for (size_t i = 0; i < count; ++i)
+                announcedSamples += getU32(indx, 24 + 16 * i + 12);
+            stream.samples.reserve(static_cast<size_t>(std::min<uint64_t>(announcedSamples, sampleLimit())));
+            Bytes chunk;
             for (size_t i = 0; i < count && ok; ++i) {
                 const uint64_t offset = getU64(indx, 24 + 16 * i);
                 const uint32_t size = getU32(indx, 24 + 16 * i + 8);
@@ -397,7 +417,7 @@ private:
                     ok = false;
                     break;
                 }
-                std::vector<uint8_t> chunk(size);
+                chunk.resize(size);
                 ok = readExactly(static_cast<int64_t>(offset), chunk) &&
                      readStandardIndex(std::span<const uint8_t>(chunk).subspan(8), stream);
             }
@@ -407,14 +427,79 @@ private:
         return ok;
     }
 
-    // Offsets in idx1 count from the 'movi' type or from the file start; tries each base and keeps
-    // the one under which the first entries find their chunks.
+    // Offsets in idx1 count from the 'movi' type or from the file start; tries each base on the
+    // first entries and keeps the one under which they find their chunks. The entries are read
+    // a slice at a time.
     bool readIdx1()
     {
         if (m_idx1Pos < 0 || m_idx1Pos + m_idx1Size > m_fileSize)
             return false; // missing, or cut short by a truncated file: the movi lists are complete
-        const std::vector<uint8_t> idx1 = readClamped(m_idx1Pos, m_idx1Size);
-        const std::span<const uint8_t> entries(idx1);
+        constexpr size_t kSliceEntries = 4096;
+        const auto count = static_cast<size_t>(m_idx1Size / 16);
+        Bytes slice(16 * std::min(count, kSliceEntries));
+        if (!readExactly(m_idx1Pos, slice))
+            return false;
+        const int64_t bestBase = findIdx1Base(slice);
+        if (bestBase < 0)
+            return false;
+
+        // Every stream indexed here gets room for all entries at once; what a stream does not
+        // use of it is never touched. next[k] is where stream k's next entry goes.
+        std::vector<SampleEntry*> next(m_streams.size(), nullptr);
+        for (size_t k = 0; k < m_streams.size(); ++k) {
+            if (!m_streams[k].indexed) {
+                m_streams[k].samples.resize(count);
+                next[k] = m_streams[k].samples.data();
+            }
+        }
+        // Entries of one stream mostly follow each other: the stream of the last id is kept, with
+        // its write position, until the id changes.
+        uint32_t lastId = 0;
+        int32_t lastStream = -1;
+        SampleEntry* write = nullptr;
+        const auto switchTo = [&](uint32_t id) {
+            if (lastStream >= 0)
+                next[static_cast<size_t>(lastStream)] = write;
+            lastId = id;
+            lastStream = riff::streamOfDataChunk(id);
+            if (lastStream >= static_cast<int32_t>(m_streams.size()))
+                lastStream = -1;
+            write = lastStream >= 0 ? next[static_cast<size_t>(lastStream)] : nullptr;
+        };
+        switchTo(count > 0 ? getU32(slice, 0) : 0);
+        for (size_t first = 0; first < count; first += kSliceEntries) {
+            const size_t inSlice = std::min(kSliceEntries, count - first);
+            if (first > 0 && !readExactly(m_idx1Pos + 16 * static_cast<int64_t>(first),
+                                          std::span<uint8_t>(slice.data(), 16 * inSlice)))
+                break; // the size was checked against the file: only a failing read ends here
+            const std::span<const uint8_t> entries(slice.data(), 16 * inSlice);
+            for (size_t i = 0; i < inSlice; ++i) {
+                const uint32_t id = getU32(entries, 16 * i);
+                if (id != lastId)
+                    switchTo(id);
+                const uint32_t flags = getU32(entries, 16 * i + 4);
+                if ((flags & riff::kIndexFlagList) != 0 || write == nullptr)
+                    continue;
+                const int64_t offset = bestBase + getU32(entries, 16 * i + 8) + 8;
+                const uint32_t size = getU32(entries, 16 * i + 12);
+                if (offset + static_cast<int64_t>(size) > m_fileSize || size > kMaxSampleBytes)
+                    continue;
+                *write++ = {offset, size, (flags & riff::kIndexFlagKey) != 0 && size > 0 ? 1u : 0u};
+            }
+        }
+        switchTo(0);
+        for (size_t k = 0; k < m_streams.size(); ++k) {
+            StreamData& stream = m_streams[k];
+            if (!stream.indexed)
+                stream.samples.resize(static_cast<size_t>(next[k] - stream.samples.data()));
+        }
+        return true;
+    }
+
+    // The base of idx1 offsets under which most of the first four data entries in entries find
+    // their chunks, or -1 when none does.
+    int64_t findIdx1Base(std::span<const uint8_t> entries)
+    {
         const size_t count = entries.size() / 16;
         std::vector<int64_t> bases;
         for (const MoviList& movi : m_moviLists)
@@ -443,38 +528,7 @@ private:
                 bestBase = base;
             }
         }
-        if (bestBase < 0)
-            return false;
-        // Count first, so each stream's index is allocated once.
-        std::vector<size_t> perStream(m_streams.size(), 0);
-        for (size_t i = 0; i < count; ++i) {
-            const int32_t streamNumber = riff::streamOfDataChunk(getU32(entries, 16 * i));
-            if (streamNumber >= 0 && streamNumber < static_cast<int32_t>(m_streams.size()))
-                ++perStream[static_cast<size_t>(streamNumber)];
-        }
-        for (size_t k = 0; k < m_streams.size(); ++k) {
-            if (!m_streams[k].indexed)
-                m_streams[k].samples.reserve(perStream[k]);
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const uint32_t id = getU32(entries, 16 * i);
-            const uint32_t flags = getU32(entries, 16 * i + 4);
-            const int32_t streamNumber = riff::streamOfDataChunk(id);
-            if ((flags & riff::kIndexFlagList) != 0 || streamNumber < 0 ||
-                streamNumber >= static_cast<int32_t>(m_streams.size()))
-                continue;
-            StreamData& stream = m_streams[static_cast<size_t>(streamNumber)];
-            if (stream.indexed)
-                continue;
-            SampleEntry entry;
-            entry.offset = bestBase + getU32(entries, 16 * i + 8) + 8;
-            entry.size = getU32(entries, 16 * i + 12);
-            entry.key = (flags & riff::kIndexFlagKey) != 0 && entry.size > 0;
-            if (entry.offset + static_cast<int64_t>(entry.size) > m_fileSize || entry.size > kMaxSampleBytes)
-                continue;
-            stream.samples.push_back(entry);
-        }
-        return true;
+        return bestBase;
     }
 
     // Rebuilds the index from the chunks of every movi list. Key flags come from the MPEG-4 VOP
@@ -542,18 +596,23 @@ private:
         }
     }
 
+    // Sets the stream's length and largest sample and lists its key frames. The key list gets
+    // room for every sample at once and the index keeps its capacity: room never used is never
+    // touched.
     static void finishStream(StreamData& stream)
     {
-        stream.keys.clear();
         uint32_t largest = 0;
+        stream.keys.resize(stream.samples.size());
+        int32_t* key = stream.keys.data();
+        const SampleEntry* entries = stream.samples.data();
         for (size_t i = 0; i < stream.samples.size(); ++i) {
-            largest = std::max(largest, stream.samples[i].size);
-            if (stream.samples[i].key != 0)
-                stream.keys.push_back(static_cast<int32_t>(i));
+            largest = std::max(largest, entries[i].size);
+            if (entries[i].key != 0)
+                *key++ = static_cast<int32_t>(i);
         }
+        stream.keys.resize(static_cast<size_t>(key - stream.keys.data()));
         stream.info.dwLength = static_cast<uint32_t>(stream.samples.size());
         stream.info.dwSuggestedBufferSize = largest;
-        stream.samples.shrink_to_fit();
     }
 
     FileIo& m_file;
@@ -583,14 +642,24 @@ struct ByteRange {
     bool contains(int64_t from, int64_t to) const { return from >= begin && to <= end; }
 };
 
+// File bytes read in one go, from which samples are lent. Every loan shares its ownership, so
+// the block is read into again only once all loans of its bytes were dropped.
+struct Block {
+    std::unique_ptr<uint8_t[]> bytes; // capacity bytes; a read fills what range covers
+    size_t capacity = 0;
+    ByteRange range; // the file bytes held, from bytes[0]
+};
+
 struct AviReader::Impl {
     std::unique_ptr<FileIo> file;
     std::vector<StreamData> streams;
     std::string errorText;
     std::array<ByteRange, kAnnouncedRanges> announced{}; // most recent first
-    std::vector<uint8_t> block;                         // bytes of the file from blockRange.begin
-    ByteRange blockRange;
     ByteRange pendingHint; // announced bytes not yet handed to the system's read-ahead
+    // The block read last and the one before it: while a batch that refers to the older one is
+    // still pending, the newer one takes the next bytes. Allocated once, then reused.
+    std::array<std::shared_ptr<Block>, 2> blocks;
+    size_t latest = 0;
 
     void passOnHint()
     {
@@ -599,34 +668,70 @@ struct AviReader::Impl {
         pendingHint = {};
     }
 
-    // Copies the sample at [offset, offset + out.size()) out of the block, reading the block anew
-    // from offset when the sample lies in an announced range but not in the block. Returns false
-    // when the sample is not in an announced range (the caller reads it directly) or the read
-    // failed (errorText set, readFailed true).
-    bool copyFromBlock(int64_t offset, std::span<uint8_t> out, bool& readFailed)
+    // The block holding the bytes [offset, end), or nullptr.
+    const std::shared_ptr<Block>* blockHolding(int64_t offset, int64_t end) const
     {
-        readFailed = false;
-        const int64_t end = offset + static_cast<int64_t>(out.size());
-        if (!blockRange.contains(offset, end)) {
-            const auto range = std::find_if(announced.begin(), announced.end(),
-                                            [&](const ByteRange& r) { return r.contains(offset, end); });
-            if (range == announced.end() || out.size() > static_cast<size_t>(kBlockReadBytes))
-                return false;
-            // What is announced beyond this block is then fetched while the block is copied.
-            passOnHint();
-            const int64_t want = std::min(range->end - offset, kBlockReadBytes);
-            block.resize(static_cast<size_t>(kBlockReadBytes));
-            const int64_t got = file->readAt(offset, std::span<uint8_t>(block.data(), static_cast<size_t>(want)));
-            if (got < static_cast<int64_t>(out.size())) {
-                blockRange = {};
-                readFailed = true;
-                errorText = got < 0 ? file->errorText() : "unexpected end of file";
-                return true;
-            }
-            blockRange = {offset, offset + got};
+        for (const std::shared_ptr<Block>& block : blocks) {
+            if (block && block->range.contains(offset, end))
+                return &block;
         }
-        std::memcpy(out.data(), block.data() + (offset - blockRange.begin), out.size());
-        return true;
+        return nullptr;
+    }
+
+    // Lends the entry's bytes, reading a block from its offset first when no block holds them:
+    // up to kBlockReadBytes of the announced range it lies in, else the sample alone. An empty
+    // sample needs no block.
+    AviStatus lend(const SampleEntry& entry, SampleLoan& loan)
+    {
+        if (entry.size == 0) {
+            loan.data = {};
+            return AviStatus::Ok;
+        }
+        const int64_t end = entry.offset + static_cast<int64_t>(entry.size);
+        const std::shared_ptr<Block>* held = blockHolding(entry.offset, end);
+        if (held == nullptr) {
+            // A block only this reader holds is free; the older one is taken first, so the tail
+            // of the newer one stays for the samples after it.
+            const auto isFree = [](const std::shared_ptr<Block>& block) {
+                return !block || block.use_count() == 1;
+            };
+            size_t slot = 1 - latest;
+            if (!isFree(blocks[slot]))
+                slot = latest;
+            if (!isFree(blocks[slot]))
+                return AviStatus::BlocksInUse;
+            int64_t want = entry.size;
+            const auto range = std::find_if(announced.begin(), announced.end(), [&](const ByteRange& r) {
+                return r.contains(entry.offset, end);
+            });
+            if (range != announced.end()) {
+                // What is announced beyond this block is then fetched while this one is used.
+                passOnHint();
+                want = std::max(want, std::min(range->end - entry.offset, kBlockReadBytes));
+            }
+            std::shared_ptr<Block>& block = blocks[slot];
+            if (!block)
+                block = std::make_shared<Block>();
+            if (block->capacity < static_cast<size_t>(want)) {
+                block->capacity = std::max<size_t>(static_cast<size_t>(want), kBlockReadBytes);
+                block->bytes = std::make_unique_for_overwrite<uint8_t[]>(block->capacity);
+            }
+            const int64_t got =
+                file->readAt(entry.offset, std::span<uint8_t>(block->bytes.get(), static_cast<size_t>(want)));
+            if (got < static_cast<int64_t>(entry.size)) {
+                block->range = {};
+                errorText = got < 0 ? file->errorText() : "unexpected end of file";
+                return AviStatus::ReadFailed;
+            }
+            block->range = {entry.offset, entry.offset + got};
+            latest = slot;
+            held = &block;
+        }
+        const Block& block = **held;
+        loan.data = {block.bytes.get() + (entry.offset - block.range.begin), entry.size};
+        if (loan.holder != *held)
+            loan.holder = *held;
+        return AviStatus::Ok;
     }
 
     const StreamData* stream(int32_t index) const
@@ -634,6 +739,15 @@ struct AviReader::Impl {
         if (index < 0 || index >= static_cast<int32_t>(streams.size()))
             return nullptr;
         return &streams[static_cast<size_t>(index)];
+    }
+
+    // The entry of sample pos of the stream, or nullptr for a position outside the stream.
+    const SampleEntry* entry(int32_t index, int32_t pos) const
+    {
+        const StreamData* data = stream(index);
+        if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
+            return nullptr;
+        return &data->samples[static_cast<size_t>(pos)];
     }
 };
 
@@ -707,12 +821,23 @@ AviStatus AviReader::sampleSize(int32_t stream, int32_t pos, int32_t& bytes) con
     return AviStatus::Ok;
 }
 
+void AviReader::fillFrameRecords(int32_t stream, std::span<core::FrameRecord> records) const
+{
+    const StreamData* data = m_impl->stream(stream);
+    if (!data)
+        return;
+    const size_t count = std::min(records.size(), data->samples.size());
+    const SampleEntry* entries = data->samples.data();
+    for (size_t i = 0; i < count; ++i)
+        records[i] = {entries[i].key != 0 ? 1 : 0, static_cast<int32_t>(entries[i].size)};
+}
+
 int32_t AviReader::findKeyAtOrBefore(int32_t stream, int32_t pos) const
 {
     const StreamData* data = m_impl->stream(stream);
     if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
         return -1;
-    const std::vector<int32_t>& keys = data->keys;
+    const auto& keys = data->keys;
     // Look-ups mostly walk forward frame by frame: try where the last one ended, then the next
     // key frame, before searching.
     const auto fits = [&](size_t k) {
@@ -734,26 +859,37 @@ int32_t AviReader::findKeyAtOrBefore(int32_t stream, int32_t pos) const
 AviStatus AviReader::readSample(int32_t stream, int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead)
 {
     bytesRead = 0;
-    const StreamData* data = m_impl->stream(stream);
-    if (!data || pos < 0 || pos >= static_cast<int32_t>(data->samples.size()))
+    const SampleEntry* entry = m_impl->entry(stream, pos);
+    if (!entry)
         return AviStatus::BadPosition;
-    const SampleEntry& entry = data->samples[static_cast<size_t>(pos)];
-    if (buffer.size() < entry.size)
+    if (buffer.size() < entry->size)
         return AviStatus::BufferTooSmall;
-    bool readFailed = false;
-    if (m_impl->copyFromBlock(entry.offset, buffer.first(entry.size), readFailed)) {
-        if (readFailed)
-            return AviStatus::ReadFailed;
-        bytesRead = static_cast<int32_t>(entry.size);
+    const int64_t end = entry->offset + static_cast<int64_t>(entry->size);
+    if (const std::shared_ptr<Block>* held = m_impl->blockHolding(entry->offset, end)) {
+        const Block& block = **held;
+        std::memcpy(buffer.data(), block.bytes.get() + (entry->offset - block.range.begin), entry->size);
+        bytesRead = static_cast<int32_t>(entry->size);
         return AviStatus::Ok;
     }
-    const int64_t got = m_impl->file->readAt(entry.offset, buffer.first(entry.size));
-    if (got != static_cast<int64_t>(entry.size)) {
+    const int64_t got = m_impl->file->readAt(entry->offset, buffer.first(entry->size));
+    if (got != static_cast<int64_t>(entry->size)) {
         m_impl->errorText = got < 0 ? m_impl->file->errorText() : "unexpected end of file";
         return AviStatus::ReadFailed;
     }
-    bytesRead = static_cast<int32_t>(entry.size);
+    bytesRead = static_cast<int32_t>(entry->size);
     return AviStatus::Ok;
+}
+
+AviStatus AviReader::lendSample(int32_t stream, int32_t pos, int32_t room, SampleLoan& loan)
+{
+    const SampleEntry* entry = m_impl->entry(stream, pos);
+    AviStatus status = AviStatus::BadPosition;
+    if (entry)
+        status = room < 0 || entry->size > static_cast<uint32_t>(room) ? AviStatus::BufferTooSmall
+                                                                       : m_impl->lend(*entry, loan);
+    if (status != AviStatus::Ok)
+        loan = {};
+    return status;
 }
 
 void AviReader::adviseWillRead(int32_t stream, int32_t first, int32_t count)

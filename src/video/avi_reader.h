@@ -1,8 +1,10 @@
 #pragma once
 
+#include "core/frame_table.h"
 #include "core/stream_info.h"
 #include "video/avi_status.h"
 #include "video/file_io.h"
+#include "video/sample_io.h"
 
 #include <cstdint>
 #include <memory>
@@ -51,12 +53,21 @@ public:
     int32_t sampleCount(int32_t stream) const;
     // Stores the byte size of sample pos in bytes; BadPosition for a position outside the stream.
     [[nodiscard]] AviStatus sampleSize(int32_t stream, int32_t pos, int32_t& bytes) const;
+    // Stores sample i's key flag (1 or 0) and size in records[i] for every i below records.size()
+    // and the sample count of stream.
+    void fillFrameRecords(int32_t stream, std::span<core::FrameRecord> records) const;
     // Returns the nearest key frame at or before pos, or -1 when there is none or pos is outside.
     int32_t findKeyAtOrBefore(int32_t stream, int32_t pos) const;
-    // Reads sample pos into buffer (see SampleReader::readSample).
+    // Reads sample pos into buffer and stores its byte count in bytesRead. Refuses a position
+    // outside the stream (BadPosition), a sample larger than buffer (BufferTooSmall) and a failed
+    // read (ReadFailed); bytesRead is then 0. A sample a block holds is copied from it.
     [[nodiscard]] AviStatus readSample(int32_t stream, int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead);
+    // Lends sample pos of stream without copying it (see SampleReader::lendSample). The reader
+    // reads into two blocks; a sample no block holds is read with the rest of its announced range
+    // (up to 2 MiB), or alone when it was not announced.
+    [[nodiscard]] AviStatus lendSample(int32_t stream, int32_t pos, int32_t room, SampleLoan& loan);
     // Tells the system that samples first .. first+count-1 of stream will be read soon; other
-    // parts of the file are not read ahead. Reads of the announced samples are then served from
+    // parts of the file are not read ahead. Lends of the announced samples are then served from
     // large block reads of their byte range (the last few announced ranges count).
     void adviseWillRead(int32_t stream, int32_t first, int32_t count);
     // Returns where sample pos lies and what it is, from the index; offset -1 for a position

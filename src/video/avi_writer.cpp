@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace video {
@@ -22,11 +23,15 @@ using riff::putU64;
 using avi_layout::kOdmlPlaceholderBytes;
 constexpr uint32_t kAvihFlags = 0x10 | 0x100; // has index, interleaved
 
+// One sample of the current part, as its OpenDML standard index entry holds it.
 struct WrittenSample {
-    int64_t dataPos = 0; // position of the sample data (its chunk header is 8 bytes before)
-    uint32_t size = 0;
-    bool key = false;
+    uint32_t offset = 0;    // of the sample data from the part's index base, its 'movi' type
+    uint32_t sizeField = 0; // the size, with riff::kDeltaFrameBit set unless it is a key frame
 };
+
+// Index entries are made and written a slice of this many bytes at a time, so an index of any
+// length needs little memory.
+constexpr size_t kIndexSliceBytes = 64 * 1024;
 
 // One RIFF part: where its headers sit and what it holds.
 struct Part {
@@ -77,20 +82,18 @@ struct AviWriter::Impl {
     uint32_t largestSample = 0;
     int64_t sampleBytes = 0;
 
-    // Sequential output is gathered before it reaches the file: the writer's own bytes (headers,
-    // pads, indexes, copied samples) in `buffer`, samples lent by writeSamples by reference.
-    // Everything pending ends at writePos and starts at bufferPos.
-    struct Piece {
-        const uint8_t* lent = nullptr; // lent bytes, or nullptr for bytes of `buffer`
-        size_t offset = 0;             // where the bytes start in `buffer`
-        size_t size = 0;
-    };
-    std::vector<uint8_t> buffer; // reserved once, so pieces pointing into it stay valid
-    std::vector<Piece> pieces;
-    std::vector<std::span<const uint8_t>> spans;
+    // Sequential output is gathered before it reaches the file in one vectored write: the
+    // writer's own bytes (chunk headers, pads, headers, copied samples) in `own`, lent bytes
+    // (samples from writeSamples, index slices) where they lie. Everything pending starts at
+    // bufferPos and ends at writePos; the own bytes are part of it, so they never outgrow `own`.
+    std::unique_ptr<uint8_t[]> own; // bufferLimit() bytes once something is gathered
+    size_t ownUsed = 0;
+    std::vector<std::span<const uint8_t>> pieces; // the pending bytes, in file order
+    bool lastPieceOwn = false;                    // the last piece ends at own + ownUsed and may grow
     size_t pendingBytes = 0;
     int64_t bufferPos = 0;
     int64_t writePos = 0;
+    std::unique_ptr<uint8_t[]> indexSlice; // kIndexSliceBytes once an index is written
 
     AviStatus fail()
     {
@@ -107,12 +110,10 @@ struct AviWriter::Impl {
     {
         if (pieces.empty())
             return true;
-        spans.clear();
-        for (const Piece& piece : pieces)
-            spans.emplace_back(piece.lent != nullptr ? piece.lent : buffer.data() + piece.offset, piece.size);
-        const bool ok = file->writePiecesAt(bufferPos, spans);
+        const bool ok = file->writePiecesAt(bufferPos, pieces);
         pieces.clear();
-        buffer.clear();
+        ownUsed = 0;
+        lastPieceOwn = false;
         pendingBytes = 0;
         bufferPos = writePos;
         return ok;
@@ -122,6 +123,8 @@ struct AviWriter::Impl {
     // until the next flush.
     bool append(std::span<const uint8_t> bytes, bool lend = false)
     {
+        if (bytes.empty())
+            return true;
         if (pieces.empty())
             bufferPos = writePos;
         const size_t limit = bufferLimit();
@@ -137,19 +140,75 @@ struct AviWriter::Impl {
             }
         }
         if (lend) {
-            pieces.push_back({bytes.data(), 0, bytes.size()});
+            pieces.push_back(bytes);
+            lastPieceOwn = false;
         } else {
-            if (buffer.capacity() < limit)
-                buffer.reserve(limit);
-            const size_t at = buffer.size();
-            buffer.insert(buffer.end(), bytes.begin(), bytes.end());
-            if (!pieces.empty() && pieces.back().lent == nullptr && pieces.back().offset + pieces.back().size == at)
-                pieces.back().size += bytes.size();
-            else
-                pieces.push_back({nullptr, at, bytes.size()});
+            std::copy(bytes.begin(), bytes.end(), ownSpace(bytes.size()));
         }
         pendingBytes += bytes.size();
         writePos += static_cast<int64_t>(bytes.size());
+        return true;
+    }
+
+    // Takes count bytes at the end of `own` into the output; the caller fills them and counts
+    // them as pending. Only for bytes that fit in what may be gathered.
+    uint8_t* ownSpace(size_t count)
+    {
+        if (!own)
+            own = std::make_unique_for_overwrite<uint8_t[]>(bufferLimit());
+        uint8_t* at = own.get() + ownUsed;
+        ownUsed += count;
+        if (lastPieceOwn)
+            pieces.back() = {pieces.back().data(), pieces.back().size() + count};
+        else
+            pieces.emplace_back(at, count);
+        lastPieceOwn = true;
+        return at;
+    }
+
+    // Appends a sample's chunk: header, data, and a pad byte after odd-sized data. When it fits
+    // in what may be gathered, the header and pad are written into `own` and the data is lent.
+    bool appendChunk(std::span<const uint8_t> data, bool lend)
+    {
+        const auto size = static_cast<uint32_t>(data.size());
+        const auto chunkBytes = static_cast<size_t>(riff::chunkSpan(size));
+        if (!lend || pendingBytes + chunkBytes > bufferLimit()) {
+            const uint8_t pad = 0;
+            return appendChunkHeader(chunkId, size) && append(data, lend) &&
+                   (size % 2 == 0 || append(std::span(&pad, 1)));
+        }
+        if (pieces.empty())
+            bufferPos = writePos;
+        const std::span<uint8_t> head(ownSpace(8), 8);
+        riff::setU32(head, 0, chunkId);
+        riff::setU32(head, 4, size);
+        if (size > 0) {
+            pieces.push_back(data);
+            lastPieceOwn = false;
+        }
+        if (size % 2 != 0)
+            *ownSpace(1) = 0;
+        pendingBytes += chunkBytes;
+        writePos += static_cast<int64_t>(chunkBytes);
+        return true;
+    }
+
+    // Appends one index entry of entryBytes per sample of the current part, put(sample, entry)
+    // filling each, a slice at a time.
+    template <typename Put> bool appendIndexEntries(size_t entryBytes, Put put)
+    {
+        if (!indexSlice)
+            indexSlice = std::make_unique_for_overwrite<uint8_t[]>(kIndexSliceBytes);
+        const size_t perSlice = kIndexSliceBytes / entryBytes;
+        for (size_t first = 0; first < partSamples.size(); first += perSlice) {
+            const size_t count = std::min(perSlice, partSamples.size() - first);
+            for (size_t i = 0; i < count; ++i)
+                put(partSamples[first + i],
+                    std::span<uint8_t>(indexSlice.get() + i * entryBytes, entryBytes));
+            // The slice is lent, so it reaches the file before it is filled again.
+            if (!append(std::span<const uint8_t>(indexSlice.get(), count * entryBytes), true) || !flush())
+                return false;
+        }
         return true;
     }
 
@@ -312,29 +371,29 @@ struct AviWriter::Impl {
         putU32(ix, chunkId);
         putU64(ix, static_cast<uint64_t>(base));
         putU32(ix, 0);
-        for (const WrittenSample& sample : partSamples) {
-            putU32(ix, static_cast<uint32_t>(sample.dataPos - base));
-            putU32(ix, sample.size | (sample.key ? 0 : riff::kDeltaFrameBit));
-        }
         part.indexPos = writePos;
-        part.indexBytes = static_cast<uint32_t>(ix.size());
-        return append(ix);
+        part.indexBytes = static_cast<uint32_t>(ix.size() + 8 * partSamples.size());
+        return append(ix) && appendIndexEntries(8, [](const WrittenSample& sample, std::span<uint8_t> entry) {
+                   riff::setU32(entry, 0, sample.offset);
+                   riff::setU32(entry, 4, sample.sizeField);
+               });
     }
 
-    bool writeIdx1(const std::vector<WrittenSample>& samples)
+    // Writes idx1 of the first part; its offsets count from the 'movi' type, as the standard
+    // index's do, but name the chunk header.
+    bool writeIdx1()
     {
-        const int64_t base = parts.front().moviListPos + 8;
-        std::vector<uint8_t> idx1;
-        idx1.reserve(8 + 16 * samples.size());
-        putU32(idx1, riff::kIdx1);
-        putU32(idx1, static_cast<uint32_t>(16 * samples.size()));
-        for (const WrittenSample& sample : samples) {
-            putU32(idx1, chunkId);
-            putU32(idx1, sample.key ? riff::kIndexFlagKey : 0);
-            putU32(idx1, static_cast<uint32_t>(sample.dataPos - 8 - base));
-            putU32(idx1, sample.size);
-        }
-        return append(idx1);
+        std::vector<uint8_t> head;
+        putU32(head, riff::kIdx1);
+        putU32(head, static_cast<uint32_t>(16 * partSamples.size()));
+        return append(head) &&
+               appendIndexEntries(16, [this](const WrittenSample& sample, std::span<uint8_t> entry) {
+                   const bool key = (sample.sizeField & riff::kDeltaFrameBit) == 0;
+                   riff::setU32(entry, 0, chunkId);
+                   riff::setU32(entry, 4, key ? riff::kIndexFlagKey : 0);
+                   riff::setU32(entry, 8, sample.offset - 8);
+                   riff::setU32(entry, 12, sample.sizeField & ~riff::kDeltaFrameBit);
+               });
     }
 
     // Closes the current part: its ix00 when the file is OpenDML, the movi size, idx1 for the
@@ -346,7 +405,7 @@ struct AviWriter::Impl {
             return false;
         const int64_t moviEnd = writePos;
         const bool first = parts.size() == 1;
-        if (first && !writeIdx1(partSamples))
+        if (first && !writeIdx1())
             return false;
         const int64_t riffEnd = writePos;
         return patchU32(part.moviListPos + 4, clampU32(moviEnd - part.moviListPos - 8)) &&
@@ -380,15 +439,12 @@ struct AviWriter::Impl {
             if (!startNextPart())
                 return false;
         }
-        if (!appendChunkHeader(chunkId, size) || !append(data, lend))
+        if (!appendChunk(data, lend))
             return false;
-        if (size % 2 != 0) {
-            const uint8_t pad = 0;
-            if (!append(std::span(&pad, 1)))
-                return false;
-        }
         // An empty sample repeats the previous picture and can never be a key frame.
-        partSamples.push_back({writePos - chunkBytes + 8, size, key && size > 0});
+        const int64_t indexBase = parts.back().moviListPos + 8;
+        partSamples.push_back({static_cast<uint32_t>(writePos - chunkBytes + 8 - indexBase),
+                               size | (key && size > 0 ? 0 : riff::kDeltaFrameBit)});
         ++parts.back().frames;
         ++totalFrames;
         largestSample = std::max(largestSample, size);

@@ -6,16 +6,13 @@ namespace video {
 
 bool readFrameTable(core::FrameTable& table, int32_t frameCount, const Source& source, core::UiPort& ui)
 {
-    table.setSize(std::max(frameCount, 0));
-    for (int32_t i = 0; i < frameCount; ++i) {
-        int32_t bytes = 0;
-        if (source.sampleSize(i, bytes) != AviStatus::Ok) {
-            ui.showMessage(core::messages::streamReadError());
-            return false;
-        }
-        core::FrameRecord& record = table[i];
-        record.isKey = source.findKeyAtOrBefore(i) == i ? 1 : 0;
-        record.size = bytes;
+    const int32_t count = std::max(frameCount, 0);
+    const int32_t available = std::clamp(source.sampleCount(), 0, count);
+    table.setSize(count, available,
+                  [&](std::span<core::FrameRecord> records) { source.fillFrameRecords(records); });
+    if (available < count) {
+        ui.showMessage(core::messages::streamReadError());
+        return false;
     }
     return true;
 }
@@ -36,10 +33,17 @@ int32_t findKeyframeDistance(const core::FrameTable& table, int32_t frameCount)
 int32_t checkKeyframeLayout(const core::FrameTable& table, int32_t distance)
 {
     const int32_t step = std::max(distance, 1);
-    for (int32_t i = 0; i < table.count(); ++i) {
-        const int32_t expected = i % step == 0 ? 1 : 0;
-        if (table[i].isKey != expected)
-            return i;
+    const int32_t count = table.count();
+    // Group by group: its first frame must be key, the others not.
+    for (int64_t group = 0; group < count; group += step) {
+        const auto start = static_cast<int32_t>(group);
+        if (table[start].isKey != 1)
+            return start;
+        const auto end = static_cast<int32_t>(std::min<int64_t>(group + step, count));
+        for (int32_t i = start + 1; i < end; ++i) {
+            if (table[i].isKey != 0)
+                return i;
+        }
     }
     return -1;
 }

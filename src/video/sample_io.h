@@ -3,18 +3,28 @@
 #include "video/avi_status.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace video {
 
-// Something compressed samples can be read from by position.
+// The bytes of one sample as a reader lends them: a view into memory the reader read them into,
+// valid as long as `holder` (or a copy of it) is kept. Nothing is copied to make a loan.
+struct SampleLoan {
+    std::span<const uint8_t> data;
+    std::shared_ptr<const void> holder;
+};
+
+// Something compressed samples can be lent from by position.
 class SampleReader {
 public:
     virtual ~SampleReader() = default;
-    // Reads sample pos into buffer and stores its byte count in bytesRead. Refuses a position
-    // below 0 or past the last sample (BadPosition) and a sample larger than buffer
-    // (BufferTooSmall); bytesRead is then 0.
-    [[nodiscard]] virtual AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead) = 0;
+    // Lends sample pos in loan: loan.data views its bytes and loan.holder keeps them valid (left
+    // as it is when it already does, so that no reference is counted). Refuses a position below
+    // 0 or past the last sample (BadPosition), a sample larger than room (BufferTooSmall), a
+    // failed read (ReadFailed) and, when every block the reader reads into still holds bytes lent
+    // earlier, BlocksInUse: dropping those loans lets it read again. loan is empty after a refusal.
+    [[nodiscard]] virtual AviStatus lendSample(int32_t pos, int32_t room, SampleLoan& loan) = 0;
 };
 
 // Something compressed samples can be written to by position.

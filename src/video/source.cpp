@@ -39,6 +39,11 @@ int32_t Source::findKeyAtOrBefore(int32_t pos) const
     return m_file->findKeyAtOrBefore(m_videoStream, pos);
 }
 
+void Source::fillFrameRecords(std::span<core::FrameRecord> records) const
+{
+    m_file->fillFrameRecords(m_videoStream, records);
+}
+
 int32_t Source::largestSampleSize() const
 {
     return static_cast<int32_t>(info().dwSuggestedBufferSize);
@@ -47,6 +52,11 @@ int32_t Source::largestSampleSize() const
 AviStatus Source::readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead)
 {
     return m_file->readSample(m_videoStream, pos, buffer, bytesRead);
+}
+
+AviStatus Source::lendSample(int32_t pos, int32_t room, SampleLoan& loan)
+{
+    return m_file->lendSample(m_videoStream, pos, room, loan);
 }
 
 void Source::adviseWillRead(int32_t first, int32_t count)

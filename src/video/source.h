@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/frame_table.h"
 #include "core/stream_info.h"
 #include "core/user_interface_port.h"
 #include "video/avi_reader.h"
@@ -30,9 +31,14 @@ public:
     [[nodiscard]] AviStatus sampleSize(int32_t pos, int32_t& bytes) const;
     // Returns the nearest key frame at or before pos, or -1.
     int32_t findKeyAtOrBefore(int32_t pos) const;
+    // Stores frame i's key flag (1 or 0) and sample size in records[i] for every i below
+    // records.size() and sampleCount(), from the index.
+    void fillFrameRecords(std::span<core::FrameRecord> records) const;
     // Returns the largest sample of the stream in bytes.
     int32_t largestSampleSize() const;
-    [[nodiscard]] AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead) override;
+    // Reads sample pos into buffer (see AviReader::readSample).
+    [[nodiscard]] AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead);
+    [[nodiscard]] AviStatus lendSample(int32_t pos, int32_t room, SampleLoan& loan) override;
     // Tells the system that samples first .. first+count-1 will be read next.
     void adviseWillRead(int32_t first, int32_t count);
     // Returns where sample pos lies, its size and key flag; offset -1 outside the stream.

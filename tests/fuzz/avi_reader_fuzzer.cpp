@@ -1,12 +1,13 @@
 // Feeds arbitrary bytes to the AVI reader as an in-memory file. Every stream's length must agree
-// with its index and every indexed sample must fit its buffer and be readable (half of them
-// through announced block reads); the first video stream, copied through the writer, must read
-// back with the same sizes and key flags.
+// with its index and every indexed sample must fit its buffer, be readable and be lent with the
+// same bytes (half of them from announced block reads); the first video stream, copied through
+// the writer, must read back with the same sizes and key flags.
 
 #include "riff_composer.h"
 #include "video/avi_reader.h"
 #include "video/avi_writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -49,6 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 continue;
             check(reader.readSample(s, i, buffer, bytes) == AviStatus::Ok);
             const auto sample = std::span(buffer).first(static_cast<size_t>(bytes));
+            // The announced half is lent from block reads, the rest read alone.
+            video::SampleLoan loan;
+            check(reader.lendSample(s, i, bytes, loan) == AviStatus::Ok &&
+                  std::ranges::equal(loan.data, sample));
             check(s != copied || writer.writeSample(i, sample, key == i) == AviStatus::Ok);
         }
     }

@@ -111,17 +111,22 @@ TEST_F(FinalAviTest, CopiesEveryGroupFromThePlannedSource)
         const char* name;
         std::string plan;
         int32_t framePos, fmSizeImage, frames;
+        int32_t fmKey = 1500, fmDelta = 600;
     };
+    // Batches are written straight from the sources' read blocks of up to 2 MiB; every batch here
+    // may hold 3 MB, for the largest LM frame.
     const Case cases[] = {
         {"empty plan", "", 0, 230400, 0},
         {"ending from inside a group", "12333", 11, 230400, 24},
         {"LM beyond FM's end, then past every end", "1111100", 0, 230400, 26},
         {"frames larger than biSizeImage", "0103", 15, 2000, 20},
         {"biSizeImage 0", "0103", 15, 0, 20},
+        {"odd-sized frames in batches across two read blocks", "1111", 0, 230400, 20, 700001, 500001},
+        {"FM groups apart: a third block is read after the batch", "13131", 0, 230400, 23, 1501, 601},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        video::Source& fm = build("fm.avi", 23, 1500, 600, static_cast<uint32_t>(c.fmSizeImage));
+        video::Source& fm = build("fm.avi", 23, c.fmKey, c.fmDelta, static_cast<uint32_t>(c.fmSizeImage));
         video::Source& lm = build("lm.avi", 28, 3000000, 4000);
         video::Source& ending = build("ending.avi", 30, 2500, 2100);
         request.framePos = c.framePos;

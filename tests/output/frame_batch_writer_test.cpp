@@ -18,16 +18,17 @@ class FakeReader : public video::SampleReader {
 public:
     explicit FakeReader(std::vector<int32_t> sizes) : m_sizes(std::move(sizes)) {}
 
-    AviStatus readSample(int32_t pos, std::span<uint8_t> buffer, int32_t& bytesRead) override
+    AviStatus lendSample(int32_t pos, int32_t room, video::SampleLoan& loan) override
     {
-        bytesRead = 0;
+        loan = {};
         if (pos < 0 || pos >= static_cast<int32_t>(m_sizes.size()))
             return AviStatus::BadPosition;
         const int32_t size = m_sizes[static_cast<size_t>(pos)];
-        if (static_cast<size_t>(size) > buffer.size())
+        if (size > room)
             return AviStatus::BufferTooSmall;
-        std::ranges::copy(test_support::sampleBytes(pos, size), buffer.begin());
-        bytesRead = size;
+        auto bytes = std::make_shared<std::vector<uint8_t>>(test_support::sampleBytes(pos, size));
+        loan.data = *bytes;
+        loan.holder = std::move(bytes);
         return AviStatus::Ok;
     }
 

@@ -35,8 +35,8 @@ struct Film {
     Packets packets;
 };
 
-// Stream of reader as a film; the first `announced` samples are announced before they are read,
-// so they come from block reads.
+// Stream of reader as a film; the first `announced` samples are announced and lent, so they come
+// from block reads.
 Film filmOf(video::AviReader& reader, int32_t stream, int32_t announced = 0)
 {
     Film film{reader.streamInfo(stream), reader.streamFormat(stream), {}, {}};
@@ -46,8 +46,15 @@ Film filmOf(video::AviReader& reader, int32_t stream, int32_t announced = 0)
         int32_t size = -1;
         EXPECT_EQ(reader.sampleSize(stream, i, size), AviStatus::Ok);
         film.packets.push_back({reader.findKeyAtOrBefore(stream, i) == i, size});
-        EXPECT_EQ(reader.readSample(stream, i, buffer, size), AviStatus::Ok) << i;
-        film.samples.emplace_back(buffer.begin(), buffer.begin() + std::max(size, 0));
+        video::SampleLoan loan;
+        EXPECT_EQ(i < announced ? reader.lendSample(stream, i, size, loan)
+                                : reader.readSample(stream, i, buffer, size),
+                  AviStatus::Ok)
+            << i;
+        const std::span<const uint8_t> bytes =
+            i < announced ? loan.data
+                          : std::span<const uint8_t>(buffer).first(static_cast<size_t>(std::max(size, 0)));
+        film.samples.emplace_back(bytes.begin(), bytes.end());
     }
     return film;
 }

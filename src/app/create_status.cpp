@@ -38,7 +38,11 @@ QString createStatusText(const CreateSummary& summary)
     case CreateEnd::Failed:
         break;
     }
-    return QStringLiteral("Create ended without a complete Final AVI");
+    // The message says what went wrong; it may also have come after a complete Final AVI, when
+    // only the statistics file could not be written.
+    if (summary.endMessage.isEmpty())
+        return QStringLiteral("Create ended: nothing was written");
+    return QStringLiteral("Create ended: ") + summary.endMessage;
 }
 
 } // namespace app

@@ -22,6 +22,7 @@ struct CreateSummary {
     int64_t finalFileBytes = 0; // size of the Final AVI on disk
     int32_t groupsCopied = 0;   // keyframe groups in the Final AVI after an abort
     int64_t elapsedMs = 0;      // the Create's running time
+    QString endMessage;         // first line of the last message the Create showed, if any
 };
 
 // Tells an abort from the other ends of a Create by its progress window: the engine reports
@@ -29,8 +30,9 @@ struct CreateSummary {
 CreateEnd createEnd(engine::CommandOutcome outcome, const ProgressRecord& progress);
 
 // Returns the status line: "Final AVI written: 695.3 MB in 0:07" (1 MB = 1,048,576 bytes,
-// minutes:seconds), "Create aborted: the Final AVI holds the 12 groups copied, 42.0 MB" or
-// "Create ended without a complete Final AVI".
+// minutes:seconds), "Create aborted: the Final AVI holds the 12 groups copied, 42.0 MB", or for
+// a Create that ended otherwise the first line of its last message ("Create ended: Writing the
+// Final AVI failed!"; "Create ended: nothing was written" after a No).
 QString createStatusText(const CreateSummary& summary);
 
 } // namespace app

@@ -306,13 +306,15 @@ void MainWindow::runCreate()
         CopyScope copying(*this);
         core::BusyCursor busy(*m_port);
         (void)storeControlsInJob();
-        m_port->forgetProgress();
+        m_port->forgetLastCommand();
         // Create shows its own messages and changes no setting, so nothing is exchanged back.
         summary.end = createEnd(engine::runCreate(m_job, *m_port), m_port->lastProgress());
     }
     summary.elapsedMs = clock.elapsed();
     summary.finalFileBytes = QFileInfo(toQt(m_job.settings.finalPath)).size();
     summary.groupsCopied = m_port->lastProgress().lastPosition;
+    if (const std::optional<core::Message>& message = m_port->lastMessage())
+        summary.endMessage = displayText(message->text).section(QLatin1Char('\n'), 0, 0);
     m_form->statusLabel->setText(createStatusText(summary));
 }
 

@@ -60,6 +60,12 @@ void QtUiPort::setOwner(QWidget* owner)
 
 void QtUiPort::showMessage(const core::Message& message)
 {
+    m_lastMessage = message;
+    presentMessage(message);
+}
+
+void QtUiPort::presentMessage(const core::Message& message)
+{
     // A Final AVI found as planned is good news, not a warning.
     const QMessageBox::Icon icon =
         message.id == core::MessageId::FinalAviVerified ? QMessageBox::Information : QMessageBox::Warning;

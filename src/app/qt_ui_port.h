@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace app {
@@ -30,8 +31,8 @@ public:
     void setOwner(QWidget* owner);
     QWidget* owner() const { return m_owner; }
 
-    // Shows a modal box with the message and one OK button.
-    void showMessage(const core::Message& message) override;
+    // Shows a modal box with the message and one OK button, and keeps it as the last message.
+    void showMessage(const core::Message& message) final;
     // Shows a modal box with Yes and No; returns true for Yes.
     bool askYesNo(const core::Question& question) override;
     // Shows the wait cursor over the whole application; calls nest.
@@ -42,17 +43,28 @@ public:
     // is kept in lastProgress.
     std::unique_ptr<core::ProgressPort> openProgress() override;
 
-    // What the last progress window saw since forgetProgress.
+    // What the last progress window saw since forgetLastCommand.
     const ProgressRecord& lastProgress() const { return m_lastProgress; }
-    // Clears lastProgress before a command that may open a progress window.
-    void forgetProgress() { m_lastProgress = {}; }
+    // The last message shown since forgetLastCommand.
+    const std::optional<core::Message>& lastMessage() const { return m_lastMessage; }
+    // Clears lastProgress and lastMessage before a command whose end the window tells.
+    void forgetLastCommand()
+    {
+        m_lastProgress = {};
+        m_lastMessage.reset();
+    }
 
     // Tells the person that a field needs a whole number (modal, one OK button).
     virtual void promptWholeNumber();
 
+protected:
+    // Puts a message in front of the person: a modal box with one OK button.
+    virtual void presentMessage(const core::Message& message);
+
 private:
     QPointer<QWidget> m_owner;
     ProgressRecord m_lastProgress;
+    std::optional<core::Message> m_lastMessage;
 };
 
 // Turns a message text into display text: each '\r' (or "\r\n") becomes a line break.

@@ -330,7 +330,7 @@ private slots:
         f.at("lmPathEdit")->setText(final + ".missing");
         f.click("createButton");
         QCOMPARE(f.at<QLabel>("statusLabel")->text(),
-                 QStringLiteral("Create ended without a complete Final AVI"));
+                 QStringLiteral("Create ended: Could not open AVI"));
         QCOMPARE(f.port.messages.size(), size_t(1));
         f.click("analyzeButton");
         QCOMPARE(f.at<QLabel>("statusLabel")->text(), QString());

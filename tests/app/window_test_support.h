@@ -40,7 +40,7 @@ struct ScriptedPicker : app::FilePicker {
 // Records messages and prompts instead of showing boxes; the wait cursor and the progress window
 // are the real ones.
 struct RecordingPort : app::QtUiPort {
-    void showMessage(const core::Message& message) override { messages.push_back(message.text); }
+    void presentMessage(const core::Message& message) override { messages.push_back(message.text); }
     bool askYesNo(const core::Question&) override { return false; }
     void promptWholeNumber() override { ++prompts; }
     std::vector<std::string> messages;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <span>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +104,34 @@ std::string makeFilmAvi(const std::string& name, int32_t averageFrameBytes)
     }
     fs::rename(partial, path);
     return path;
+}
+
+void analyseSyntheticFilm(core::AnalysisState& state)
+{
+    constexpr int32_t kFrames = 135000;
+    constexpr int32_t kDistance = 25;
+    std::mt19937 random(20240607);
+    state.fastMotionFrames.setSize(kFrames);
+    bool busy = false;
+    int32_t sceneEnd = 0;
+    for (int32_t i = 0; i < kFrames; ++i) {
+        if (i >= sceneEnd) {
+            busy = !busy;
+            sceneEnd = i + 25 * std::uniform_int_distribution<int32_t>(5, 60)(random);
+        }
+        const bool key = i % kDistance == 0;
+        const int32_t size = key    ? std::uniform_int_distribution<int32_t>(25000, 40000)(random)
+                             : busy ? std::uniform_int_distribution<int32_t>(6000, 14000)(random)
+                                    : std::uniform_int_distribution<int32_t>(1000, 3000)(random);
+        state.fastMotionFrames[i] = {key ? 1 : 0, size};
+    }
+    state.fastMotionInfo.dwRate = 25;
+    state.fastMotionInfo.dwScale = 1;
+    state.fastMotionInfo.dwLength = kFrames;
+    state.keyframeDistance = kDistance;
+    state.totalFrames = kFrames;
+    state.groupSeconds = 1;
+    state.analysed = true;
 }
 
 double timeProgram(const std::vector<std::string>& argv)

@@ -4,6 +4,7 @@
 // 60 Hz display, 16 ms. The redraws paint offscreen into a 1200 x 500 image, the size of a
 // typical plan window.
 
+#include "bench_support.h"
 #include "app/main_window.h"
 #include "app/plan_chart.h"
 #include "app/plan_window.h"
@@ -19,39 +20,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <random>
 #include <vector>
 
 namespace {
 
 constexpr int32_t kFrames = 135000;
-constexpr int32_t kKeyframeDistance = 25;
 constexpr double kGoalMs = 16.0;
 constexpr int kRuns = 101;
 const QSize kViewSize(1200, 500);
-
-// Sizes of an MPEG-4 film of about 700 MB, as the planner benchmark builds them: key frames of
-// 25-40 KB, delta frames of 1-3 KB in calm scenes and 6-14 KB in busy ones, scenes of 5 to 60 s.
-core::FrameTable buildFilmTable()
-{
-    std::mt19937 random(20240607);
-    core::FrameTable table;
-    table.setSize(kFrames);
-    bool busy = false;
-    int32_t sceneEnd = 0;
-    for (int32_t i = 0; i < kFrames; ++i) {
-        if (i >= sceneEnd) {
-            busy = !busy;
-            sceneEnd = i + 25 * std::uniform_int_distribution<int32_t>(5, 60)(random);
-        }
-        const bool key = i % kKeyframeDistance == 0;
-        const int32_t size = key    ? std::uniform_int_distribution<int32_t>(25000, 40000)(random)
-                             : busy ? std::uniform_int_distribution<int32_t>(6000, 14000)(random)
-                                    : std::uniform_int_distribution<int32_t>(1000, 3000)(random);
-        table[i] = {key ? 1 : 0, size};
-    }
-    return table;
-}
 
 // Runs step kRuns times and prints the median with the fastest and slowest run against the goal;
 // returns whether the median met it.
@@ -91,14 +67,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     app::MainWindow window;
     core::Job& job = window.job();
-    job.state.fastMotionFrames = buildFilmTable();
-    job.state.fastMotionInfo.dwRate = 25;
-    job.state.fastMotionInfo.dwScale = 1;
-    job.state.fastMotionInfo.dwLength = kFrames;
-    job.state.keyframeDistance = kKeyframeDistance;
-    job.state.totalFrames = kFrames;
-    job.state.groupSeconds = 1;
-    job.state.analysed = true;
+    bench::analyseSyntheticFilm(job.state);
     job.settings.finalSizeMB = 1400;
     window.showJobInControls();
     window.refreshEstimate();

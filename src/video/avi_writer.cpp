@@ -452,6 +452,26 @@ struct AviWriter::Impl {
         return true;
     }
 
+    // Makes the writer ready to append sample pos, of firstBytes bytes: refuses a position
+    // behind the last sample and a sample above 2 GB, reserves the header before the first
+    // sample, and fills a gap up to pos with empty samples.
+    AviStatus prepareAt(int32_t pos, size_t firstBytes)
+    {
+        if (state == State::Failed)
+            return AviStatus::WriteFailed;
+        if (state != State::Streaming)
+            return AviStatus::BadState;
+        if (pos < totalFrames || firstBytes > 0x7FFFFFFF)
+            return AviStatus::BadParameter;
+        if (!headerReserved && !reserveHeader())
+            return fail();
+        while (totalFrames < pos) {
+            if (!writeChunk({}, false))
+                return fail();
+        }
+        return AviStatus::Ok;
+    }
+
     AviStatus finish()
     {
         if (state == State::Finished)
@@ -571,18 +591,8 @@ AviStatus AviWriter::setFormat(std::span<const uint8_t> format)
 AviStatus AviWriter::writeSample(int32_t pos, std::span<const uint8_t> data, bool key)
 {
     Impl& w = *m_impl;
-    if (w.state == Impl::State::Failed)
-        return AviStatus::WriteFailed;
-    if (w.state != Impl::State::Streaming)
-        return AviStatus::BadState;
-    if (pos < w.totalFrames || data.size() > 0x7FFFFFFF)
-        return AviStatus::BadParameter;
-    if (!w.headerReserved && !w.reserveHeader())
-        return w.fail();
-    while (w.totalFrames < pos) {
-        if (!w.writeChunk({}, false))
-            return w.fail();
-    }
+    if (const AviStatus ready = w.prepareAt(pos, data.size()); ready != AviStatus::Ok)
+        return ready;
     if (!w.writeChunk(data, key))
         return w.fail();
     return AviStatus::Ok;
@@ -592,18 +602,8 @@ AviStatus AviWriter::writeSamples(int32_t pos, std::span<const SampleRef> sample
 {
     written = 0;
     Impl& w = *m_impl;
-    if (w.state == Impl::State::Failed)
-        return AviStatus::WriteFailed;
-    if (w.state != Impl::State::Streaming)
-        return AviStatus::BadState;
-    if (pos < w.totalFrames)
-        return AviStatus::BadParameter;
-    if (!w.headerReserved && !w.reserveHeader())
-        return w.fail();
-    while (w.totalFrames < pos) {
-        if (!w.writeChunk({}, false))
-            return w.fail();
-    }
+    if (const AviStatus ready = w.prepareAt(pos, 0); ready != AviStatus::Ok)
+        return ready;
     for (const SampleRef& sample : samples) {
         if (sample.data.size() > 0x7FFFFFFF)
             return AviStatus::BadParameter;

@@ -96,15 +96,16 @@ protected:
 
 TEST_F(FinalAviTest, CopiesEveryGroupFromThePlannedSource)
 {
-    // Batches are written straight from the sources' read blocks of up to 2 MiB; every batch here
-    // may hold 3 MB, for the largest LM frame, far above every biSizeImage (230400). FM has 23
-    // frames, LM 28 and the Ending AVI 30.
+    // Batches are written straight from the sources' read blocks of up to 2 MiB. Every read is
+    // offered room for the largest frame of the three sources (3 MB), far above every biSizeImage
+    // (230400). FM has 23 frames, LM 28 and the Ending AVI 30.
     const std::tuple<const char*, std::string, int32_t, int32_t, int32_t> cases[] = {
         // name, plan, framePos, FM's key and delta frame sizes
         {"ending from inside a group", "12333", 11, 1500, 600},
         {"LM beyond FM's end, then past every end", "1111100", 0, 1500, 600},
         {"odd-sized frames in batches across two read blocks", "1111", 0, 700001, 500001},
         {"FM groups apart: a third block is read after the batch", "13131", 0, 1501, 601},
+        {"FM's key frames the largest of all", "10", 0, 3000001, 601},
     };
     video::Source& lm = build("lm.avi", 28, 3000000, 4000);
     video::Source& ending = build("ending.avi", 30, 2500, 2100);

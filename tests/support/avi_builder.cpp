@@ -19,11 +19,9 @@ std::vector<uint8_t> sampleBytes(int32_t index, int32_t size)
 
 std::vector<BuiltFrame> gridFrames(int32_t count, int32_t distance, int32_t keySize, int32_t deltaSize)
 {
-    std::vector<BuiltFrame> frames;
-    for (int32_t i = 0; i < count; ++i) {
-        const bool key = distance > 0 && i % distance == 0;
-        frames.push_back({key ? keySize : deltaSize, key});
-    }
+    std::vector<BuiltFrame> frames(static_cast<size_t>(count), {deltaSize, false});
+    for (int32_t i = 0; distance > 0 && i < count; i += distance)
+        frames[static_cast<size_t>(i)] = {keySize, true};
     return frames;
 }
 
@@ -34,27 +32,24 @@ void buildAvi(const std::string& path, const AviBuildSpec& layout, const video::
         throw std::runtime_error("cannot create " + path + ": " + created.errorText);
     video::AviWriter& writer = *created.writer;
 
-    core::AviStreamInfo info;
-    info.fccType = core::kStreamTypeVideo;
-    info.fccHandler = layout.compression;
-    info.dwScale = layout.scale;
-    info.dwRate = layout.rate;
-    info.dwQuality = 0xFFFFFFFFu;
-    info.rcFrame = {0, 0, layout.width, layout.height};
+    core::AviStreamInfo info{.fccType = core::kStreamTypeVideo,
+                             .fccHandler = layout.compression,
+                             .dwScale = layout.scale,
+                             .dwRate = layout.rate,
+                             .dwQuality = 0xFFFFFFFFu,
+                             .rcFrame = {0, 0, 320, 240}};
     layout.name.copy(info.szName.data(), info.szName.size() - 1);
 
-    std::vector<uint8_t> format = bitmapFormat(layout.width, layout.height, layout.compression,
-                                               static_cast<size_t>(std::max(layout.formatBytes, 40)));
-    for (size_t i = 0; i < 4; ++i)
-        format[20 + i] = static_cast<uint8_t>(layout.sizeImage >> (8 * i)); // biSizeImage
+    std::vector<uint8_t> format =
+        bitmapFormat(320, 240, layout.compression, static_cast<size_t>(std::max(layout.formatBytes, 40)));
     format.resize(static_cast<size_t>(std::max(layout.formatBytes, 0)));
 
     if (writer.createStream(info) != video::AviStatus::Ok || writer.setFormat(format) != video::AviStatus::Ok)
         throw std::runtime_error("cannot set up the stream of " + path);
     for (size_t i = 0; i < layout.frames.size(); ++i) {
         const auto index = static_cast<int32_t>(i);
-        const std::vector<uint8_t> data = sampleBytes(index, layout.frames[i].size);
-        if (writer.writeSample(index, data, layout.frames[i].key) != video::AviStatus::Ok)
+        if (writer.writeSample(index, sampleBytes(index, layout.frames[i].size), layout.frames[i].key) !=
+            video::AviStatus::Ok)
             throw std::runtime_error("cannot write frame " + std::to_string(i) + " of " + path + ": " +
                                      writer.errorText());
     }

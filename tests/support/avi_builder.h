@@ -15,17 +15,14 @@ struct BuiltFrame {
     bool key = false;
 };
 
-// What buildAvi writes: one video stream with these frames.
+// What buildAvi writes: one 320 x 240 video stream with these frames.
 struct AviBuildSpec {
     std::vector<BuiltFrame> frames;
     uint32_t rate = 25;
     uint32_t scale = 1;
-    int32_t width = 320;
-    int32_t height = 240;
-    uint32_t sizeImage = 320 * 240 * 3; // biSizeImage of the format
     uint32_t compression = core::fourcc("XVID");
-    int32_t formatBytes = 40;           // strf size; more than 40 appends zero bytes
-    std::string name = "";              // the stream's name ('strn'); none when empty
+    int32_t formatBytes = 40; // strf size; more than 40 appends zero bytes
+    std::string name = "";    // the stream's name ('strn'); none when empty
 };
 
 // Returns the bytes of sample index of size bytes: a pattern that differs from sample to
@@ -37,6 +34,7 @@ std::vector<BuiltFrame> gridFrames(int32_t count, int32_t distance, int32_t keyS
 
 // Writes layout as an AVI at path with the project's own writer; sample i holds sampleBytes(i, size).
 // Throws when the writer fails.
-void buildAvi(const std::string& path, const AviBuildSpec& layout, const video::AviWriterOptions& options = {});
+void buildAvi(const std::string& path, const AviBuildSpec& layout,
+              const video::AviWriterOptions& options = {});
 
 } // namespace test_support

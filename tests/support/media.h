@@ -6,17 +6,14 @@
 
 namespace test_support {
 
-// A real MPEG-4 ASP AVI made by ffmpeg: key frames exactly every keyframeDistance frames, no
-// B-frames, busy (noisy, moving) scenes alternating with still ones.
+// A real MPEG-4 ASP AVI made by ffmpeg at 25 frames a second: key frames exactly every
+// keyframeDistance frames, no B-frames, busy (noisy, moving) scenes of 250 frames alternating with
+// still ones of 250.
 struct MediaSpec {
     int32_t frames = 1000;
     int32_t keyframeDistance = 25;
-    int32_t rateNum = 25;
-    int32_t rateDen = 1;
-    int32_t quantizer = 4;        // 2 (large frames) .. 31 (small frames)
-    int32_t busyFrames = 250;     // length of a busy scene
-    int32_t stillFrames = 250;    // length of a still scene after each busy one (0: all busy)
-    bool audioFirst = false;      // put a PCM audio stream before the video stream
+    int32_t quantizer = 4;   // 2 (large frames) .. 31 (small frames)
+    bool audioFirst = false; // put a PCM audio stream before the video stream
     int32_t width = 320;
     int32_t height = 240;
 };

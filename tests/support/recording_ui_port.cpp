@@ -1,5 +1,7 @@
 #include "recording_ui_port.h"
 
+#include <utility>
+
 namespace test_support {
 
 namespace {
@@ -9,24 +11,18 @@ public:
     explicit RecordingProgress(RecordingUiPort& owner) : m_owner(owner) { ++m_owner.progressOpen; }
     ~RecordingProgress() override { --m_owner.progressOpen; }
 
-    void setRange(int32_t lower, int32_t upper, int32_t step) override
-    {
-        m_owner.progress.push_back({ProgressEvent::Kind::Range, lower, upper, step, {}});
-    }
+    void setRange(int32_t, int32_t, int32_t) override {}
     int32_t setPosition(int32_t position) override
     {
-        m_owner.progress.push_back({ProgressEvent::Kind::Position, position, 0, 0, {}});
-        const int32_t previous = m_position;
-        m_position = position;
-        return previous;
+        m_owner.positions.push_back(position);
+        return std::exchange(m_position, position);
     }
-    void setStatistics(const core::ProgressStatistics& statistics) override
+    void setStatistics(const core::ProgressStatistics& shown) override
     {
-        m_owner.progress.push_back({ProgressEvent::Kind::Statistics, 0, 0, 0, statistics});
+        m_owner.statistics.push_back(shown);
     }
-    void pumpMessages(bool allowEscape) override
+    void pumpMessages(bool) override
     {
-        m_owner.progress.push_back({ProgressEvent::Kind::Pump, allowEscape ? 1 : 0, 0, 0, {}});
         if (m_owner.abortAtPump >= 0 && m_owner.pumps >= m_owner.abortAtPump)
             m_cancelled = true;
         ++m_owner.pumps;
@@ -40,8 +36,6 @@ private:
 };
 
 } // namespace
-
-void RecordingUiPort::showMessage(const core::Message& message) { messages.push_back(message); }
 
 bool RecordingUiPort::askYesNo(const core::Question& question)
 {
@@ -59,20 +53,10 @@ void RecordingUiPort::beginBusy()
     ++busyCalls;
 }
 
-void RecordingUiPort::endBusy() { --busyDepth; }
-
 std::unique_ptr<core::ProgressPort> RecordingUiPort::openProgress()
 {
     ++progressOpened;
     return std::make_unique<RecordingProgress>(*this);
-}
-
-std::vector<core::MessageId> RecordingUiPort::messageIds() const
-{
-    std::vector<core::MessageId> ids;
-    for (const core::Message& message : messages)
-        ids.push_back(message.id);
-    return ids;
 }
 
 } // namespace test_support

@@ -3,8 +3,6 @@
 #include "media.h"
 #include "window_test_support.h"
 
-#include <set>
-
 // The plan view: opened from the main window after an Analyze, kept in step with it, its limit
 // line dragged, and its pictures.
 class PlanWindowTest : public WindowTest {
@@ -14,7 +12,7 @@ private:
     // Analyzes the usual film in f's window and opens the plan view.
     static app::PlanWindow* openPlan(Fixture& f)
     {
-        f.at("fmPathEdit")->setText(QString::fromStdString(test_support::fastMotionAvi(1000)));
+        f.at("fmPathEdit")->setText(QString::fromStdString(test_support::fastMotionAvi()));
         f.click("analyzeButton");
         f.click("planButton");
         auto* plan = f.window.findChild<app::PlanWindow*>();
@@ -22,12 +20,14 @@ private:
     }
 
 private slots:
-    void draggingTheLimitLineReplansInTheMainWindow()
+    // A limit dragged in the view reaches the main window, which replans; typed limits reach the view,
+    // and so do Fit's and, once the Low Motion AVI is known, the exact size of the Final AVI.
+    void keepsInStepWithTheMainWindow()
     {
         Fixture f;
         QVERIFY(!f.at<QPushButton>("planButton")->isEnabled());
-        QPointer<app::PlanWindow> plan = openPlan(f);
-        QVERIFY(plan && plan->windowTitle() == "Plan");
+        app::PlanWindow* plan = openPlan(f);
+        QVERIFY(plan != nullptr);
         app::PlanChart& chart = plan->chart();
         const core::PlanTable before = f.window.job().state.planTable;
         const QRect plot = chart.plotRect(chart.size());
@@ -37,38 +37,31 @@ private slots:
         QTest::mousePress(&chart, Qt::LeftButton, {}, onLine);
         QTest::mouseMove(&chart, target);
         QTest::mouseRelease(&chart, Qt::LeftButton, {}, target);
-        const int64_t limit = scale.kbpsAt(plot.height() / 3);
-        QCOMPARE(f.text("highBitrateLimitEdit"), QString::number(limit));
+        QCOMPARE(f.text("highBitrateLimitEdit"), QString::number(scale.kbpsAt(plot.height() / 3)));
         QVERIFY(f.window.job().state.planTable != before);
         QCOMPARE(chart.model().plan(), f.window.job().state.planTable);
-        QCOMPARE(f.at<QLabel>("lmBitrateLabel")->text(), QString::number(chart.model().estimateKbps()));
-        f.type("highBitrateLimitEdit", "9", true); // typed limits reach the view as well
+        f.type("highBitrateLimitEdit", "9", true);
         QCOMPARE(chart.model().limitKbps(), 9);
-        f.window.close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(plan.isNull());
+        f.at("lmPathEdit")->setText(QString::fromStdString(test_support::lowMotionAvi()));
+        f.click("fitButton"); // enabled once the Low Motion AVI gives the exact size
+        QVERIFY(f.text("highBitrateLimitEdit") != "9" && chart.model().exactFinalBytes().has_value());
+        QVERIFY(f.at<QLabel>("exactSizeLabel")->text().startsWith("Final AVI (MB): "));
     }
 
-    void exportsPicturesAtTheSizeAsked()
+    // A picture has the size asked; an SVG has the view's size and takes the extension its name lacks,
+    // and one that cannot be written brings a message.
+    void exportsPictures()
     {
         const QString dir = QString::fromStdString(test_support::freshTempDir("plan_export"));
         Fixture f;
         app::PlanWindow* plan = openPlan(f);
-        QVERIFY(plan != nullptr);
-        QVERIFY(plan->exportChart(dir + "/plan.png", QSize(640, 300)));
-        const QImage image(dir + "/plan.png");
-        QCOMPARE(image.size(), QSize(640, 300));
-        std::set<QRgb> colours; // bands, bars, lines and text, not a blank picture
-        for (int y = 0; y < image.height(); y += 3)
-            for (int x = 0; x < image.width(); x += 3)
-                colours.insert(image.pixel(x, y));
-        QVERIFY(colours.size() > 20);
+        QVERIFY(plan != nullptr && plan->exportChart(dir + "/plan.png", QSize(640, 300)));
+        QCOMPARE(QImage(dir + "/plan.png").size(), QSize(640, 300));
         f.picker.answers = {dir + "/view", dir + "/no/such/folder/plan.svg"};
         plan->findChild<QAction*>("exportSvgAction")->trigger();
         plan->findChild<QAction*>("exportSvgAction")->trigger();
         QFile svg(dir + "/view.svg");
-        QVERIFY(svg.open(QIODevice::ReadOnly));
-        const QByteArray text = svg.readAll();
+        const QByteArray text = svg.open(QIODevice::ReadOnly) ? svg.readAll() : QByteArray();
         const QSize size = plan->chart().size();
         QVERIFY(text.contains(
             QStringLiteral("viewBox=\"0 0 %1 %2\"").arg(size.width()).arg(size.height()).toUtf8()));

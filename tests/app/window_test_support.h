@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/main_window.h"
+#include "media.h"
 
 #include <QTest>
 #include <QtWidgets>
@@ -18,8 +19,18 @@ class WindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase(); // keeps what the window remembers in a folder of this test program's own
-    void cleanup();
+    // Keeps what the window remembers in a folder of this test program's own.
+    void initTestCase()
+    {
+        const std::string folder =
+            test_support::freshTempDir("settings-" + QCoreApplication::applicationName().toStdString());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(folder));
+    }
+    void cleanup()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY2(QApplication::topLevelWidgets().isEmpty(), "a window outlived its test");
+    }
 };
 
 // Answers the file pickers from a script and records the kind and filters of every call.
@@ -58,7 +69,6 @@ struct Fixture {
     bool shown = (window.show(), QTest::qWaitForWindowActive(&window));
     template <typename T = QLineEdit> T* at(const QString& name) { return window.findChild<T*>(name); }
     QString text(const QString& name) { return at(name)->text(); }
-    core::JobSettings& settings() { return window.job().settings; }
     void click(const QString& name) { QTest::mouseClick(at<QAbstractButton>(name), Qt::LeftButton); }
     void type(const QString& name, const QString& keys, bool overAll = false) // "\b": Backspace
     {

@@ -54,8 +54,8 @@ int main(int argc, char** argv)
         const RiffChunk strl = list("strl", {chunk("strh", streamHeader(core::kStreamTypeVideo, 0, 25, 1, 6)),
                                              chunk("strf", bitmapFormat(64, 48, core::fourcc("MJPG")))});
         save("rec_lists.avi",
-             compose({riffList("AVI ", {list("hdrl", {chunk("avih", mainHeader(6, 1, 64, 48)), strl}),
-                                        list("movi", movi)})}));
+             compose({list("AVI ", {list("hdrl", {chunk("avih", mainHeader(6, 1, 64, 48)), strl}), list("movi", movi)},
+                           true)}));
         save("ffmpeg_start.avi",
              readWholeFile(mediaFile(
                  {.frames = 50, .keyframeDistance = 10, .audioFirst = true, .width = 160, .height = 120})));

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <optional>
 
 namespace test_support {
@@ -126,7 +127,7 @@ std::vector<uint8_t> composeAvi(const Film& film, const Shape& shape)
     std::vector<RiffChunk> top = {list("hdrl", hdrl), list("movi", movi), chunk("idx1", {})};
     top[1].mark = n;
     top[1].sizeField = shape.moviSize;
-    RiffChunk riff = riffList("AVI ", top);
+    RiffChunk riff = list("AVI ", top, true);
     riff.sizeField = shape.riffSize;
     std::vector<int64_t> at; // idx1 comes last, so filling it moves no chunk
     compose({riff}, &at);
@@ -134,11 +135,9 @@ std::vector<uint8_t> composeAvi(const Film& film, const Shape& shape)
     const int64_t base = shape.idx1 == Idx1::Relative ? at[static_cast<size_t>(n)] + 8 : 0;
     for (int32_t i = 0; i < n; ++i) {
         if (shape.recLists && i % 2 == 0)
-            for (uint32_t v : {core::fourcc("rec "), 1u, static_cast<uint32_t>(at[n + 1 + i] - base), 0u})
-                appendU32(idx, v);
-        for (uint32_t v : {core::fourcc("00dc"), i % 5 ? 0u : 0x10u, static_cast<uint32_t>(at[i] - base),
-                           static_cast<uint32_t>(film.samples[i].size())})
-            appendU32(idx, v);
+            appendU32s(idx, {core::fourcc("rec "), 1u, static_cast<uint32_t>(at[n + 1 + i] - base), 0u});
+        appendU32s(idx, {core::fourcc("00dc"), i % 5 ? 0u : 0x10u, static_cast<uint32_t>(at[i] - base),
+                         static_cast<uint32_t>(film.samples[i].size())});
     }
     if (shape.idx1 == Idx1::None)
         riff.children.back().id = core::fourcc("xdx1");
@@ -188,7 +187,16 @@ TEST(AviReader, SurvivesFilesCutAnywhere)
     const Shape shape = {.recLists = true, .compression = core::fourcc("XVID")};
     const Film frames = framesFor(shape);
     const std::vector<uint8_t> whole = composeAvi(frames, shape);
-    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+    // Cuts around every chunk header, list type and idx1 entry, and a stride through the rest.
+    std::set<int64_t> cuts = {std::ssize(whole)};
+    const std::string ids = "RIFF LIST avih strh strf 00dc idx1 rec ";
+    for (int64_t at = 0; at + 4 <= std::ssize(whole); ++at) {
+        const size_t found = ids.find(std::string(whole.begin() + at, whole.begin() + at + 4));
+        for (int64_t d : {-1, 0, 1, 7, 8, 9, 11, 12, 13})
+            if ((found != std::string::npos && found % 5 == 0) || (at % 17 == 0 && d == 0))
+                cuts.insert(std::clamp<int64_t>(at + d, 0, std::ssize(whole)));
+    }
+    for (int64_t cut : cuts) {
         SCOPED_TRACE(cut);
         auto opened = video::AviReader::open(
             std::make_unique<MemoryFileIo>(std::vector<uint8_t>(whole.begin(), whole.begin() + cut)));
@@ -200,7 +208,7 @@ TEST(AviReader, SurvivesFilesCutAnywhere)
                                     {},
                                     {frames.samples.begin(), frames.samples.begin() + count},
                                     {frames.packets.begin(), frames.packets.begin() + count}});
-        EXPECT_TRUE(count == 23 || cut < whole.size() - 8 - 16 * 35); // idx1 holds 23 + 12 entries
+        EXPECT_TRUE(count == 23 || cut < std::ssize(whole) - 8 - 16 * 35); // idx1 holds 23 + 12 entries
     }
 }
 
@@ -450,6 +458,8 @@ TEST(FrameTables, ReadsSizesAndKeyFlagsUpToTheStreamEnd)
             i < 500 ? frames[static_cast<size_t>(i)] : BuiltFrame{i == 700 ? 77 : 0, i == 700};
         ASSERT_EQ(table[i], (core::FrameRecord{f.key, f.size})) << i;
     }
+    EXPECT_TRUE(video::readFrameTable(table, 0, *source, ui));
+    EXPECT_EQ(table.count(), 0);
 }
 
 } // namespace

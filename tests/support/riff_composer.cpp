@@ -6,13 +6,20 @@ namespace test_support {
 
 namespace {
 
-void composeInto(const RiffChunk& c, std::vector<uint8_t>& out, std::vector<int64_t>* positions)
+// values as words, zero-padded to at least bytes.
+std::vector<uint8_t> words(std::initializer_list<uint32_t> values, size_t bytes = 0)
+{
+    std::vector<uint8_t> out;
+    appendU32s(out, values);
+    out.resize(std::max(out.size(), bytes), 0);
+    return out;
+}
+
+void composeInto(const RiffChunk& c, std::vector<uint8_t>& out, std::map<int32_t, int64_t>* positions)
 {
     const size_t start = out.size();
-    if (c.mark >= 0 && positions != nullptr) {
-        positions->resize(std::max(positions->size(), static_cast<size_t>(c.mark) + 1), -1);
-        (*positions)[static_cast<size_t>(c.mark)] = static_cast<int64_t>(start);
-    }
+    if (c.mark >= 0 && positions != nullptr)
+        (*positions)[c.mark] = static_cast<int64_t>(start);
     appendU32s(out, {c.id, 0});
     if (c.id == core::fourcc("RIFF") || c.id == core::fourcc("LIST")) {
         appendU32s(out, {c.listType});
@@ -23,17 +30,7 @@ void composeInto(const RiffChunk& c, std::vector<uint8_t>& out, std::vector<int6
     const uint32_t size = c.sizeField.value_or(static_cast<uint32_t>(out.size() - start - 8));
     if (out.size() % 2 != 0)
         out.push_back(0);
-    for (size_t i = 0; i < 4; ++i)
-        out[start + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
-}
-
-// values as words, zero-padded to at least bytes.
-std::vector<uint8_t> words(std::initializer_list<uint32_t> values, size_t bytes = 0)
-{
-    std::vector<uint8_t> out;
-    appendU32s(out, values);
-    out.resize(std::max(out.size(), bytes), 0);
-    return out;
+    std::ranges::copy(words({size}), out.begin() + static_cast<ptrdiff_t>(start) + 4);
 }
 
 } // namespace
@@ -45,14 +42,14 @@ RiffChunk chunk(const char (&id)[5], std::vector<uint8_t> data, int32_t mark)
 
 RiffChunk list(const char (&type)[5], std::vector<RiffChunk> children, bool riff)
 {
-    return {core::fourcc(riff ? "RIFF" : "LIST"), {}, core::fourcc(type), std::move(children), std::nullopt, -1};
+    return {
+        core::fourcc(riff ? "RIFF" : "LIST"), {}, core::fourcc(type), std::move(children), std::nullopt, -1};
 }
 
-std::vector<uint8_t> compose(const std::vector<RiffChunk>& chunks, std::vector<int64_t>* positions)
+std::vector<uint8_t> compose(const RiffChunk& riff, std::map<int32_t, int64_t>* positions)
 {
     std::vector<uint8_t> out;
-    for (const RiffChunk& c : chunks)
-        composeInto(c, out, positions);
+    composeInto(riff, out, positions);
     return out;
 }
 
@@ -63,7 +60,8 @@ void appendU32s(std::vector<uint8_t>& out, std::initializer_list<uint32_t> value
             out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
-std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale, uint32_t length)
+std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
+                                  uint32_t length)
 {
     // flags, priority and language, initial frames; start; buffer size, quality, sample size, frame
     return words({type, handler, 0, 0, 0, scale, rate, 0, length, 0x100000, 0xFFFFFFFFu, 0, 0, 0});

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,9 +28,9 @@ RiffChunk chunk(const char (&id)[5], std::vector<uint8_t> data, int32_t mark = -
 // A LIST of type, or the RIFF of the file when riff.
 RiffChunk list(const char (&type)[5], std::vector<RiffChunk> children, bool riff = false);
 
-// Composes chunks one after another, odd-sized data padded; positions[mark] receives the
-// position of each marked chunk's header.
-std::vector<uint8_t> compose(const std::vector<RiffChunk>& chunks, std::vector<int64_t>* positions = nullptr);
+// Composes riff, odd-sized data padded; positions[mark] receives the position of each marked
+// chunk's header.
+std::vector<uint8_t> compose(const RiffChunk& riff, std::map<int32_t, int64_t>* positions = nullptr);
 
 // Appends values as little-endian 32-bit words, as chunk data holds them.
 void appendU32s(std::vector<uint8_t>& out, std::initializer_list<uint32_t> values);
@@ -50,7 +51,8 @@ std::vector<uint8_t> mainHeader(uint32_t frames, uint32_t streams, int32_t width
 class MemoryFileIo : public video::FileIo {
 public:
     explicit MemoryFileIo(std::vector<uint8_t> bytes = {}, int64_t failWritesAfter = -1)
-        : m_bytes(std::make_shared<std::vector<uint8_t>>(std::move(bytes))), m_failWritesAfter(failWritesAfter)
+        : m_bytes(std::make_shared<std::vector<uint8_t>>(std::move(bytes))),
+          m_failWritesAfter(failWritesAfter)
     {
     }
     int64_t readAt(int64_t offset, std::span<uint8_t> out) override;

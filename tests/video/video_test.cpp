@@ -28,24 +28,23 @@ struct Film {
     std::vector<uint8_t> format;
     Samples samples;
     Packets packets;
+    bool operator==(const Film&) const = default;
 };
 
 // Stream of reader as a film; the first `announced` samples are announced and lent, so they come
 // from block reads.
-Film filmOf(video::AviReader& reader, int32_t stream, int32_t announced = 0)
+Film filmOf(video::AviReader& reader, int32_t s, int32_t announced = 0)
 {
-    Film film{reader.streamInfo(stream), reader.streamFormat(stream), {}, {}};
-    reader.adviseWillRead(stream, 0, announced);
+    Film film{reader.streamInfo(s), reader.streamFormat(s), {}, {}};
+    reader.adviseWillRead(s, 0, announced);
     std::vector<uint8_t> buffer(film.info.dwSuggestedBufferSize);
-    for (int32_t i = 0; i < reader.sampleCount(stream); ++i) {
+    for (int32_t i = 0; i < reader.sampleCount(s); ++i) {
         int32_t size = -1;
         video::SampleLoan loan;
-        EXPECT_EQ(reader.sampleSize(stream, i, size), AviStatus::Ok);
-        film.packets.push_back({reader.findKeyAtOrBefore(stream, i) == i, size});
-        EXPECT_EQ(i < announced ? reader.lendSample(stream, i, size, loan)
-                                : reader.readSample(stream, i, buffer, size),
-                  AviStatus::Ok)
-            << i;
+        EXPECT_EQ(reader.sampleSize(s, i, size), AviStatus::Ok);
+        film.packets.push_back({reader.findKeyAtOrBefore(s, i) == i, size});
+        EXPECT_EQ(i < announced ? reader.lendSample(s, i, size, loan) : reader.readSample(s, i, buffer, size),
+                  AviStatus::Ok);
         if (i >= announced)
             loan.data = std::span(buffer).first(static_cast<size_t>(std::max(size, 0)));
         film.samples.emplace_back(loan.data.begin(), loan.data.end());
@@ -165,6 +164,7 @@ TEST(AviReader, ReadsEveryLayout)
         ASSERT_EQ(opened.status, AviStatus::Ok);
         expectFilm(*opened.reader, frames);
         EXPECT_EQ(opened.reader->streamFormat(0), bitmapFormat(64, -48, shape.compression));
+        EXPECT_EQ(opened.reader->streamInfo(0).rcFrame, (std::array<int32_t, 4>{0, 0, 64, 48})); // from strf
     }
 }
 
@@ -203,33 +203,24 @@ Film builtFilm(int32_t count, int32_t size)
     return filmOf(readWholeFile(path));
 }
 
-std::unique_ptr<video::AviWriter> writerFor(std::unique_ptr<video::FileIo> file,
-                                            const video::AviWriterOptions& options = {})
-{
-    auto created = video::AviWriter::create(std::move(file), options);
-    EXPECT_EQ(created.status, AviStatus::Ok) << created.errorText;
-    return std::move(created.writer);
-}
-
 // Writes the whole film: one writeSample call per sample when batch is 0, else writeSamples calls
 // of batch samples. Returns the first failure.
 AviStatus writeFilm(video::AviWriter& writer, const Film& film, size_t batch = 0)
 {
     if (writer.createStream(film.info) != AviStatus::Ok || writer.setFormat(film.format) != AviStatus::Ok)
         return AviStatus::BadState;
-    for (size_t i = 0; i < film.samples.size(); i += std::max<size_t>(batch, 1)) {
+    AviStatus status = AviStatus::Ok;
+    for (size_t i = 0; i < film.samples.size() && status == AviStatus::Ok; i += std::max<size_t>(batch, 1)) {
         std::vector<video::SampleWriter::SampleRef> refs;
         for (size_t j = i; j < std::min(i + batch, film.samples.size()); ++j)
             refs.push_back({film.samples[j], film.packets[j].key});
         int32_t written = -1;
         const auto pos = static_cast<int32_t>(i);
-        const AviStatus status = batch == 0 ? writer.writeSample(pos, film.samples[i], film.packets[i].key)
-                                            : writer.writeSamples(pos, refs, written);
-        if (status != AviStatus::Ok)
-            return status;
-        EXPECT_TRUE(batch == 0 || written == static_cast<int32_t>(refs.size()));
+        status = batch == 0 ? writer.writeSample(pos, film.samples[i], film.packets[i].key)
+                            : writer.writeSamples(pos, refs, written);
+        EXPECT_TRUE(status != AviStatus::Ok || batch == 0 || written == std::ssize(refs));
     }
-    return writer.finish();
+    return status == AviStatus::Ok ? writer.finish() : status;
 }
 
 // Real MPEG-4 films (video only, and audio first) as our reader sees them match ffprobe, also
@@ -245,10 +236,8 @@ TEST(AviWriter, CopiesAreReadBackByFfprobeAndOurReader)
                                               .audioFirst = audioFirst});
         const Film film = filmOf(readWholeFile(source));
         EXPECT_EQ(film.packets, probePackets(source));
-        EXPECT_EQ(film.packets.size(), 300u);
         std::vector<uint8_t> noIdx1 = readWholeFile(source);
-        const std::string idx1 = "idx1";
-        *std::find_end(noIdx1.begin(), noIdx1.end(), idx1.begin(), idx1.end()) = 'x';
+        *std::ranges::find_end(noIdx1, std::string_view("idx1")).begin() = 'x';
         EXPECT_EQ(filmOf(noIdx1).packets, film.packets);
         for (int64_t partBytes : {1000LL * 1000 * 1000, 300LL * 1000}) {
             SCOPED_TRACE(std::to_string(audioFirst) + " " + std::to_string(partBytes));
@@ -256,22 +245,18 @@ TEST(AviWriter, CopiesAreReadBackByFfprobeAndOurReader)
             for (size_t batch : {0, 7}) {
                 std::string error;
                 // The write buffer is smaller than some samples, so both of its paths are taken.
-                auto writer = writerFor(video::createFileForWrite(dir + "/" + std::to_string(batch), error),
-                                        {.partBytes = partBytes, .writeBufferBytes = 8 * 1024});
+                const auto writer = video::AviWriter::create(
+                                        video::createFileForWrite(dir + "/" + std::to_string(batch), error),
+                                        {.partBytes = partBytes, .writeBufferBytes = 8 * 1024})
+                                        .writer;
                 ASSERT_EQ(writeFilm(*writer, film, batch), AviStatus::Ok) << writer->errorText();
             }
             const std::vector<uint8_t> bytes = readWholeFile(dir + "/0");
             EXPECT_EQ(readWholeFile(dir + "/7"), bytes) << "writeSamples must write what writeSample writes";
-            const std::string part = "AVIX";
-            EXPECT_EQ(std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end(),
-                      partBytes < 1000 * 1000);
+            EXPECT_EQ(std::ranges::search(bytes, std::string_view("AVIX")).empty(), partBytes > 1000 * 1000);
             EXPECT_EQ(decodeErrors(dir + "/0"), "");
             EXPECT_EQ(probePackets(dir + "/0"), film.packets);
-            const Film copy = filmOf(bytes);
-            EXPECT_EQ(copy.info, film.info) << "the stream header is copied field by field";
-            EXPECT_EQ(copy.format, film.format);
-            EXPECT_EQ(copy.samples, film.samples);
-            EXPECT_EQ(copy.packets, film.packets);
+            EXPECT_EQ(filmOf(bytes), film) << "the stream header is copied field by field";
         }
     }
 }
@@ -280,7 +265,7 @@ TEST(AviWriter, KeepsCallsInOrderFillsGapsAndFinishesWhenDropped)
 {
     auto file = std::make_unique<MemoryFileIo>();
     const auto contents = file->contents();
-    auto writer = writerFor(std::move(file));
+    auto writer = video::AviWriter::create(std::move(file), {}).writer;
     const Film film = builtFilm(1, 101);
     const video::SampleWriter::SampleRef empty[] = {{{}, true}};
     int32_t written = -1;
@@ -308,8 +293,10 @@ TEST(AviWriter, ReportsAWriteFailingAnywhere)
     for (size_t batch : {0, 7}) {
         for (int64_t failAfter : {0, 100, 5000, 40000, 80000}) {
             SCOPED_TRACE(std::to_string(batch) + " " + std::to_string(failAfter));
-            auto writer = writerFor(std::make_unique<MemoryFileIo>(std::vector<uint8_t>{}, failAfter),
-                                    {.partBytes = 30000, .writeBufferBytes = 4096});
+            const auto writer =
+                video::AviWriter::create(std::make_unique<MemoryFileIo>(std::vector<uint8_t>{}, failAfter),
+                                         {.partBytes = 30000, .writeBufferBytes = 4096})
+                    .writer;
             EXPECT_EQ(writeFilm(*writer, film, batch), AviStatus::WriteFailed);
             EXPECT_EQ(writer->errorText(), "No space left on device");
             EXPECT_EQ(writer->writeSample(writer->sampleCount(), {}, false), AviStatus::WriteFailed);
@@ -318,7 +305,7 @@ TEST(AviWriter, ReportsAWriteFailingAnywhere)
         if (!std::filesystem::exists("/dev/full"))
             continue;
         std::string error;
-        auto full = writerFor(video::createFileForWrite("/dev/full", error));
+        const auto full = video::AviWriter::create(video::createFileForWrite("/dev/full", error), {}).writer;
         EXPECT_EQ(writeFilm(*full, film, batch), AviStatus::WriteFailed);
         EXPECT_EQ(full->errorText(), "No space left on device");
     }
@@ -341,7 +328,6 @@ TEST(OpenVideoStream, PicksTheFirstVideoStreamOrSaysWhyNot)
     };
     const Case cases[] = {
         {"video only", composeAvi({}, {.streams = {V}}), 0, std::nullopt},
-        {"audio first", composeAvi({}, {.streams = {0, V}}), 1, std::nullopt},
         {"two video streams", composeAvi({}, {.streams = {0, V, V}}), 1, std::nullopt},
         {"video at index 9", composeAvi({}, {.streams = {0, 0, 0, 0, 0, 0, 0, 0, 0, V}}), 9, std::nullopt},
         {"video at index 10", composeAvi({}, {.streams = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, V}}), -1, noVideo},
@@ -380,23 +366,20 @@ TEST(FrameTables, FindsTheDistanceAndTheFirstFrameOffTheGrid)
 {
     struct Case {
         const char* name;
-        int32_t count;
-        std::vector<int32_t> keys; // empty: every twelfth
-        int32_t frameCount;        // passed to findKeyframeDistance
-        int32_t distance;
-        int32_t offGrid;
+        int32_t count, frameCount, distance, offGrid; // frameCount is passed to findKeyframeDistance
+        std::vector<int32_t> keys;                    // empty: every twelfth
     };
     const Case cases[] = {
-        {"regular grid of 12", 120, {}, 120, 12, -1},
-        {"late key at 25 after a missing 24", 40, {0, 12, 25, 36}, 40, 12, 24},
-        {"extra key at 18", 30, {0, 12, 18, 24}, 30, 12, 18},
-        {"frame 0 not key", 20, {5, 10, 15}, 20, 5, 0},
-        {"only frame 0 key", 100, {0}, 100, 100, -1},
-        {"frame count 1 expects every frame key", 3, {0, 1}, 1, 1, 2},
-        {"frame count 0", 2, {0, 1}, 0, 1, -1},
-        {"empty table", 0, {0}, 0, 1, -1},
-        {"distance found within fewer frames", 50, {0, 30}, 20, 20, 20},
-        {"frame count beyond the table", 10, {0}, 25, 25, -1},
+        {"regular grid of 12", 120, 120, 12, -1, {}},
+        {"late key at 25 after a missing 24", 40, 40, 12, 24, {0, 12, 25, 36}},
+        {"extra key at 18", 30, 30, 12, 18, {0, 12, 18, 24}},
+        {"frame 0 not key", 20, 20, 5, 0, {5, 10, 15}},
+        {"only frame 0 key", 100, 100, 100, -1, {0}},
+        {"frame count 1 expects every frame key", 3, 1, 1, 2, {0, 1}},
+        {"frame count 0", 2, 0, 1, -1, {0, 1}},
+        {"empty table", 0, 0, 1, -1, {0}},
+        {"distance found within fewer frames", 50, 20, 20, 20, {0, 30}},
+        {"frame count beyond the table", 10, 25, 25, -1, {0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -4,36 +4,32 @@
 
 namespace test_support {
 
-namespace {
-
-// values as words, zero-padded to at least bytes.
-std::vector<uint8_t> words(std::initializer_list<uint32_t> values, size_t bytes = 0)
+std::vector<uint8_t> words(const std::vector<uint32_t>& values, size_t minBytes)
 {
-    std::vector<uint8_t> out;
-    appendU32s(out, values);
-    out.resize(std::max(out.size(), bytes), 0);
+    std::vector<uint8_t> out(std::max(values.size() * 4, minBytes), 0);
+    for (size_t i = 0; i < values.size() * 4; ++i)
+        out[i] = static_cast<uint8_t>(values[i / 4] >> (8 * (i % 4)));
     return out;
 }
 
-void composeInto(const RiffChunk& c, std::vector<uint8_t>& out, std::map<int32_t, int64_t>* positions)
+std::vector<uint8_t> compose(const RiffChunk& c, std::map<int32_t, int64_t>* positions,
+                             std::vector<uint8_t> out)
 {
     const size_t start = out.size();
     if (c.mark >= 0 && positions != nullptr)
         (*positions)[c.mark] = static_cast<int64_t>(start);
-    appendU32s(out, {c.id, 0});
-    if (c.id == core::fourcc("RIFF") || c.id == core::fourcc("LIST")) {
-        appendU32s(out, {c.listType});
-        for (const RiffChunk& child : c.children)
-            composeInto(child, out, positions);
-    }
-    out.insert(out.end(), c.data.begin(), c.data.end()); // a list has none
+    const std::vector<uint8_t> head = words({c.id, 0, c.listType});
+    const bool isList = c.id == core::fourcc("RIFF") || c.id == core::fourcc("LIST");
+    out.insert(out.end(), head.begin(), head.begin() + (isList ? 12 : 8));
+    for (const RiffChunk& child : c.children)
+        out = compose(child, positions, std::move(out));
+    out.insert(out.end(), c.data.begin(), c.data.end());
     const uint32_t size = c.sizeField.value_or(static_cast<uint32_t>(out.size() - start - 8));
     if (out.size() % 2 != 0)
         out.push_back(0);
     std::ranges::copy(words({size}), out.begin() + static_cast<ptrdiff_t>(start) + 4);
+    return out;
 }
-
-} // namespace
 
 RiffChunk chunk(const char (&id)[5], std::vector<uint8_t> data, int32_t mark)
 {
@@ -44,20 +40,6 @@ RiffChunk list(const char (&type)[5], std::vector<RiffChunk> children, bool riff
 {
     return {
         core::fourcc(riff ? "RIFF" : "LIST"), {}, core::fourcc(type), std::move(children), std::nullopt, -1};
-}
-
-std::vector<uint8_t> compose(const RiffChunk& riff, std::map<int32_t, int64_t>* positions)
-{
-    std::vector<uint8_t> out;
-    composeInto(riff, out, positions);
-    return out;
-}
-
-void appendU32s(std::vector<uint8_t>& out, std::initializer_list<uint32_t> values)
-{
-    for (uint32_t value : values)
-        for (int shift = 0; shift < 32; shift += 8)
-            out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
@@ -72,11 +54,6 @@ std::vector<uint8_t> bitmapFormat(int32_t width, int32_t height, uint32_t compre
     const auto w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
     return words({40, w, h, 1 | 24 << 16, compression, static_cast<uint32_t>(width * height * 3), 0, 0, 0, 0},
                  formatBytes);
-}
-
-std::vector<uint8_t> pcmFormat(uint32_t sampleRate, uint16_t channels)
-{
-    return words({1u | channels << 16, sampleRate, sampleRate * channels * 2, channels * 2u | 16 << 16}, 18);
 }
 
 std::vector<uint8_t> mainHeader(uint32_t frames, uint32_t streams, int32_t width, int32_t height)

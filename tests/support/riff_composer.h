@@ -4,7 +4,6 @@
 #include "video/file_io.h"
 
 #include <cstdint>
-#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,12 +27,13 @@ RiffChunk chunk(const char (&id)[5], std::vector<uint8_t> data, int32_t mark = -
 // A LIST of type, or the RIFF of the file when riff.
 RiffChunk list(const char (&type)[5], std::vector<RiffChunk> children, bool riff = false);
 
-// Composes riff, odd-sized data padded; positions[mark] receives the position of each marked
+// Appends c to out, odd-sized data padded; positions[mark] receives the position of each marked
 // chunk's header.
-std::vector<uint8_t> compose(const RiffChunk& riff, std::map<int32_t, int64_t>* positions = nullptr);
+std::vector<uint8_t> compose(const RiffChunk& c, std::map<int32_t, int64_t>* positions = nullptr,
+                             std::vector<uint8_t> out = {});
 
-// Appends values as little-endian 32-bit words, as chunk data holds them.
-void appendU32s(std::vector<uint8_t>& out, std::initializer_list<uint32_t> values);
+// values as little-endian 32-bit words, as chunk data holds them, zero-padded to minBytes.
+std::vector<uint8_t> words(const std::vector<uint32_t>& values, size_t minBytes = 0);
 
 // A 56-byte stream header of type with the given rate/scale and length.
 std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
@@ -41,8 +41,6 @@ std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate
 // A 24-bit BITMAPINFOHEADER of formatBytes bytes (40 and more; extra bytes are zero).
 std::vector<uint8_t> bitmapFormat(int32_t width, int32_t height, uint32_t compression,
                                   size_t formatBytes = 40);
-// An 18-byte WAVEFORMATEX for 16-bit PCM.
-std::vector<uint8_t> pcmFormat(uint32_t sampleRate, uint16_t channels);
 // A 56-byte main header for streams streams.
 std::vector<uint8_t> mainHeader(uint32_t frames, uint32_t streams, int32_t width, int32_t height);
 

@@ -8,15 +8,14 @@
 #include "riff_composer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 int main(int argc, char** argv)
 {
     using namespace test_support;
-    if (argc != 2)
-        return std::fprintf(stderr, "usage: make_fuzz_corpus FOLDER\n"), 2;
+    if (argc != 2) // usage: make_fuzz_corpus FOLDER
+        return 2;
     const std::filesystem::path dir = argv[1];
     std::filesystem::create_directories(dir);
     auto save = [&dir](const std::string& name, std::vector<uint8_t> bytes) {

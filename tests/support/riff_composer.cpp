@@ -38,8 +38,7 @@ RiffChunk chunk(const char (&id)[5], std::vector<uint8_t> data, int32_t mark)
 
 RiffChunk list(const char (&type)[5], std::vector<RiffChunk> children, bool riff)
 {
-    return {
-        core::fourcc(riff ? "RIFF" : "LIST"), {}, core::fourcc(type), std::move(children), std::nullopt, -1};
+    return {core::fourcc(riff ? "RIFF" : "LIST"), {}, core::fourcc(type), std::move(children), {}, -1};
 }
 
 std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
@@ -56,10 +55,9 @@ std::vector<uint8_t> bitmapFormat(int32_t width, int32_t height, uint32_t compre
                  formatBytes);
 }
 
-std::vector<uint8_t> mainHeader(uint32_t frames, uint32_t streams, int32_t width, int32_t height)
+std::vector<uint8_t> mainHeader(uint32_t frames, uint32_t streams, uint32_t width, uint32_t height)
 {
-    return words({40000, 0, 0, 0x10, frames, 0, streams, 0, static_cast<uint32_t>(width),
-                  static_cast<uint32_t>(height), 0, 0, 0, 0});
+    return words({40000, 0, 0, 0x10, frames, 0, streams, 0, width, height}, 56);
 }
 
 int64_t MemoryFileIo::readAt(int64_t offset, std::span<uint8_t> out)

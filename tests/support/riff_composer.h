@@ -38,11 +38,10 @@ std::vector<uint8_t> words(const std::vector<uint32_t>& values, size_t minBytes 
 // A 56-byte stream header of type with the given rate/scale and length.
 std::vector<uint8_t> streamHeader(uint32_t type, uint32_t handler, uint32_t rate, uint32_t scale,
                                   uint32_t length);
-// A 24-bit BITMAPINFOHEADER of formatBytes bytes (40 and more; extra bytes are zero).
-std::vector<uint8_t> bitmapFormat(int32_t width, int32_t height, uint32_t compression,
-                                  size_t formatBytes = 40);
+// A 24-bit BITMAPINFOHEADER of bytes bytes (40 and more; extra bytes are zero).
+std::vector<uint8_t> bitmapFormat(int32_t width, int32_t height, uint32_t compression, size_t bytes = 40);
 // A 56-byte main header for streams streams.
-std::vector<uint8_t> mainHeader(uint32_t frames, uint32_t streams, int32_t width, int32_t height);
+std::vector<uint8_t> mainHeader(uint32_t frames, uint32_t streams, uint32_t width, uint32_t height);
 
 // A file held in memory. Reads past the end are short; writes grow it. failWritesAfter makes
 // every write fail that would bring the bytes written in total beyond it (-1: never).

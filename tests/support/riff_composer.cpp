@@ -27,7 +27,7 @@ std::vector<uint8_t> compose(const RiffChunk& c, std::map<int32_t, int64_t>* pos
     const uint32_t size = c.sizeField.value_or(static_cast<uint32_t>(out.size() - start - 8));
     if (out.size() % 2 != 0)
         out.push_back(0);
-    std::ranges::copy(words({size}), out.begin() + static_cast<ptrdiff_t>(start) + 4);
+    std::copy_n(words({size}).begin(), 4, out.begin() + static_cast<ptrdiff_t>(start) + 4);
     return out;
 }
 

@@ -18,7 +18,7 @@
 namespace {
 
 using namespace test_support;
-using video::AviStatus;
+using namespace video;
 using Packets = std::vector<ProbePacket>;
 using Samples = std::vector<std::vector<uint8_t>>;
 
@@ -33,14 +33,14 @@ struct Film {
 
 // Stream of reader as a film; the first `announced` samples are announced and lent, so they come
 // from block reads.
-Film filmOf(video::AviReader& reader, int32_t s, int32_t announced = 0)
+Film filmOf(AviReader& reader, int32_t s, int32_t announced = 0)
 {
     Film film{reader.streamInfo(s), reader.streamFormat(s), {}, {}};
     reader.adviseWillRead(s, 0, announced);
     std::vector<uint8_t> buffer(film.info.dwSuggestedBufferSize);
     for (int32_t i = 0; i < reader.sampleCount(s); ++i) {
         int32_t size = -1;
-        video::SampleLoan loan;
+        SampleLoan loan;
         EXPECT_EQ(reader.sampleSize(s, i, size), AviStatus::Ok);
         film.packets.push_back({reader.findKeyAtOrBefore(s, i) == i, size});
         EXPECT_EQ(i < announced ? reader.lendSample(s, i, size, loan) : reader.readSample(s, i, buffer, size),
@@ -55,7 +55,7 @@ Film filmOf(video::AviReader& reader, int32_t s, int32_t announced = 0)
 // The video stream (the first or the second stream) of an AVI held in memory.
 Film filmOf(const std::vector<uint8_t>& bytes)
 {
-    auto opened = video::AviReader::open(std::make_unique<MemoryFileIo>(bytes));
+    auto opened = AviReader::open(std::make_unique<MemoryFileIo>(bytes));
     EXPECT_EQ(opened.status, AviStatus::Ok) << opened.errorText;
     if (!opened.reader)
         return {};
@@ -135,7 +135,7 @@ std::vector<uint8_t> composeAvi(const Film& film, const Shape& shape)
 
 // Expects the first stream of reader to hold the first count of expected's frames, read directly
 // and from block reads.
-void expectFilm(video::AviReader& reader, const Film& expected, size_t count = 23)
+void expectFilm(AviReader& reader, const Film& expected, size_t count = 23)
 {
     const Film film = filmOf(reader, 0, 9);
     EXPECT_EQ(film.packets, Packets(expected.packets.begin(), expected.packets.begin() + count));
@@ -161,7 +161,7 @@ TEST(AviReader, ReadsEveryLayout)
     for (const auto& [name, shape] : cases) {
         SCOPED_TRACE(name);
         const Film frames = framesFor(shape);
-        auto opened = video::AviReader::open(std::make_unique<MemoryFileIo>(composeAvi(frames, shape)));
+        auto opened = AviReader::open(std::make_unique<MemoryFileIo>(composeAvi(frames, shape)));
         ASSERT_EQ(opened.status, AviStatus::Ok);
         expectFilm(*opened.reader, frames);
         EXPECT_EQ(opened.reader->streamFormat(0), bitmapFormat(64, -48, shape.compression));
@@ -185,9 +185,9 @@ TEST(AviReader, SurvivesFilesCutAnywhere)
     }
     for (int64_t cut : cuts) {
         SCOPED_TRACE(cut);
-        auto opened = video::AviReader::open(
+        auto opened = AviReader::open(
             std::make_unique<MemoryFileIo>(std::vector<uint8_t>(whole.begin(), whole.begin() + cut)));
-        if (opened.status != video::AviStatus::Ok)
+        if (opened.status != AviStatus::Ok)
             continue;
         // What survives is a prefix of the frames; without idx1 the index is rebuilt from the chunks.
         const auto count = static_cast<size_t>(opened.reader->sampleCount(0));
@@ -206,13 +206,13 @@ Film builtFilm(int32_t count, int32_t size)
 
 // Writes the whole film: one writeSample call per sample when batch is 0, else writeSamples calls
 // of batch samples. Returns the first failure.
-AviStatus writeFilm(video::AviWriter& writer, const Film& film, size_t batch = 0)
+AviStatus writeFilm(AviWriter& writer, const Film& film, size_t batch = 0)
 {
     if (writer.createStream(film.info) != AviStatus::Ok || writer.setFormat(film.format) != AviStatus::Ok)
         return AviStatus::BadState;
     AviStatus status = AviStatus::Ok;
     for (size_t i = 0; i < film.samples.size() && status == AviStatus::Ok; i += std::max<size_t>(batch, 1)) {
-        std::vector<video::SampleWriter::SampleRef> refs;
+        std::vector<SampleWriter::SampleRef> refs;
         for (size_t j = i; j < std::min(i + batch, film.samples.size()); ++j)
             refs.push_back({film.samples[j], film.packets[j].key});
         int32_t written = -1;
@@ -231,30 +231,29 @@ AviStatus writeFilm(video::AviWriter& writer, const Film& film, size_t batch = 0
 TEST(AviWriter, CopiesAreReadBackByFfprobeAndOurReader)
 {
     for (bool audioFirst : {false, true}) {
-        const std::string source = mediaFile({.frames = 300,
-                                              .keyframeDistance = audioFirst ? 12 : 25,
-                                              .quantizer = audioFirst ? 6 : 4,
-                                              .audioFirst = audioFirst});
+        // 300 frames, key frames every 25 (12), quantizer 4 (6), audio first or not
+        const std::string source = mediaFile({300, audioFirst ? 12 : 25, audioFirst ? 6 : 4, audioFirst});
         const Film film = filmOf(readWholeFile(source));
         EXPECT_EQ(film.packets, probePackets(source));
         std::vector<uint8_t> noIdx1 = readWholeFile(source);
-        *std::ranges::find_end(noIdx1, std::string_view("idx1")).begin() = 'x';
+        noIdx1[std::string(noIdx1.begin(), noIdx1.end()).rfind("idx1")] = 'x';
         EXPECT_EQ(filmOf(noIdx1).packets, film.packets);
         for (int64_t partBytes : {1000LL * 1000 * 1000, 300LL * 1000}) {
             SCOPED_TRACE(std::to_string(audioFirst) + " " + std::to_string(partBytes));
             const std::string dir = freshTempDir("writer_copy");
+            const AviWriterOptions options = {.partBytes = partBytes, .writeBufferBytes = 8 * 1024};
             for (size_t batch : {0, 7}) {
                 std::string error;
                 // The write buffer is smaller than some samples, so both of its paths are taken.
-                const auto writer = video::AviWriter::create(
-                                        video::createFileForWrite(dir + "/" + std::to_string(batch), error),
-                                        {.partBytes = partBytes, .writeBufferBytes = 8 * 1024})
-                                        .writer;
+                const auto writer =
+                    AviWriter::create(createFileForWrite(dir + "/" + std::to_string(batch), error), options)
+                        .writer;
                 ASSERT_EQ(writeFilm(*writer, film, batch), AviStatus::Ok) << writer->errorText();
             }
             const std::vector<uint8_t> bytes = readWholeFile(dir + "/0");
             EXPECT_EQ(readWholeFile(dir + "/7"), bytes) << "writeSamples must write what writeSample writes";
-            EXPECT_EQ(std::ranges::search(bytes, std::string_view("AVIX")).empty(), partBytes > 1000 * 1000);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("AVIX") == std::string::npos,
+                      partBytes > 1000 * 1000);
             EXPECT_EQ(decodeErrors(dir + "/0"), "");
             EXPECT_EQ(probePackets(dir + "/0"), film.packets);
             EXPECT_EQ(filmOf(bytes), film) << "the stream header is copied field by field";
@@ -266,9 +265,9 @@ TEST(AviWriter, KeepsCallsInOrderFillsGapsAndFinishesWhenDropped)
 {
     auto file = std::make_unique<MemoryFileIo>();
     const auto contents = file->contents();
-    auto writer = video::AviWriter::create(std::move(file), {}).writer;
+    auto writer = AviWriter::create(std::move(file), {}).writer;
     const Film film = builtFilm(1, 101);
-    const video::SampleWriter::SampleRef empty[] = {{{}, true}};
+    const SampleWriter::SampleRef empty[] = {{{}, true}};
     int32_t written = -1;
     EXPECT_EQ(writer->writeSample(0, film.samples[0], true), AviStatus::BadState);
     ASSERT_EQ(writer->createStream(film.info), AviStatus::Ok);
@@ -291,12 +290,12 @@ TEST(AviWriter, KeepsCallsInOrderFillsGapsAndFinishesWhenDropped)
 TEST(AviWriter, ReportsAWriteFailingAnywhere)
 {
     const Film film = builtFilm(60, 1200);
+    const AviWriterOptions options = {.partBytes = 30000, .writeBufferBytes = 4096};
     for (size_t batch : {0, 7}) {
         for (int64_t failAfter : {0, 100, 5000, 40000, 80000}) {
             SCOPED_TRACE(std::to_string(batch) + " " + std::to_string(failAfter));
             const auto writer =
-                video::AviWriter::create(std::make_unique<MemoryFileIo>(std::vector<uint8_t>{}, failAfter),
-                                         {.partBytes = 30000, .writeBufferBytes = 4096})
+                AviWriter::create(std::make_unique<MemoryFileIo>(std::vector<uint8_t>{}, failAfter), options)
                     .writer;
             EXPECT_EQ(writeFilm(*writer, film, batch), AviStatus::WriteFailed);
             EXPECT_EQ(writer->errorText(), "No space left on device");
@@ -306,7 +305,7 @@ TEST(AviWriter, ReportsAWriteFailingAnywhere)
         if (!std::filesystem::exists("/dev/full"))
             continue;
         std::string error;
-        const auto full = video::AviWriter::create(video::createFileForWrite("/dev/full", error), {}).writer;
+        const auto full = AviWriter::create(createFileForWrite("/dev/full", error), {}).writer;
         EXPECT_EQ(writeFilm(*full, film, batch), AviStatus::WriteFailed);
         EXPECT_EQ(full->errorText(), "No space left on device");
     }
@@ -348,10 +347,10 @@ TEST(OpenVideoStream, PicksTheFirstVideoStreamOrSaysWhyNot)
             std::ofstream(path, std::ios::binary)
                 .write(reinterpret_cast<const char*>(c.bytes->data()), std::ssize(*c.bytes));
         RecordingUiPort ui;
-        std::optional<video::Source> source = video::openVideoStream(path, ui);
+        std::optional<Source> source = openVideoStream(path, ui);
         EXPECT_EQ(source ? source->videoStream() : -1, c.stream);
         core::AviStreamInfo info{.dwRate = 4242};
-        EXPECT_EQ(source && video::readStreamInfo(info, *source, ui), source && !c.message);
+        EXPECT_EQ(source && readStreamInfo(info, *source, ui), source && !c.message);
         EXPECT_EQ(info.dwRate, source && !c.message ? 25u : 4242u); // left alone on failure
         EXPECT_EQ(ui.messages, c.message ? std::vector{*c.message} : std::vector<core::Message>{});
     }
@@ -382,9 +381,9 @@ TEST(FrameTables, FindsTheDistanceAndTheFirstFrameOffTheGrid)
         table.setSize(c.count);
         for (int32_t i = 0; i < c.count; ++i)
             table[i].isKey = c.keys.empty() ? i % 12 == 0 : std::count(c.keys.begin(), c.keys.end(), i) > 0;
-        const int32_t distance = video::findKeyframeDistance(table, c.frameCount);
+        const int32_t distance = findKeyframeDistance(table, c.frameCount);
         EXPECT_EQ(distance, c.distance);
-        EXPECT_EQ(video::checkKeyframeLayout(table, distance), c.offGrid);
+        EXPECT_EQ(checkKeyframeLayout(table, distance), c.offGrid);
     }
 }
 
@@ -397,15 +396,15 @@ TEST(FrameTables, ReadsSizesAndKeyFlagsUpToTheStreamEnd)
     const std::string path = freshTempDir("frame_tables") + "/built.avi";
     buildAvi(path, {.frames = frames});
     RecordingUiPort ui;
-    std::optional<video::Source> source = video::openVideoStream(path, ui);
+    std::optional<Source> source = openVideoStream(path, ui);
     ASSERT_TRUE(source);
     core::FrameTable table;
     table.setSize(1200);
-    ASSERT_TRUE(video::readFrameTable(table, 400, *source, ui));
+    ASSERT_TRUE(readFrameTable(table, 400, *source, ui));
     EXPECT_EQ(table.count(), 400);
     table.setSize(1000);
     table[700] = {1, 77};
-    EXPECT_FALSE(video::readFrameTable(table, 1000, *source, ui));
+    EXPECT_FALSE(readFrameTable(table, 1000, *source, ui));
     EXPECT_EQ(ui.messages, (std::vector<core::Message>{
                                {core::MessageId::StreamReadError, "ERROR DURING STREAM-READ!!!"}}));
     ASSERT_EQ(table.count(), 1000);
@@ -414,7 +413,7 @@ TEST(FrameTables, ReadsSizesAndKeyFlagsUpToTheStreamEnd)
             i < 500 ? frames[static_cast<size_t>(i)] : BuiltFrame{i == 700 ? 77 : 0, i == 700};
         ASSERT_EQ(table[i], (core::FrameRecord{f.key, f.size})) << i;
     }
-    EXPECT_TRUE(video::readFrameTable(table, 0, *source, ui));
+    EXPECT_TRUE(readFrameTable(table, 0, *source, ui));
     EXPECT_EQ(table.count(), 0);
 }
 

@@ -174,12 +174,13 @@ TEST(AviReader, SurvivesFilesCutAnywhere)
     const Shape shape = {.recLists = true, .compression = core::fourcc("XVID")};
     const Film frames = framesFor(shape);
     const std::vector<uint8_t> whole = composeAvi(frames, shape);
-    // Cuts around every chunk header, list type and idx1 entry, and a stride through the rest.
+    // Cuts around every chunk's header and the end of its data, and a stride through the rest.
     std::set<int64_t> cuts = {std::ssize(whole)};
     const std::string ids = "RIFF LIST avih strh strf 00dc idx1 rec ";
-    for (int64_t at = 0; at + 4 <= std::ssize(whole); ++at) {
+    for (int64_t at = 0; at + 8 <= std::ssize(whole); ++at) {
         const size_t found = ids.find(std::string(whole.begin() + at, whole.begin() + at + 4));
-        for (int64_t d : {-1, 0, 1, 7, 8, 9, 11, 12, 13})
+        const int32_t size = whole[at + 4] | whole[at + 5] << 8 | whole[at + 6] << 16; // < 16 MB here
+        for (int64_t d : {-1, 0, 1, 7, 8, 9, 11, 12, 13, size + 7, size + 8, size + 9})
             if ((found != std::string::npos && found % 5 == 0) || (at % 17 == 0 && d == 0))
                 cuts.insert(std::clamp<int64_t>(at + d, 0, std::ssize(whole)));
     }

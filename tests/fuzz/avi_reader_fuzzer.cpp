@@ -8,9 +8,7 @@
 #include "video/avi_writer.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 using test_support::MemoryFileIo;
 using video::AviStatus;

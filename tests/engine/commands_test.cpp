@@ -1,0 +1,488 @@
+#include "engine/commands.h"
+#include "engine/exact_size.h"
+#include "engine/planner.h"
+#include "engine/quiet_ui_port.h"
+#include "engine/verify.h"
+#include "profiles/stat_file.h"
+#include "video/source.h"
+
+#include "avi_builder.h"
+#include "media.h"
+#include "recording_ui_port.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <tuple>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace m = core::messages;
+using engine::CommandOutcome;
+
+
+// A film to build: count frames with key frames every distance frames except at noKey. base 0: 3000
+// bytes a key frame and 700 between; else about base bytes a frame (four times that in busy groups,
+// the same scenes in every film; three times for key frames), odd and even sizes.
+struct Film {
+    int32_t count, distance = 25, noKey = -1;
+    uint32_t rate = 25, scale = 1;
+    int32_t formatBytes = 40, base = 0;
+    std::string streamName = "";
+};
+
+// Writes dir/name.avi in a codec whose made-up packets ffprobe takes as they are; returns its path.
+std::string build(const std::string& dir, const std::string& name, const Film& film)
+{
+    std::vector<test_support::BuiltFrame> frames = test_support::gridFrames(film.count, film.distance, 3000, 700);
+    uint32_t noise = 17;
+    for (size_t i = 0; film.base > 0 && i < frames.size(); ++i) {
+        noise = noise * 1103515245u + 12345u;
+        const int32_t size = ((i / 25) % 7 < 3 || (i / 25) % 11 == 5 ? 4 : 1) * film.base +
+                             static_cast<int32_t>((noise >> 8) % static_cast<uint32_t>(film.base));
+        frames[i].size = frames[i].key ? 3 * size : size;
+    }
+    if (film.noKey >= 0)
+        frames[static_cast<size_t>(film.noKey)].key = false;
+    const std::string path = dir + "/" + name + ".avi";
+    test_support::buildAvi(path, {.frames = frames, .rate = film.rate, .scale = film.scale,
+                                  .compression = core::fourcc("cvid"), .formatBytes = film.formatBytes,
+                                  .name = film.streamName});
+    return path;
+}
+
+// A job from the opening defaults holding values no command produces, to tell which fields a run
+// wrote, and pointed at its films: no ending if ending is empty, no stop if stopAfter is 0.
+core::Job markedJob(const std::string& fm, const std::string& lm, const std::string& ending,
+                           int32_t framePos, int32_t stopAfter)
+{
+    core::Job job;
+    core::applyOpeningDefaults(job.settings);
+    job.state.fastMotionInfo.dwLength = 4444;
+    job.state.keyframeDistance = 777;
+    job.state.totalFrames = 888;
+    job.state.groupSeconds = 99;
+    job.state.endingBytes = 123456789;
+    job.state.fastMotionFrames.setSize(3);
+    job.state.lowMotionFrames.setSize(3);
+    job.settings.lowMotionBitrateText = "old label";
+    job.settings.fastMotionPath = fm;
+    job.settings.lowMotionPath = lm;
+    job.settings.endingPath = ending;
+    job.settings.endingEnabled = !ending.empty();
+    job.settings.framePos = framePos;
+    job.settings.stopAfterEnabled = stopAfter > 0;
+    job.settings.stopAfterFrames = stopAfter;
+    return job;
+}
+
+// Runs Create or Analyze on a marked job and checks that it left no file, busy cursor or progress
+// window open; returns how the command ended.
+engine::CommandOutcome runChecked(bool create, core::Job& job, test_support::RecordingUiPort& ui)
+{
+    const auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto filesBefore = openFiles();
+    const engine::CommandOutcome outcome = create ? engine::runCreate(job, ui) : engine::runAnalyze(job, ui);
+    EXPECT_EQ(openFiles(), filesBefore) << "a file stayed open";
+    EXPECT_EQ(std::tuple(ui.busyCalls, ui.busyDepth, ui.progressOpen), std::tuple(1, 0, 0))
+        << "busy calls, busy depth, open progress windows";
+    // Create runs on an analysed job and leaves what only Analyze measures.
+    EXPECT_TRUE(!create || (job.state.analysed && job.state.endingBytes == 123456789 &&
+                            job.settings.lowMotionBitrateText == "old label"));
+    return outcome;
+}
+
+
+// What a run leaves in the job, the FM table as long as the film; -1 keeps the value markedJob
+// holds, and groups -1 means not analysed.
+struct Left {
+    int64_t fmLength = -1, totalFrames = -1, distance = -1, groupSeconds = -1, endingBytes = -1, groups = -1;
+};
+
+void expectLeft(const core::Job& job, const Left& left)
+{
+    const auto orMarked = [](int64_t value, int64_t marked) { return value < 0 ? marked : value; };
+    const core::AnalysisState& state = job.state;
+    EXPECT_EQ(std::tuple(int64_t{state.fastMotionInfo.dwLength}, state.totalFrames,
+                         state.fastMotionFrames.count(), state.keyframeDistance, state.groupSeconds,
+                         state.endingBytes, state.planTable.count()),
+              std::tuple(orMarked(left.fmLength, 4444), orMarked(left.totalFrames, 888),
+                         orMarked(left.totalFrames, 3), orMarked(left.distance, 777),
+                         orMarked(left.groupSeconds, 99), orMarked(left.endingBytes, 123456789),
+                         orMarked(left.groups, 0)));
+    EXPECT_EQ(state.analysed, left.groups >= 0);
+    core::Job refreshed = job;
+    refreshed.settings.lowMotionBitrateText = "old label";
+    engine::refreshEstimate(refreshed);
+    EXPECT_EQ(job.settings.lowMotionBitrateText, refreshed.settings.lowMotionBitrateText);
+}
+
+TEST(Analyze, LeavesTheJobAsFarAsItGot)
+{
+    const std::string dir = test_support::freshTempDir("analyze_exits");
+    const std::string fm = build(dir, "fm", {1200});
+    const std::string ending = build(dir, "ending", {300});
+    const int64_t e = 12 * 3000 + 288 * 700;
+    const std::string missing = dir + "/missing.avi";
+    const std::string lateKey = build(dir, "late_key", {1200, 950});
+    const std::string broken = build(dir, "broken", {1100, 25, 50});
+    const std::string ntsc = build(dir, "ntsc", {1200, 300, -1, 30000, 1001});
+    const std::string short12 = build(dir, "short", {240, 12});
+    const std::string slow = build(dir, "slow", {240, 25, -1, 1, 2});
+    const std::string scale0 = build(dir, "scale0", {240, 25, -1, 25, 0});
+    const std::string wide = build(dir, "wide", {.count = 100, .formatBytes = 41});
+    struct Case {
+        const char* name;
+        std::string fm, ending;      // ending empty: no ending
+        int32_t framePos, stopAfter; // stopAfter 0: no stop
+        Left left;
+        std::vector<core::Message> messages = {};
+    };
+    const Case cases[] = {
+        {"plain", fm, "", 0, 0, {1200, 1200, 25, 1, -1, 48}},
+        {"ending wins over stop", fm, ending, 900, 500, {900, 1200, 25, 1, e, 48}},
+        {"stop inside the film", fm, "", 0, 500, {500, 500, 25, 1, -1, 20}},
+        {"stop past the film", fm, "", 0, 1300, {1300, 1300, 25, 1, -1, 52}, {m::streamReadError()}},
+        {"distance searched before framePos", lateKey, ending, 900, 0, {900, 1200, 900, 36, e, 2}},
+        {"29.97 fps counts 29 frames a second", ntsc, "", 0, 0, {1200, 1200, 300, 10, -1, 4}},
+        {"break below framePos", broken, "", 1000, 0, {1100, 1100, 25}, {m::keyframeInconsistency(50)}},
+        {"break at framePos", broken, "", 50, 0, {1100, 1100, 25, 1, -1, 44}},
+        {"break, ending on", broken, ending, 800, 0, {800, 1100, 25, 1, e, 44}},
+        {"groups below 1 s", short12, "", 0, 0, {240, 240, 12}, {m::keyframeDistanceTooShort(12, 25)}},
+        {"below one frame a second", slow, "", 0, 0, {240, 240, 25}, {m::frameRateUnusable(1, 2)}},
+        {"scale 0", scale0, "", 0, 0, {240, 240, 25}, {m::frameRateUnusable(25, 0)}},
+        {"FM missing", missing, ending, 900, 0, {}, {m::couldNotOpenAvi(missing)}},
+        {"FM format too large", wide, ending, 900, 0, {}, {m::formatTooLarge()}},
+        {"Ending missing", fm, missing, 900, 0, {1200}, {m::couldNotOpenAvi(missing)}},
+        {"Ending format too large", fm, wide, 900, 0, {1200}, {m::formatTooLarge()}},
+    };
+    std::optional<core::Job> earlier;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        core::Job job = markedJob(c.fm, "", c.ending, c.framePos, c.stopAfter);
+        test_support::RecordingUiPort ui;
+        EXPECT_EQ(runChecked(false, job, ui),
+                  c.left.groups < 0 ? CommandOutcome::Ended : CommandOutcome::Completed);
+        EXPECT_EQ(ui.messages, c.messages);
+        expectLeft(job, c.left);
+        if (!earlier)
+            earlier = job; // the plain film, analysed
+        // A failed run keeps the result of the earlier one.
+        core::Job again = markedJob(c.fm, "", c.ending, c.framePos, c.stopAfter);
+        again.state = earlier->state;
+        test_support::RecordingUiPort secondUi;
+        (void)runChecked(false, again, secondUi); // how it ends is checked above
+        EXPECT_TRUE(c.left.groups >= 0 ||
+                    (again.state.analysed && again.state.planTable == earlier->state.planTable &&
+                     again.settings.lowMotionBitrateText == "old label"));
+    }
+}
+
+// Every way Create ends: each mode once on real MPEG-4 media, written into one folder so that each
+// stat.txt replaces the one before, then built films for every check and the aborts.
+TEST(Create, EndsWithTheJobAsFarAsItGot)
+{
+    const std::string dir = test_support::freshTempDir("create_runs");
+    const std::string mediaFm = test_support::fastMotionAvi(1000, 25);
+    const std::string mediaLm = test_support::lowMotionAvi(1000, 25);
+    const std::string mediaEnding = test_support::mediaFile({.frames = 300, .quantizer = 31});
+    const std::string fm = build(dir, "fm", {1000});
+    const std::string lm1002 = build(dir, "lm1002", {1002});
+    const std::string every12 = build(dir, "every12", {1000, 12});
+    const std::string fmBreak100 = build(dir, "fm_break100", {1000, 25, 100});
+    const std::string lmBreak50 = build(dir, "lm_break50", {1000, 25, 50});
+    const std::string lmBreak700 = build(dir, "lm_break700", {1000, 25, 700});
+    const std::string end = build(dir, "ending", {100});
+    const std::string wide = build(dir, "wide", {.count = 1000, .formatBytes = 41});
+    const std::string missing = dir + "/missing.avi";
+    fs::create_directories(dir + "/taken/stat.txt"); // a folder where stat.txt should go
+    const core::Message taken = m::statFileCreateFailed(dir + "/taken/stat.txt");
+    struct Case {
+        const char* name;
+        std::string fm, lm, ending;            // ending empty: no ending
+        int32_t framePos, stopAfter, fmFrames; // stopAfter 0: no stop; fmFrames: FM table left
+        std::vector<core::Message> messages = {};
+        std::string folder = "";
+        int32_t abortAtPump = -1;
+    };
+    const Case cases[] = {
+        {"media, plain", mediaFm, mediaLm, "", 900, 0, 1000},
+        {"media, ending", mediaFm, mediaLm, mediaEnding, 900, 0, 900},
+        {"media, stop", mediaFm, mediaLm, "", 900, 500, 500},
+        {"LM longer, Yes", fm, lm1002, "", 0, 0, 1000},
+        {"LM longer, No", fm, lm1002, "", 0, 0, 0},
+        {"plain, LM too short", lm1002, fm, "", 0, 0, 0, {m::lmTooShort(1002)}},
+        {"ending, FM too short", fm, lm1002, end, 1001, 0, 0, {m::fmTooShort(1001)}},
+        {"ending at -5", fm, fm, end, -5, 0, 0, {m::lmTooShort(-5)}},
+        {"stop, LM too short", fm, fm, "", 0, 1100, 0, {m::lmTooShort(1100)}},
+        {"stop, FM too short", fm, lm1002, "", 0, 1001, 0, {m::fmTooShort(1001)}},
+        {"different distances", every12, fm, "", 0, 0, 1000, {m::differentKeyframeDistances()}},
+        {"groups below a second", every12, every12, "", 0, 0, 1000, {m::keyframeDistanceTooShort(12, 25)}},
+        // The LM layout is checked to its end, past the stop point.
+        {"stop, LM break", fm, lmBreak700, "", 800, 500, 500, {m::keyframeInconsistency(700)}},
+        {"FM break first", fmBreak100, lmBreak50, "", 800, 0, 1000, {m::keyframeInconsistency(100)}},
+        {"ending hides breaks", fmBreak100, lmBreak50, end, 900, 0, 900},
+        {"FM missing", missing, fm, end, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
+        {"LM format too large", fm, wide, end, 50, 0, 0, {m::formatTooLarge()}},
+        {"Ending missing", fm, fm, missing, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
+        {"no folder", fm, fm, "", 0, 0, 1000, {m::finalOpenFailed("No such file or directory")}, "/none"},
+        {"stat.txt taken", fm, fm, "", 0, 0, 1000, {taken}, "/taken"},
+        {"abort before the first group", fm, fm, "", 0, 0, 1000, {}, "", 0},
+        {"abort at group 30", fm, fm, "", 0, 0, 1000, {}, "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool yes = std::string(c.name) != "LM longer, No";
+        const bool completed = c.messages.empty() && yes && c.abortAtPump < 0;
+        core::Job job = markedJob(c.fm, c.lm, c.ending, c.framePos, c.stopAfter);
+        job.state.analysed = true;
+        job.settings.finalPath = dir + c.folder + "/final.avi";
+        job.settings.writeStatisticFile = true;
+        job.settings.highBitrateLimit = 300; // between the media's busy and still scenes
+        if (!completed)                      // what this run must not write
+            fs::remove(dir + "/stat.txt"), fs::remove(job.settings.finalPath);
+        test_support::RecordingUiPort ui;
+        ui.answers = {yes};
+        ui.abortAtPump = c.abortAtPump;
+        EXPECT_EQ(runChecked(true, job, ui),
+                  completed ? CommandOutcome::Completed : CommandOutcome::Ended);
+        EXPECT_EQ(ui.messages, c.messages);
+        EXPECT_TRUE(c.lm != lm1002 || ui.questions == std::vector{m::differentTotalFrames(1002, 1000)});
+        EXPECT_EQ(job.state.fastMotionFrames.count(), c.fmFrames);
+        EXPECT_EQ(job.state.lowMotionFrames.count(), c.fmFrames > 0 ? 1000 : 0);
+        const int32_t read = c.fm == missing ? 4444 : c.fm == lm1002 ? 1002 : 1000; // FM length as read
+        EXPECT_EQ(job.state.fastMotionInfo.dwLength,
+                  static_cast<uint32_t>(c.fmFrames > 0 ? c.fmFrames : read));
+        EXPECT_EQ(fs::exists(dir + "/stat.txt"), completed) << "stat.txt only after a finished copy";
+        EXPECT_EQ(fs::exists(job.settings.finalPath),
+                  completed || c.folder == "/taken" || c.abortAtPump >= 0);
+        // An aborted copy leaves a complete file with the groups copied before (30 at the second poll).
+        EXPECT_TRUE(c.abortAtPump < 0 ||
+                    test_support::probePackets(job.settings.finalPath).size() == c.abortAtPump * 750u);
+        if (!completed)
+            continue;
+        const size_t total =
+            c.ending.empty() ? c.fmFrames : c.framePos + test_support::probePackets(c.ending).size();
+        EXPECT_EQ(job.state.totalFrames, static_cast<int32_t>(total));
+        // Each frame is the one the plan names (the writer's own tests check the copy against ffprobe).
+        test_support::RecordingUiPort verifyUi;
+        verifyUi.answers = {true};
+        EXPECT_EQ(engine::verifyFinalAvi(job.settings, verifyUi).message(), m::finalAviVerified(total));
+        // stat.txt holds what the statistics writer gives for the job's tables and totals.
+        const std::string copyDir = test_support::freshTempDir("create_stat_copy");
+        ASSERT_TRUE(profiles::writeStatFile(copyDir + "/final.avi", job, ui));
+        EXPECT_EQ(test_support::readWholeFile(dir + "/stat.txt"),
+                  test_support::readWholeFile(copyDir + "/stat.txt"));
+        if (c.fm == mediaFm) {
+            EXPECT_EQ(test_support::decodeErrors(job.settings.finalPath), "");
+            EXPECT_TRUE(job.state.planTable[5].choice == core::GroupChoice::High &&
+                        job.state.planTable[15].choice == core::GroupChoice::Low)
+                << "busy scene from FM, still from LM";
+        }
+    }
+}
+
+// A Final AVI or stat.txt that is one of the sources, by whatever path, is refused before anything
+// is written, and every source keeps its bytes.
+TEST(Create, NeverWritesOverASource)
+{
+    const std::string dir = test_support::freshTempDir("create_identity");
+    const std::string fm = build(dir, "fm", {100}), lm = build(dir, "lm", {100});
+    const std::string ending = build(dir, "ending", {50});
+    fs::create_symlink(lm, dir + "/link.avi");
+    fs::create_hard_link(fm, dir + "/hard.avi");
+    fs::create_directories(dir + "/out");
+    fs::create_symlink(lm, dir + "/out/stat.txt");
+    const auto finalIs = [](const char* source, const std::string& path) {
+        return m::destinationIsSource("Final AVI", source, path);
+    };
+    const std::tuple<const char*, std::string, bool, core::Message> cases[] = {
+        {"same path", fm, false, finalIs("Fast Motion AVI", fm)},
+        {"./ path", dir + "/./lm.avi", false, finalIs("Low Motion AVI", dir + "/./lm.avi")},
+        {"symbolic link", dir + "/link.avi", false, finalIs("Low Motion AVI", dir + "/link.avi")},
+        {"hard link", dir + "/hard.avi", false, finalIs("Fast Motion AVI", dir + "/hard.avi")},
+        {"Ending AVI", ending, true, finalIs("Ending AVI", ending)},
+        {"stat.txt", dir + "/out/final.avi", false,
+         m::destinationIsSource("statistics file", "Low Motion AVI", dir + "/out/stat.txt")},
+    };
+    const std::vector<uint8_t> bytes[] = {test_support::readWholeFile(fm), test_support::readWholeFile(lm),
+                                          test_support::readWholeFile(ending)};
+    for (const auto& [name, finalPath, withEnding, message] : cases) {
+        SCOPED_TRACE(name);
+        core::Job job = markedJob(fm, lm, withEnding ? ending : "", withEnding ? 50 : 0, 0);
+        job.state.analysed = true;
+        job.settings.finalPath = finalPath;
+        job.settings.writeStatisticFile = true;
+        test_support::RecordingUiPort ui;
+        EXPECT_EQ(runChecked(true, job, ui), CommandOutcome::Ended);
+        EXPECT_EQ(ui.messages, std::vector{message});
+        EXPECT_EQ(ui.progressOpened, 0);
+        EXPECT_FALSE(fs::exists(dir + "/out/final.avi"));
+        EXPECT_TRUE(test_support::readWholeFile(fm) == bytes[0] && test_support::readWholeFile(lm) == bytes[1] &&
+                    test_support::readWholeFile(ending) == bytes[2]);
+    }
+}
+
+core::Job jobFor(const std::string& fm, const std::string& lm, const std::string& ending, int32_t framePos,
+                 int32_t stopAfter, const std::string& finalPath)
+{
+    core::Job job = markedJob(fm, lm, ending, framePos, stopAfter);
+    job.settings.finalPath = finalPath;
+    job.settings.highBitrateLimit = 300; // between the still and the busy groups
+    return job;
+}
+
+// The prediction equals the file Create writes, on every layout; verify finds each one as planned.
+TEST(ExactSize, EqualsTheWrittenFileForEveryLayout)
+{
+    const std::string dir = test_support::freshTempDir("exact_size");
+    const std::string fm = build(dir, "fm", {.count = 1000, .base = 900, .streamName = "FM"}), lm = build(dir, "lm", {.count = 1000, .base = 250});
+    const std::string fm990 = build(dir, "fm990", {.count = 990, .base = 900}), lm1002 = build(dir, "lm1002", {.count = 1002, .base = 250});
+    const std::string ending = build(dir, "ending", {.count = 100, .base = 100});
+    struct Case {
+        const char* name;
+        std::string fm, lm, ending;
+        int32_t framePos, stopAfter;
+        int64_t partBytes = 1000LL * 1000 * 1000;
+        int32_t parts = 256;
+    };
+    const Case cases[] = {
+        {"plain, named stream", fm, lm, "", 0, 0},
+        {"LM longer: the last group takes LM frames past FM's end", fm990, lm1002, "", 0, 0},
+        {"ending from inside a group", fm, lm, ending, 910, 0},
+        {"stop inside a group: its frames up to the group's end", fm, lm, "", 0, 510},
+        {"OpenDML parts", fm, lm, "", 0, 0, 300'000},
+        {"OpenDML, super index full", fm, lm, ending, 910, 0, 300'000, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        core::Job job = jobFor(c.fm, c.lm, c.ending, c.framePos, c.stopAfter, dir + "/final.avi");
+        const engine::CreateOptions options{{.partBytes = c.partBytes, .superIndexEntries = c.parts}};
+        engine::SourceTableCache cache;
+        engine::QuietUiPort quiet;
+        const std::optional<engine::FinalSize> size =
+            engine::predictFinalSize(job.settings, cache, quiet, options.writerOptions);
+        EXPECT_EQ(engine::predictFinalSize(job.settings, cache, quiet, options.writerOptions)->fileBytes,
+                  size->fileBytes);
+        EXPECT_EQ(cache.tablesRead(), c.ending.empty() ? 2 : 3) << "each table is read once";
+        test_support::RecordingUiPort ui;
+        ui.answers = {true};
+        ASSERT_EQ(engine::runCreate(job, ui, options), CommandOutcome::Completed);
+        ASSERT_TRUE(size);
+        EXPECT_EQ(size->fileBytes, static_cast<int64_t>(fs::file_size(job.settings.finalPath)));
+        EXPECT_EQ(size->plannedSampleBytes, job.state.finalBytes);
+        EXPECT_EQ(static_cast<size_t>(size->frames),
+                  test_support::probePackets(job.settings.finalPath).size());
+        ui.answers = {true};
+        EXPECT_EQ(engine::verifyFinalAvi(job.settings, ui).message(),
+                  core::messages::finalAviVerified(size->frames));
+    }
+}
+
+// Fit weighs every limit: its answer is what trying each limit from 0 up finds.
+TEST(Fit, FindsWhatTryingEveryLimitFinds)
+{
+    const std::string dir = test_support::freshTempDir("fit");
+    const std::string fm = build(dir, "fm", {.count = 1500, .base = 2500}), lm = build(dir, "lm", {.count = 1500, .base = 400});
+    constexpr int32_t kAboveEveryGroup = 2800;
+    struct Case {
+        const char* name;
+        bool smoother;
+        int32_t runLimits, sizeMB, audioKbps;
+    };
+    const Case cases[] = {{"smoother on", true, 1, 6, 0},
+                          {"smoother off", false, 1, 6, 0},
+                          {"runs of 2", true, 2, 4, 48},
+                          {"runs of 3, large", true, 3, 9, 128},
+                          {"nothing fits", true, 1, 2, 128}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        core::Job job = jobFor(fm, lm, "", 0, 0, "");
+        job.settings.sceneSwitchingSmoother = c.smoother;
+        job.settings.highRunMinGroups = job.settings.lowRunMaxGroups = c.runLimits;
+        job.settings.finalSizeMB = c.sizeMB;
+        job.settings.audioKbps = c.audioKbps;
+        engine::SourceTableCache cache;
+        engine::QuietUiPort quiet;
+        std::optional<std::pair<int64_t, int32_t>> best; // bytes and limit
+        engine::FinalSize allLow;
+        for (int32_t limit = 0; limit <= kAboveEveryGroup; ++limit) {
+            job.settings.highBitrateLimit = limit;
+            const engine::FinalSize size = *engine::predictFinalSize(job.settings, cache, quiet);
+            const int64_t bytes = size.plannedSampleBytes + size.audioReserveBytes;
+            if (bytes <= engine::targetBytes(job.settings) && (!best || bytes > best->first))
+                best = {bytes, limit};
+            allLow = size;
+        }
+        test_support::RecordingUiPort ui;
+        const engine::FitResult fit = engine::fitLimit(job.settings, cache, ui);
+        if (!best) {
+            EXPECT_EQ(fit.status, engine::FitStatus::NothingFits);
+            EXPECT_EQ(ui.messages, std::vector{core::messages::nothingFits(
+                                       allLow.plannedSampleBytes + allLow.audioReserveBytes,
+                                       engine::targetBytes(job.settings))});
+            continue;
+        }
+        job.settings.highBitrateLimit = 1 << 30;
+        EXPECT_EQ(engine::predictFinalSize(job.settings, cache, quiet)->plannedSampleBytes,
+                  allLow.plannedSampleBytes) << "a limit below a group's";
+        EXPECT_TRUE(ui.messages.empty());
+        EXPECT_EQ(std::pair(fit.size.plannedSampleBytes + fit.size.audioReserveBytes, fit.limit), *best);
+        job.settings.highBitrateLimit = fit.limit;
+        EXPECT_EQ(engine::predictFinalSize(job.settings, cache, quiet)->fileBytes, fit.size.fileBytes);
+    }
+    EXPECT_EQ(core::messages::nothingFits(851'834'470, 730'857'472).text,
+              "Even all Low Motion groups need 812.4 MB; the target holds 697.0 MB.");
+}
+
+// Verify names the first differences of a Final AVI that is not what its plan makes.
+TEST(Verify, NamesWhatDiffersFromThePlan)
+{
+    const std::string dir = test_support::freshTempDir("verify");
+    const std::string fm = build(dir, "fm", {.count = 1000, .base = 900});
+    const std::string lm = build(dir, "lm", {.count = 1000, .base = 250});
+    using Kind = core::FinalDifference::Kind;
+    using enum engine::VerifyStatus;
+    // name, status, differences, the first (frame 130 holds 3729 bytes, LM's frame 150 1293, FM's 3543)
+    const std::tuple<std::string, engine::VerifyStatus, int64_t, core::FinalDifference> cases[] = {
+        {"one flipped byte", Differs, 1, {Kind::Bytes, 130, 5, 3729, 3729}},
+        {"a group from the other source", Differs, 25, {Kind::Size, 150, 6, 1293, 3543}},
+        {"cut short", Differs, 0, {}},
+        {"aborted", Aborted, 0, {}},
+    };
+    for (const auto& [name, status, count, first] : cases) {
+        SCOPED_TRACE(name);
+        core::Job job = jobFor(fm, lm, "", 0, 0, dir + "/final.avi");
+        job.settings.sceneSwitchingSmoother = name != "a group from the other source"; // group 6: L, not S
+        test_support::RecordingUiPort ui;
+        ui.abortAtPump = name == "cut short" ? 1 : -1;
+        (void)engine::runCreate(job, ui); // an aborted Create ends, leaving the groups copied
+        if (name == "one flipped byte") {
+            const int64_t at = video::openVideoStream(job.settings.finalPath, ui)->sampleLocation(130).offset + 7;
+            std::fstream file(job.settings.finalPath, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekg(at);
+            const auto byte = static_cast<char>(file.get());
+            file.seekp(at);
+            file.put(static_cast<char>(~byte));
+        }
+        job.settings.sceneSwitchingSmoother = true;
+        test_support::RecordingUiPort verifyUi;
+        verifyUi.abortAtPump = name == "aborted" ? 0 : -1;
+        const engine::VerifyReport report = engine::verifyFinalAvi(job.settings, verifyUi);
+        EXPECT_EQ(std::tuple(report.status, report.differenceCount, report.finalFrames),
+                  std::tuple(status, count, name == "cut short" ? 750 : 1000));
+        EXPECT_EQ(report.differences.size(), std::min<size_t>(static_cast<size_t>(count), 20));
+        EXPECT_TRUE(count == 0 || report.differences.front() == first);
+        EXPECT_TRUE(name != "cut short" ||
+                    report.message().text == "Final AVI cut short: it holds 750 of 1000 planned frames");
+    }
+}
+
+} // namespace

@@ -25,7 +25,6 @@ namespace fs = std::filesystem;
 namespace m = core::messages;
 using engine::CommandOutcome;
 
-
 // A film to build: count frames with key frames every distance frames except at noKey. base 0: 3000
 // bytes a key frame and 700 between; else about base bytes a frame (four times that in busy groups,
 // the same scenes in every film; three times for key frames), odd and even sizes.
@@ -39,7 +38,8 @@ struct Film {
 // Writes dir/name.avi in a codec whose made-up packets ffprobe takes as they are; returns its path.
 std::string build(const std::string& dir, const std::string& name, const Film& film)
 {
-    std::vector<test_support::BuiltFrame> frames = test_support::gridFrames(film.count, film.distance, 3000, 700);
+    std::vector<test_support::BuiltFrame> frames =
+        test_support::gridFrames(film.count, film.distance, 3000, 700);
     uint32_t noise = 17;
     for (size_t i = 0; film.base > 0 && i < frames.size(); ++i) {
         noise = noise * 1103515245u + 12345u;
@@ -50,46 +50,54 @@ std::string build(const std::string& dir, const std::string& name, const Film& f
     if (film.noKey >= 0)
         frames[static_cast<size_t>(film.noKey)].key = false;
     const std::string path = dir + "/" + name + ".avi";
-    test_support::buildAvi(path, {.frames = frames, .rate = film.rate, .scale = film.scale,
-                                  .compression = core::fourcc("cvid"), .formatBytes = film.formatBytes,
+    test_support::buildAvi(path, {.frames = frames,
+                                  .rate = film.rate,
+                                  .scale = film.scale,
+                                  .compression = core::fourcc("cvid"),
+                                  .formatBytes = film.formatBytes,
                                   .name = film.streamName});
     return path;
 }
 
 // A job from the opening defaults holding values no command produces, to tell which fields a run
 // wrote, and pointed at its films: no ending if ending is empty, no stop if stopAfter is 0.
-core::Job markedJob(const std::string& fm, const std::string& lm, const std::string& ending,
-                           int32_t framePos, int32_t stopAfter)
+core::Job markedJob(const std::string& fm, const std::string& lm, const std::string& ending, int32_t framePos,
+                    int32_t stopAfter)
 {
-    core::Job job;
+    core::Job job{.settings = {.fastMotionPath = fm,
+                               .lowMotionPath = lm,
+                               .finalPath = "",
+                               .endingPath = ending,
+                               .framePos = framePos,
+                               .stopAfterEnabled = stopAfter > 0,
+                               .endingEnabled = !ending.empty(),
+                               .stopAfterFrames = stopAfter,
+                               .lowMotionBitrateText = "old label"},
+                  .state = {.planTable = {},
+                            .fastMotionFrames = {},
+                            .lowMotionFrames = {},
+                            .fastMotionInfo = {.dwLength = 4444},
+                            .keyframeDistance = 777,
+                            .totalFrames = 888,
+                            .groupSeconds = 99,
+                            .endingBytes = 123456789}};
     core::applyOpeningDefaults(job.settings);
-    job.state.fastMotionInfo.dwLength = 4444;
-    job.state.keyframeDistance = 777;
-    job.state.totalFrames = 888;
-    job.state.groupSeconds = 99;
-    job.state.endingBytes = 123456789;
     job.state.fastMotionFrames.setSize(3);
     job.state.lowMotionFrames.setSize(3);
-    job.settings.lowMotionBitrateText = "old label";
-    job.settings.fastMotionPath = fm;
-    job.settings.lowMotionPath = lm;
-    job.settings.endingPath = ending;
-    job.settings.endingEnabled = !ending.empty();
-    job.settings.framePos = framePos;
-    job.settings.stopAfterEnabled = stopAfter > 0;
-    job.settings.stopAfterFrames = stopAfter;
     return job;
 }
 
 // Runs Create or Analyze on a marked job and checks that it left no file, busy cursor or progress
 // window open; returns how the command ended.
-engine::CommandOutcome runChecked(bool create, core::Job& job, test_support::RecordingUiPort& ui)
+engine::CommandOutcome runChecked(bool create, core::Job& job, test_support::RecordingUiPort& ui,
+                                  const engine::CreateOptions& options = {})
 {
     const auto openFiles = [] {
         return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     };
     const auto filesBefore = openFiles();
-    const engine::CommandOutcome outcome = create ? engine::runCreate(job, ui) : engine::runAnalyze(job, ui);
+    const engine::CommandOutcome outcome =
+        create ? engine::runCreate(job, ui, options) : engine::runAnalyze(job, ui);
     EXPECT_EQ(openFiles(), filesBefore) << "a file stayed open";
     EXPECT_EQ(std::tuple(ui.busyCalls, ui.busyDepth, ui.progressOpen), std::tuple(1, 0, 0))
         << "busy calls, busy depth, open progress windows";
@@ -98,7 +106,6 @@ engine::CommandOutcome runChecked(bool create, core::Job& job, test_support::Rec
                             job.settings.lowMotionBitrateText == "old label"));
     return outcome;
 }
-
 
 // What a run leaves in the job, the FM table as long as the film; -1 keeps the value markedJob
 // holds, and groups -1 means not analysed.
@@ -186,22 +193,27 @@ TEST(Analyze, LeavesTheJobAsFarAsItGot)
 }
 
 // Every way Create ends: each mode once on real MPEG-4 media, written into one folder so that each
-// stat.txt replaces the one before, then built films for every check and the aborts.
+// stat.txt replaces the one before, then built films for every layout, every check and the aborts.
+// A finished copy is what Verify and the exact size foretold.
 TEST(Create, EndsWithTheJobAsFarAsItGot)
 {
-    const std::string dir = test_support::freshTempDir("create_runs");
-    const std::string mediaFm = test_support::fastMotionAvi(1000, 25);
-    const std::string mediaLm = test_support::lowMotionAvi(1000, 25);
+    const std::string dir = test_support::freshTempDir("create_runs"), missing = dir + "/missing.avi";
+    const std::string mediaFm = test_support::fastMotionAvi(1000, 25),
+                      mediaLm = test_support::lowMotionAvi(1000, 25);
     const std::string mediaEnding = test_support::mediaFile({.frames = 300, .quantizer = 31});
-    const std::string fm = build(dir, "fm", {1000});
-    const std::string lm1002 = build(dir, "lm1002", {1002});
-    const std::string every12 = build(dir, "every12", {1000, 12});
-    const std::string fmBreak100 = build(dir, "fm_break100", {1000, 25, 100});
-    const std::string lmBreak50 = build(dir, "lm_break50", {1000, 25, 50});
-    const std::string lmBreak700 = build(dir, "lm_break700", {1000, 25, 700});
-    const std::string end = build(dir, "ending", {100});
+    const auto film = [&](const char* name, int32_t count, int32_t base, int32_t distance = 25,
+                          int32_t noKey = -1) {
+        return build(
+            dir, name,
+            {.count = count, .distance = distance, .noKey = noKey, .base = base, .streamName = "FM"});
+    };
+    const std::string fm = film("fm", 1000, 900), lm = film("lm", 1000, 250), end = film("ending", 100, 100);
+    const std::string fm990 = film("fm990", 990, 900), lm1002 = film("lm1002", 1002, 250);
+    const std::string every12 = film("every12", 1000, 900, 12),
+                      fmBreak100 = film("fm_break100", 1000, 900, 25, 100);
+    const std::string lmBreak50 = film("lm_break50", 1000, 250, 25, 50),
+                      lmBreak700 = film("lm_break700", 1000, 250, 25, 700);
     const std::string wide = build(dir, "wide", {.count = 1000, .formatBytes = 41});
-    const std::string missing = dir + "/missing.avi";
     fs::create_directories(dir + "/taken/stat.txt"); // a folder where stat.txt should go
     const core::Message taken = m::statFileCreateFailed(dir + "/taken/stat.txt");
     struct Case {
@@ -210,14 +222,15 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         int32_t framePos, stopAfter, fmFrames; // stopAfter 0: no stop; fmFrames: FM table left
         std::vector<core::Message> messages = {};
         std::string folder = "";
-        int32_t abortAtPump = -1;
+        int32_t abortAtPump = -1, superIndexEntries = 256;
+        int64_t partBytes = 1000LL * 1000 * 1000;
     };
     const Case cases[] = {
         {"media, plain", mediaFm, mediaLm, "", 900, 0, 1000},
-        {"media, ending", mediaFm, mediaLm, mediaEnding, 900, 0, 900},
-        {"media, stop", mediaFm, mediaLm, "", 900, 500, 500},
-        {"LM longer, Yes", fm, lm1002, "", 0, 0, 1000},
-        {"LM longer, No", fm, lm1002, "", 0, 0, 0},
+        {"media, ending from inside a group", mediaFm, mediaLm, mediaEnding, 910, 0, 910},
+        {"media, stop inside a group: its frames up to the group's end", mediaFm, mediaLm, "", 900, 510, 510},
+        {"LM longer, Yes: the last group takes LM frames past FM's end", fm990, lm1002, "", 0, 0, 990},
+        {"LM longer, No", fm990, lm1002, "", 0, 0, 0},
         {"plain, LM too short", lm1002, fm, "", 0, 0, 0, {m::lmTooShort(1002)}},
         {"ending, FM too short", fm, lm1002, end, 1001, 0, 0, {m::fmTooShort(1001)}},
         {"ending at -5", fm, fm, end, -5, 0, 0, {m::lmTooShort(-5)}},
@@ -229,6 +242,8 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         {"stop, LM break", fm, lmBreak700, "", 800, 500, 500, {m::keyframeInconsistency(700)}},
         {"FM break first", fmBreak100, lmBreak50, "", 800, 0, 1000, {m::keyframeInconsistency(100)}},
         {"ending hides breaks", fmBreak100, lmBreak50, end, 900, 0, 900},
+        {"OpenDML parts", fm, lm, "", 0, 0, 1000, {}, "", -1, 256, 300'000},
+        {"OpenDML, super index full", fm, lm, end, 910, 0, 910, {}, "", -1, 2, 300'000},
         {"FM missing", missing, fm, end, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
         {"LM format too large", fm, wide, end, 50, 0, 0, {m::formatTooLarge()}},
         {"Ending missing", fm, fm, missing, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
@@ -245,21 +260,27 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         job.state.analysed = true;
         job.settings.finalPath = dir + c.folder + "/final.avi";
         job.settings.writeStatisticFile = true;
-        job.settings.highBitrateLimit = 300; // between the media's busy and still scenes
+        job.settings.highBitrateLimit = 300; // between the busy and still scenes of every film
         if (!completed)                      // what this run must not write
             fs::remove(dir + "/stat.txt"), fs::remove(job.settings.finalPath);
+        const engine::CreateOptions options{
+            {.partBytes = c.partBytes, .superIndexEntries = c.superIndexEntries}};
+        engine::SourceTableCache cache;
+        engine::QuietUiPort quiet;
+        const std::optional<engine::FinalSize> size =
+            engine::predictFinalSize(job.settings, cache, quiet, options.writerOptions);
         test_support::RecordingUiPort ui;
         ui.answers = {yes};
         ui.abortAtPump = c.abortAtPump;
-        EXPECT_EQ(runChecked(true, job, ui),
+        EXPECT_EQ(runChecked(true, job, ui, options),
                   completed ? CommandOutcome::Completed : CommandOutcome::Ended);
         EXPECT_EQ(ui.messages, c.messages);
-        EXPECT_TRUE(c.lm != lm1002 || ui.questions == std::vector{m::differentTotalFrames(1002, 1000)});
+        const int32_t fmLength = c.fm == missing ? 4444 : c.fm == lm1002 ? 1002 : c.fm == fm990 ? 990 : 1000;
+        EXPECT_TRUE(c.lm != lm1002 || ui.questions == std::vector{m::differentTotalFrames(1002, fmLength)});
         EXPECT_EQ(job.state.fastMotionFrames.count(), c.fmFrames);
-        EXPECT_EQ(job.state.lowMotionFrames.count(), c.fmFrames > 0 ? 1000 : 0);
-        const int32_t read = c.fm == missing ? 4444 : c.fm == lm1002 ? 1002 : 1000; // FM length as read
+        EXPECT_EQ(job.state.lowMotionFrames.count(), c.fmFrames > 0 ? fmLength : 0);
         EXPECT_EQ(job.state.fastMotionInfo.dwLength,
-                  static_cast<uint32_t>(c.fmFrames > 0 ? c.fmFrames : read));
+                  static_cast<uint32_t>(c.fmFrames > 0 ? c.fmFrames : fmLength));
         EXPECT_EQ(fs::exists(dir + "/stat.txt"), completed) << "stat.txt only after a finished copy";
         EXPECT_EQ(fs::exists(job.settings.finalPath),
                   completed || c.folder == "/taken" || c.abortAtPump >= 0);
@@ -268,24 +289,35 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
                     test_support::probePackets(job.settings.finalPath).size() == c.abortAtPump * 750u);
         if (!completed)
             continue;
-        const size_t total =
-            c.ending.empty() ? c.fmFrames : c.framePos + test_support::probePackets(c.ending).size();
-        EXPECT_EQ(job.state.totalFrames, static_cast<int32_t>(total));
+        // Frames in the plan, and in the file: the groups before an ending, or all groups of the film.
+        const auto endingFrames =
+            static_cast<int32_t>(c.ending.empty() ? 0 : test_support::probePackets(c.ending).size());
+        const int32_t total =
+            c.ending.empty() ? (c.stopAfter > 0 ? c.stopAfter : fmLength) : c.framePos + endingFrames;
+        const int32_t written =
+            c.ending.empty() ? (total + 24) / 25 * 25 : c.framePos / 25 * 25 + endingFrames;
+        EXPECT_EQ(std::tuple(job.state.totalFrames, size->frames,
+                             test_support::probePackets(job.settings.finalPath).size()),
+                  std::tuple(total, written, static_cast<size_t>(written)));
+        EXPECT_EQ(std::tuple(size->fileBytes, size->plannedSampleBytes, cache.tablesRead()),
+                  std::tuple(static_cast<int64_t>(fs::file_size(job.settings.finalPath)),
+                             job.state.finalBytes, c.ending.empty() ? 2 : 3))
+            << "each table is read once";
+        EXPECT_EQ(engine::predictFinalSize(job.settings, cache, quiet, options.writerOptions)->fileBytes,
+                  size->fileBytes);
         // Each frame is the one the plan names (the writer's own tests check the copy against ffprobe).
         test_support::RecordingUiPort verifyUi;
         verifyUi.answers = {true};
-        EXPECT_EQ(engine::verifyFinalAvi(job.settings, verifyUi).message(), m::finalAviVerified(total));
+        EXPECT_EQ(engine::verifyFinalAvi(job.settings, verifyUi).message(), m::finalAviVerified(written));
         // stat.txt holds what the statistics writer gives for the job's tables and totals.
         const std::string copyDir = test_support::freshTempDir("create_stat_copy");
         ASSERT_TRUE(profiles::writeStatFile(copyDir + "/final.avi", job, ui));
         EXPECT_EQ(test_support::readWholeFile(dir + "/stat.txt"),
                   test_support::readWholeFile(copyDir + "/stat.txt"));
-        if (c.fm == mediaFm) {
-            EXPECT_EQ(test_support::decodeErrors(job.settings.finalPath), "");
-            EXPECT_TRUE(job.state.planTable[5].choice == core::GroupChoice::High &&
-                        job.state.planTable[15].choice == core::GroupChoice::Low)
-                << "busy scene from FM, still from LM";
-        }
+        EXPECT_TRUE(c.fm != mediaFm || (test_support::decodeErrors(job.settings.finalPath).empty() &&
+                                        job.state.planTable[5].choice == core::GroupChoice::High &&
+                                        job.state.planTable[15].choice == core::GroupChoice::Low))
+            << "a Final AVI that decodes, the busy scene from FM, the still one from LM";
     }
 }
 
@@ -325,7 +357,8 @@ TEST(Create, NeverWritesOverASource)
         EXPECT_EQ(ui.messages, std::vector{message});
         EXPECT_EQ(ui.progressOpened, 0);
         EXPECT_FALSE(fs::exists(dir + "/out/final.avi"));
-        EXPECT_TRUE(test_support::readWholeFile(fm) == bytes[0] && test_support::readWholeFile(lm) == bytes[1] &&
+        EXPECT_TRUE(test_support::readWholeFile(fm) == bytes[0] &&
+                    test_support::readWholeFile(lm) == bytes[1] &&
                     test_support::readWholeFile(ending) == bytes[2]);
     }
 }
@@ -339,58 +372,12 @@ core::Job jobFor(const std::string& fm, const std::string& lm, const std::string
     return job;
 }
 
-// The prediction equals the file Create writes, on every layout; verify finds each one as planned.
-TEST(ExactSize, EqualsTheWrittenFileForEveryLayout)
-{
-    const std::string dir = test_support::freshTempDir("exact_size");
-    const std::string fm = build(dir, "fm", {.count = 1000, .base = 900, .streamName = "FM"}), lm = build(dir, "lm", {.count = 1000, .base = 250});
-    const std::string fm990 = build(dir, "fm990", {.count = 990, .base = 900}), lm1002 = build(dir, "lm1002", {.count = 1002, .base = 250});
-    const std::string ending = build(dir, "ending", {.count = 100, .base = 100});
-    struct Case {
-        const char* name;
-        std::string fm, lm, ending;
-        int32_t framePos, stopAfter;
-        int64_t partBytes = 1000LL * 1000 * 1000;
-        int32_t parts = 256;
-    };
-    const Case cases[] = {
-        {"plain, named stream", fm, lm, "", 0, 0},
-        {"LM longer: the last group takes LM frames past FM's end", fm990, lm1002, "", 0, 0},
-        {"ending from inside a group", fm, lm, ending, 910, 0},
-        {"stop inside a group: its frames up to the group's end", fm, lm, "", 0, 510},
-        {"OpenDML parts", fm, lm, "", 0, 0, 300'000},
-        {"OpenDML, super index full", fm, lm, ending, 910, 0, 300'000, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        core::Job job = jobFor(c.fm, c.lm, c.ending, c.framePos, c.stopAfter, dir + "/final.avi");
-        const engine::CreateOptions options{{.partBytes = c.partBytes, .superIndexEntries = c.parts}};
-        engine::SourceTableCache cache;
-        engine::QuietUiPort quiet;
-        const std::optional<engine::FinalSize> size =
-            engine::predictFinalSize(job.settings, cache, quiet, options.writerOptions);
-        EXPECT_EQ(engine::predictFinalSize(job.settings, cache, quiet, options.writerOptions)->fileBytes,
-                  size->fileBytes);
-        EXPECT_EQ(cache.tablesRead(), c.ending.empty() ? 2 : 3) << "each table is read once";
-        test_support::RecordingUiPort ui;
-        ui.answers = {true};
-        ASSERT_EQ(engine::runCreate(job, ui, options), CommandOutcome::Completed);
-        ASSERT_TRUE(size);
-        EXPECT_EQ(size->fileBytes, static_cast<int64_t>(fs::file_size(job.settings.finalPath)));
-        EXPECT_EQ(size->plannedSampleBytes, job.state.finalBytes);
-        EXPECT_EQ(static_cast<size_t>(size->frames),
-                  test_support::probePackets(job.settings.finalPath).size());
-        ui.answers = {true};
-        EXPECT_EQ(engine::verifyFinalAvi(job.settings, ui).message(),
-                  core::messages::finalAviVerified(size->frames));
-    }
-}
-
 // Fit weighs every limit: its answer is what trying each limit from 0 up finds.
 TEST(Fit, FindsWhatTryingEveryLimitFinds)
 {
     const std::string dir = test_support::freshTempDir("fit");
-    const std::string fm = build(dir, "fm", {.count = 1500, .base = 2500}), lm = build(dir, "lm", {.count = 1500, .base = 400});
+    const std::string fm = build(dir, "fm", {.count = 1500, .base = 2500}),
+                      lm = build(dir, "lm", {.count = 1500, .base = 400});
     constexpr int32_t kAboveEveryGroup = 2800;
     struct Case {
         const char* name;
@@ -432,7 +419,8 @@ TEST(Fit, FindsWhatTryingEveryLimitFinds)
         }
         job.settings.highBitrateLimit = 1 << 30;
         EXPECT_EQ(engine::predictFinalSize(job.settings, cache, quiet)->plannedSampleBytes,
-                  allLow.plannedSampleBytes) << "a limit below a group's";
+                  allLow.plannedSampleBytes)
+            << "a limit below a group's";
         EXPECT_TRUE(ui.messages.empty());
         EXPECT_EQ(std::pair(fit.size.plannedSampleBytes + fit.size.audioReserveBytes, fit.limit), *best);
         job.settings.highBitrateLimit = fit.limit;
@@ -465,7 +453,8 @@ TEST(Verify, NamesWhatDiffersFromThePlan)
         ui.abortAtPump = name == "cut short" ? 1 : -1;
         (void)engine::runCreate(job, ui); // an aborted Create ends, leaving the groups copied
         if (name == "one flipped byte") {
-            const int64_t at = video::openVideoStream(job.settings.finalPath, ui)->sampleLocation(130).offset + 7;
+            const int64_t at =
+                video::openVideoStream(job.settings.finalPath, ui)->sampleLocation(130).offset + 7;
             std::fstream file(job.settings.finalPath, std::ios::in | std::ios::out | std::ios::binary);
             file.seekg(at);
             const auto byte = static_cast<char>(file.get());

@@ -59,29 +59,16 @@ std::string build(const std::string& dir, const std::string& name, const Film& f
     return path;
 }
 
-// A job from the opening defaults holding values no command produces, to tell which fields a run
-// wrote, and pointed at its films: no ending if ending is empty, no stop if stopAfter is 0.
+// A job from the opening defaults (702 MB, 128 Kbps of audio, a 700 Kbps limit, runs of 1, the
+// smoother on) holding values no command produces, to tell which fields a run wrote, and pointed at
+// its films: no ending if ending is empty, no stop if stopAfter is 0.
 core::Job markedJob(const std::string& fm, const std::string& lm, const std::string& ending, int32_t framePos,
                     int32_t stopAfter)
 {
-    core::Job job{.settings = {.fastMotionPath = fm,
-                               .lowMotionPath = lm,
-                               .finalPath = "",
-                               .endingPath = ending,
-                               .framePos = framePos,
-                               .stopAfterEnabled = stopAfter > 0,
-                               .endingEnabled = !ending.empty(),
-                               .stopAfterFrames = stopAfter,
-                               .lowMotionBitrateText = "old label"},
-                  .state = {.planTable = {},
-                            .fastMotionFrames = {},
-                            .lowMotionFrames = {},
-                            .fastMotionInfo = {.dwLength = 4444},
-                            .keyframeDistance = 777,
-                            .totalFrames = 888,
-                            .groupSeconds = 99,
-                            .endingBytes = 123456789}};
-    core::applyOpeningDefaults(job.settings);
+    core::Job job{{fm, lm, "", ending, framePos, 702, 128, stopAfter > 0, !ending.empty(), stopAfter, 700, 1,
+                   1, "old label", true, false},
+                  {{}, {}, {}, {}, 777, 888, 99, 0, 123456789, false}};
+    job.state.fastMotionInfo.dwLength = 4444;
     job.state.fastMotionFrames.setSize(3);
     job.state.lowMotionFrames.setSize(3);
     return job;
@@ -344,8 +331,11 @@ TEST(Create, NeverWritesOverASource)
         {"stat.txt", dir + "/out/final.avi", false,
          m::destinationIsSource("statistics file", "Low Motion AVI", dir + "/out/stat.txt")},
     };
-    const std::vector<uint8_t> bytes[] = {test_support::readWholeFile(fm), test_support::readWholeFile(lm),
-                                          test_support::readWholeFile(ending)};
+    const auto sourceBytes = [&] {
+        return std::vector{test_support::readWholeFile(fm), test_support::readWholeFile(lm),
+                           test_support::readWholeFile(ending)};
+    };
+    const auto bytes = sourceBytes();
     for (const auto& [name, finalPath, withEnding, message] : cases) {
         SCOPED_TRACE(name);
         core::Job job = markedJob(fm, lm, withEnding ? ending : "", withEnding ? 50 : 0, 0);
@@ -354,79 +344,57 @@ TEST(Create, NeverWritesOverASource)
         job.settings.writeStatisticFile = true;
         test_support::RecordingUiPort ui;
         EXPECT_EQ(runChecked(true, job, ui), CommandOutcome::Ended);
-        EXPECT_EQ(ui.messages, std::vector{message});
-        EXPECT_EQ(ui.progressOpened, 0);
-        EXPECT_FALSE(fs::exists(dir + "/out/final.avi"));
-        EXPECT_TRUE(test_support::readWholeFile(fm) == bytes[0] &&
-                    test_support::readWholeFile(lm) == bytes[1] &&
-                    test_support::readWholeFile(ending) == bytes[2]);
+        EXPECT_EQ(std::tuple(ui.messages, ui.progressOpened, fs::exists(dir + "/out/final.avi")),
+                  std::tuple(std::vector{message}, 0, false));
+        EXPECT_TRUE(sourceBytes() == bytes);
     }
-}
-
-core::Job jobFor(const std::string& fm, const std::string& lm, const std::string& ending, int32_t framePos,
-                 int32_t stopAfter, const std::string& finalPath)
-{
-    core::Job job = markedJob(fm, lm, ending, framePos, stopAfter);
-    job.settings.finalPath = finalPath;
-    job.settings.highBitrateLimit = 300; // between the still and the busy groups
-    return job;
 }
 
 // Fit weighs every limit: its answer is what trying each limit from 0 up finds.
 TEST(Fit, FindsWhatTryingEveryLimitFinds)
 {
     const std::string dir = test_support::freshTempDir("fit");
-    const std::string fm = build(dir, "fm", {.count = 1500, .base = 2500}),
-                      lm = build(dir, "lm", {.count = 1500, .base = 400});
+    const std::string fm = build(dir, "fm", {.count = 1500, .base = 2500});
+    const std::string lm = build(dir, "lm", {.count = 1500, .base = 400});
     constexpr int32_t kAboveEveryGroup = 2800;
-    struct Case {
-        const char* name;
-        bool smoother;
-        int32_t runLimits, sizeMB, audioKbps;
-    };
-    const Case cases[] = {{"smoother on", true, 1, 6, 0},
-                          {"smoother off", false, 1, 6, 0},
-                          {"runs of 2", true, 2, 4, 48},
-                          {"runs of 3, large", true, 3, 9, 128},
-                          {"nothing fits", true, 1, 2, 128}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        core::Job job = jobFor(fm, lm, "", 0, 0, "");
-        job.settings.sceneSwitchingSmoother = c.smoother;
-        job.settings.highRunMinGroups = job.settings.lowRunMaxGroups = c.runLimits;
-        job.settings.finalSizeMB = c.sizeMB;
-        job.settings.audioKbps = c.audioKbps;
+    // smoother, run limits, size in MB, audio Kbps; the last one fits nothing
+    const std::tuple<bool, int32_t, int32_t, int32_t> cases[] = {
+        {true, 1, 6, 0}, {false, 1, 6, 0}, {true, 2, 4, 48}, {true, 3, 9, 128}, {true, 1, 2, 128}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c));
+        core::Job job = markedJob(fm, lm, "", 0, 0);
+        std::tie(job.settings.sceneSwitchingSmoother, job.settings.highRunMinGroups, job.settings.finalSizeMB,
+                 job.settings.audioKbps) = c;
+        job.settings.lowRunMaxGroups = job.settings.highRunMinGroups;
         engine::SourceTableCache cache;
         engine::QuietUiPort quiet;
         std::optional<std::pair<int64_t, int32_t>> best; // bytes and limit
         engine::FinalSize allLow;
         for (int32_t limit = 0; limit <= kAboveEveryGroup; ++limit) {
             job.settings.highBitrateLimit = limit;
-            const engine::FinalSize size = *engine::predictFinalSize(job.settings, cache, quiet);
-            const int64_t bytes = size.plannedSampleBytes + size.audioReserveBytes;
+            allLow = *engine::predictFinalSize(job.settings, cache, quiet);
+            const int64_t bytes = allLow.plannedSampleBytes + allLow.audioReserveBytes;
             if (bytes <= engine::targetBytes(job.settings) && (!best || bytes > best->first))
                 best = {bytes, limit};
-            allLow = size;
-        }
-        test_support::RecordingUiPort ui;
-        const engine::FitResult fit = engine::fitLimit(job.settings, cache, ui);
-        if (!best) {
-            EXPECT_EQ(fit.status, engine::FitStatus::NothingFits);
-            EXPECT_EQ(ui.messages, std::vector{core::messages::nothingFits(
-                                       allLow.plannedSampleBytes + allLow.audioReserveBytes,
-                                       engine::targetBytes(job.settings))});
-            continue;
         }
         job.settings.highBitrateLimit = 1 << 30;
         EXPECT_EQ(engine::predictFinalSize(job.settings, cache, quiet)->plannedSampleBytes,
                   allLow.plannedSampleBytes)
             << "a limit below a group's";
-        EXPECT_TRUE(ui.messages.empty());
+        test_support::RecordingUiPort ui;
+        const engine::FitResult fit = engine::fitLimit(job.settings, cache, ui);
+        EXPECT_EQ(fit.status == engine::FitStatus::NothingFits, !best);
+        EXPECT_EQ(ui.messages,
+                  best ? std::vector<core::Message>{}
+                       : std::vector{m::nothingFits(allLow.plannedSampleBytes + allLow.audioReserveBytes,
+                                                    engine::targetBytes(job.settings))});
+        if (!best)
+            continue;
         EXPECT_EQ(std::pair(fit.size.plannedSampleBytes + fit.size.audioReserveBytes, fit.limit), *best);
         job.settings.highBitrateLimit = fit.limit;
         EXPECT_EQ(engine::predictFinalSize(job.settings, cache, quiet)->fileBytes, fit.size.fileBytes);
     }
-    EXPECT_EQ(core::messages::nothingFits(851'834'470, 730'857'472).text,
+    EXPECT_EQ(m::nothingFits(851'834'470, 730'857'472).text,
               "Even all Low Motion groups need 812.4 MB; the target holds 697.0 MB.");
 }
 
@@ -447,22 +415,21 @@ TEST(Verify, NamesWhatDiffersFromThePlan)
     };
     for (const auto& [name, status, count, first] : cases) {
         SCOPED_TRACE(name);
-        core::Job job = jobFor(fm, lm, "", 0, 0, dir + "/final.avi");
+        core::Job job = markedJob(fm, lm, "", 0, 0);
+        job.settings.finalPath = dir + "/final.avi";
+        job.settings.highBitrateLimit = 300; // between the still and the busy groups
         job.settings.sceneSwitchingSmoother = name != "a group from the other source"; // group 6: L, not S
-        test_support::RecordingUiPort ui;
+        test_support::RecordingUiPort ui, verifyUi;
         ui.abortAtPump = name == "cut short" ? 1 : -1;
         (void)engine::runCreate(job, ui); // an aborted Create ends, leaving the groups copied
         if (name == "one flipped byte") {
             const int64_t at =
                 video::openVideoStream(job.settings.finalPath, ui)->sampleLocation(130).offset + 7;
             std::fstream file(job.settings.finalPath, std::ios::in | std::ios::out | std::ios::binary);
-            file.seekg(at);
-            const auto byte = static_cast<char>(file.get());
-            file.seekp(at);
-            file.put(static_cast<char>(~byte));
+            const auto byte = static_cast<char>(file.seekg(at).get());
+            file.seekp(at).put(static_cast<char>(~byte));
         }
         job.settings.sceneSwitchingSmoother = true;
-        test_support::RecordingUiPort verifyUi;
         verifyUi.abortAtPump = name == "aborted" ? 0 : -1;
         const engine::VerifyReport report = engine::verifyFinalAvi(job.settings, verifyUi);
         EXPECT_EQ(std::tuple(report.status, report.differenceCount, report.finalFrames),

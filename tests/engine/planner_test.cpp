@@ -15,15 +15,13 @@
 namespace {
 
 // One planner call at 25 fps from the opening settings; the film is as long as sizes.
+// framePos -1: no ending, else the FM part ends there; runLimits: highRunMinGroups and lowRunMaxGroups.
 struct PlanInput {
     std::vector<int32_t> sizes;
-    int32_t distance = 25;
-    int32_t groupSeconds = 1;
+    int32_t distance = 25, groupSeconds = 1;
     int64_t endingBytes = 0;
     bool smoother = true;
-    int32_t framePos = -1; // -1: no ending; else the FM part ends there
-    int32_t finalSizeMB = 702;
-    int32_t runLimits = 1; // highRunMinGroups and lowRunMaxGroups
+    int32_t framePos = -1, finalSizeMB = 702, runLimits = 1;
 };
 
 // Groups of perGroup frames by letter: 'H' 4000 bytes a frame (781 Kbps), anything else 1000.
@@ -38,14 +36,11 @@ std::vector<int32_t> groups(const std::string& letters, int32_t perGroup = 25)
 // Returns the planner's estimate and the plan's choices as letters: L, H, S (smoothed high), E.
 std::pair<int64_t, std::string> runPlan(const PlanInput& in)
 {
-    core::JobSettings settings;
-    core::applyOpeningDefaults(settings);
-    settings.sceneSwitchingSmoother = in.smoother;
-    settings.endingEnabled = in.framePos >= 0;
-    settings.framePos = in.framePos;
-    settings.finalSizeMB = in.finalSizeMB;
-    settings.highRunMinGroups = settings.lowRunMaxGroups = in.runLimits;
-    const int32_t total = static_cast<int32_t>(in.sizes.size());
+    // Opening settings but for the size, the smoother, the run limits and the ending.
+    const core::JobSettings settings{
+        "", "",  "",           "",           in.framePos, in.finalSizeMB, 128,  false, in.framePos >= 0,
+        0,  700, in.runLimits, in.runLimits, "",          in.smoother,    false};
+    const auto total = static_cast<int32_t>(in.sizes.size());
     core::AviStreamInfo info;
     info.dwLength = static_cast<uint32_t>(in.framePos < 0 ? total : in.framePos);
     core::PlanTable planTable;
@@ -138,17 +133,18 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
 
 TEST(RefreshEstimate, WritesTheLabelOnlyWhenAnalysed)
 {
-    core::Job job;
+    core::Job job; // 100 seconds of empty frames from the opening settings
     core::applyOpeningDefaults(job.settings);
-    job.settings.lowMotionBitrateText = "earlier";
-    job.state.fastMotionFrames.setSize(2500); // 100 seconds of empty frames
+    job.state.fastMotionFrames.setSize(2500);
     job.state.fastMotionInfo.dwLength = 2500;
     job.state.totalFrames = 2500;
     job.state.keyframeDistance = 25;
+    // analysed, seconds a group (0: the divisions by it are refused), the label
     for (const auto& [analysed, groupSeconds, label] :
          {std::tuple(false, 1, "earlier"), std::tuple(true, 1, "56934"), std::tuple(true, 0, "n/a")}) {
+        job.settings.lowMotionBitrateText = "earlier";
         job.state.analysed = analysed;
-        job.state.groupSeconds = groupSeconds; // 0 seconds: the divisions by it are refused
+        job.state.groupSeconds = groupSeconds;
         engine::refreshEstimate(job);
         EXPECT_EQ(job.settings.lowMotionBitrateText, label);
     }

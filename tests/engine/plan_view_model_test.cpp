@@ -12,38 +12,30 @@ namespace {
 
 using core::GroupChoice;
 
+// framePos -1: no ending; stop: the film stops after its frames.
 struct FilmInput {
-    int32_t seconds = 600;
-    int32_t groupSeconds = 1;
-    int32_t framePos = -1; // -1: no ending
-    bool stop = false;     // the film stops after its frames
+    int32_t seconds = 600, groupSeconds = 1, framePos = -1;
+    bool stop = false;
 };
 
-// An analysed 25 fps job whose estimate was refreshed: calm seconds of 1-3 KB frames, every
-// seventh second or so a busy one of 3-5 KB frames (above the 700 Kbps limit).
+// An analysed 25 fps job from the opening settings whose estimate was refreshed: calm seconds of
+// 1-3 KB frames, every seventh second or so a busy one of 3-5 KB frames (above the 700 Kbps limit).
 core::Job analysedJob(const FilmInput& in)
 {
     std::mt19937 random(7);
-    core::Job job;
-    core::applyOpeningDefaults(job.settings);
     const int32_t frames = in.seconds * 25;
+    core::Job job{{"", "", "", "", std::max(in.framePos, 0), 702, 128, in.stop, in.framePos >= 0, 0, 700, 1,
+                   1, "", true, false},
+                  {{}, {}, {}, {}, 25 * in.groupSeconds, frames, in.groupSeconds, 0, 1'000'000, true}};
     job.state.fastMotionFrames.setSize(frames);
     for (int32_t i = 0; i < frames; ++i) {
         const bool busy = (i / 25) % 7 == 3 || random() % 9 == 0;
         job.state.fastMotionFrames[i].size =
             static_cast<int32_t>(busy ? 3000 + random() % 2000 : 1000 + random() % 2000);
     }
-    job.settings.endingEnabled = in.framePos >= 0;
-    job.settings.framePos = std::max(in.framePos, 0);
-    job.settings.stopAfterEnabled = in.stop;
     job.state.fastMotionInfo.dwRate = 25;
     job.state.fastMotionInfo.dwScale = 1;
     job.state.fastMotionInfo.dwLength = static_cast<uint32_t>(in.framePos >= 0 ? in.framePos : frames);
-    job.state.keyframeDistance = 25 * in.groupSeconds;
-    job.state.groupSeconds = in.groupSeconds;
-    job.state.totalFrames = frames;
-    job.state.endingBytes = 1'000'000;
-    job.state.analysed = true;
     engine::refreshEstimate(job);
     return job;
 }
@@ -159,14 +151,8 @@ TEST(PlanViewModel, ZoomsAroundThePointerAndStaysInTheFilm)
 {
     const engine::PlanViewModel model = engine::PlanViewModel::fromJob(analysedJob({.seconds = 400}));
     using Range = engine::PlanTimeRange;
-    struct Case {
-        const char* name;
-        Range range;
-        double frame;
-        double factor; // 1: a scroll by frame frames
-        Range expected;
-    };
-    const Case cases[] = {
+    // range, frame, factor (1: a scroll by frame frames), the range it gives
+    const std::tuple<const char*, Range, double, double, Range> cases[] = {
         {"zoom in around frame 1000", {0, 10000}, 1000, 0.5, {500, 5500}},
         {"no closer than ten windows", {900, 1400}, 1000, 0.01, {950, 1200}},
         {"zoom out to the whole film", {900, 1400}, 1000, 100, {0, 10000}},
@@ -174,11 +160,9 @@ TEST(PlanViewModel, ZoomsAroundThePointerAndStaysInTheFilm)
         {"scroll past the end", {2000, 4000}, 7000, 1, {8000, 10000}},
         {"scroll before the start", {2000, 4000}, -2500, 1, {0, 2000}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.factor == 1 ? model.scrolled(c.range, c.frame) : model.zoomed(c.range, c.frame, c.factor),
-                  c.expected);
-    }
+    for (const auto& [name, range, frame, factor, expected] : cases)
+        EXPECT_EQ(factor == 1 ? model.scrolled(range, frame) : model.zoomed(range, frame, factor), expected)
+            << name;
 }
 
 } // namespace

@@ -25,38 +25,27 @@ namespace fs = std::filesystem;
 namespace m = core::messages;
 using engine::CommandOutcome;
 
-// A film to build: count frames with key frames every distance frames except at noKey. base 0: 3000
+// Writes dir/name.avi from spec (a named stream by default), in a codec whose made-up packets ffprobe
+// takes as they are: count frames with key frames every distance frames except at noKey. base 0: 3000
 // bytes a key frame and 700 between; else about base bytes a frame (four times that in busy groups,
-// the same scenes in every film; three times for key frames), odd and even sizes.
-struct Film {
-    int32_t count, distance = 25, noKey = -1;
-    uint32_t rate = 25, scale = 1;
-    int32_t formatBytes = 40, base = 0;
-    std::string streamName = "";
-};
-
-// Writes dir/name.avi in a codec whose made-up packets ffprobe takes as they are; returns its path.
-std::string build(const std::string& dir, const std::string& name, const Film& film)
+// the same scenes in every film; three times for key frames), odd and even sizes. Returns its path.
+std::string build(const std::string& dir, const std::string& name, int32_t count, int32_t base = 0,
+                  int32_t distance = 25, int32_t noKey = -1,
+                  test_support::AviBuildSpec spec = {.frames = {}, .name = "FM"})
 {
-    std::vector<test_support::BuiltFrame> frames =
-        test_support::gridFrames(film.count, film.distance, 3000, 700);
+    spec.frames = test_support::gridFrames(count, distance, 3000, 700);
     uint32_t noise = 17;
-    for (size_t i = 0; film.base > 0 && i < frames.size(); ++i) {
+    for (size_t i = 0; base > 0 && i < spec.frames.size(); ++i) {
         noise = noise * 1103515245u + 12345u;
-        const int32_t size = ((i / 25) % 7 < 3 || (i / 25) % 11 == 5 ? 4 : 1) * film.base +
-                             static_cast<int32_t>((noise >> 8) % static_cast<uint32_t>(film.base));
-        frames[i].size = frames[i].key ? 3 * size : size;
+        const int32_t size = ((i / 25) % 7 < 3 || (i / 25) % 11 == 5 ? 4 : 1) * base +
+                             static_cast<int32_t>((noise >> 8) % static_cast<uint32_t>(base));
+        spec.frames[i].size = spec.frames[i].key ? 3 * size : size;
     }
-    if (film.noKey >= 0)
-        frames[static_cast<size_t>(film.noKey)].key = false;
-    const std::string path = dir + "/" + name + ".avi";
-    test_support::buildAvi(path, {.frames = frames,
-                                  .rate = film.rate,
-                                  .scale = film.scale,
-                                  .compression = core::fourcc("cvid"),
-                                  .formatBytes = film.formatBytes,
-                                  .name = film.streamName});
-    return path;
+    if (noKey >= 0)
+        spec.frames[static_cast<size_t>(noKey)].key = false;
+    spec.compression = core::fourcc("cvid");
+    test_support::buildAvi(dir + "/" + name + ".avi", spec);
+    return dir + "/" + name + ".avi";
 }
 
 // A job from the opening defaults (702 MB, 128 Kbps of audio, a 700 Kbps limit, runs of 1, the
@@ -121,17 +110,18 @@ void expectLeft(const core::Job& job, const Left& left)
 TEST(Analyze, LeavesTheJobAsFarAsItGot)
 {
     const std::string dir = test_support::freshTempDir("analyze_exits");
-    const std::string fm = build(dir, "fm", {1200});
-    const std::string ending = build(dir, "ending", {300});
+    const std::string fm = build(dir, "fm", 1200);
+    const std::string ending = build(dir, "ending", 300);
     const int64_t e = 12 * 3000 + 288 * 700;
     const std::string missing = dir + "/missing.avi";
-    const std::string lateKey = build(dir, "late_key", {1200, 950});
-    const std::string broken = build(dir, "broken", {1100, 25, 50});
-    const std::string ntsc = build(dir, "ntsc", {1200, 300, -1, 30000, 1001});
-    const std::string short12 = build(dir, "short", {240, 12});
-    const std::string slow = build(dir, "slow", {240, 25, -1, 1, 2});
-    const std::string scale0 = build(dir, "scale0", {240, 25, -1, 25, 0});
-    const std::string wide = build(dir, "wide", {.count = 100, .formatBytes = 41});
+    const std::string lateKey = build(dir, "late_key", 1200, 0, 950);
+    const std::string broken = build(dir, "broken", 1100, 0, 25, 50);
+    const std::string ntsc =
+        build(dir, "ntsc", 1200, 0, 300, -1, {.frames = {}, .rate = 30000, .scale = 1001});
+    const std::string short12 = build(dir, "short", 240, 0, 12);
+    const std::string slow = build(dir, "slow", 240, 0, 25, -1, {.frames = {}, .rate = 1, .scale = 2});
+    const std::string scale0 = build(dir, "scale0", 240, 0, 25, -1, {.frames = {}, .scale = 0});
+    const std::string wide = build(dir, "wide", 100, 0, 25, -1, {.frames = {}, .formatBytes = 41});
     struct Case {
         const char* name;
         std::string fm, ending;      // ending empty: no ending
@@ -188,19 +178,14 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
     const std::string mediaFm = test_support::fastMotionAvi(1000, 25),
                       mediaLm = test_support::lowMotionAvi(1000, 25);
     const std::string mediaEnding = test_support::mediaFile({.frames = 300, .quantizer = 31});
-    const auto film = [&](const char* name, int32_t count, int32_t base, int32_t distance = 25,
-                          int32_t noKey = -1) {
-        return build(
-            dir, name,
-            {.count = count, .distance = distance, .noKey = noKey, .base = base, .streamName = "FM"});
-    };
-    const std::string fm = film("fm", 1000, 900), lm = film("lm", 1000, 250), end = film("ending", 100, 100);
-    const std::string fm990 = film("fm990", 990, 900), lm1002 = film("lm1002", 1002, 250);
-    const std::string every12 = film("every12", 1000, 900, 12),
-                      fmBreak100 = film("fm_break100", 1000, 900, 25, 100);
-    const std::string lmBreak50 = film("lm_break50", 1000, 250, 25, 50),
-                      lmBreak700 = film("lm_break700", 1000, 250, 25, 700);
-    const std::string wide = build(dir, "wide", {.count = 1000, .formatBytes = 41});
+    const std::string fm = build(dir, "fm", 1000, 900), lm = build(dir, "lm", 1000, 250),
+                      end = build(dir, "ending", 100, 100);
+    const std::string fm990 = build(dir, "fm990", 990, 900), lm1002 = build(dir, "lm1002", 1002, 250);
+    const std::string every12 = build(dir, "every12", 1000, 900, 12),
+                      fmBreak100 = build(dir, "fm_break100", 1000, 900, 25, 100);
+    const std::string lmBreak50 = build(dir, "lm_break50", 1000, 250, 25, 50),
+                      lmBreak700 = build(dir, "lm_break700", 1000, 250, 25, 700);
+    const std::string wide = build(dir, "wide", 1000, 0, 25, -1, {.frames = {}, .formatBytes = 41});
     fs::create_directories(dir + "/taken/stat.txt"); // a folder where stat.txt should go
     const core::Message taken = m::statFileCreateFailed(dir + "/taken/stat.txt");
     struct Case {
@@ -313,8 +298,8 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
 TEST(Create, NeverWritesOverASource)
 {
     const std::string dir = test_support::freshTempDir("create_identity");
-    const std::string fm = build(dir, "fm", {100}), lm = build(dir, "lm", {100});
-    const std::string ending = build(dir, "ending", {50});
+    const std::string fm = build(dir, "fm", 100), lm = build(dir, "lm", 100);
+    const std::string ending = build(dir, "ending", 50);
     fs::create_symlink(lm, dir + "/link.avi");
     fs::create_hard_link(fm, dir + "/hard.avi");
     fs::create_directories(dir + "/out");
@@ -354,8 +339,8 @@ TEST(Create, NeverWritesOverASource)
 TEST(Fit, FindsWhatTryingEveryLimitFinds)
 {
     const std::string dir = test_support::freshTempDir("fit");
-    const std::string fm = build(dir, "fm", {.count = 1500, .base = 2500});
-    const std::string lm = build(dir, "lm", {.count = 1500, .base = 400});
+    const std::string fm = build(dir, "fm", 1500, 2500);
+    const std::string lm = build(dir, "lm", 1500, 400);
     constexpr int32_t kAboveEveryGroup = 2800;
     // smoother, run limits, size in MB, audio Kbps; the last one fits nothing
     const std::tuple<bool, int32_t, int32_t, int32_t> cases[] = {
@@ -402,8 +387,8 @@ TEST(Fit, FindsWhatTryingEveryLimitFinds)
 TEST(Verify, NamesWhatDiffersFromThePlan)
 {
     const std::string dir = test_support::freshTempDir("verify");
-    const std::string fm = build(dir, "fm", {.count = 1000, .base = 900});
-    const std::string lm = build(dir, "lm", {.count = 1000, .base = 250});
+    const std::string fm = build(dir, "fm", 1000, 900);
+    const std::string lm = build(dir, "lm", 1000, 250);
     using Kind = core::FinalDifference::Kind;
     using enum engine::VerifyStatus;
     // name, status, differences, the first (frame 130 holds 3729 bytes, LM's frame 150 1293, FM's 3543)

@@ -34,18 +34,11 @@ core::JobSettings loaded(const std::string& path)
 TEST(ProfileFile, ReadsBackWhatItWroteAndKeepsTheKeyOrder)
 {
     const std::string path = test_support::freshTempDir("profile_round_trip") + "/job.ini";
-    // A profile's values, with a long path and one with outer blanks.
-    core::JobSettings settings;
-    settings.fastMotionPath = "/films/" + std::string(300, 'f') + ".avi";
-    settings.lowMotionPath = " /films/with blanks.avi ";
-    settings.finalPath = "/films/final.avi";
-    settings.endingPath = "/films/ending.avi";
-    settings.framePos = 900;
-    settings.audioKbps = 128;
-    settings.finalSizeMB = 702;
-    settings.highBitrateLimit = 700;
-    settings.sceneSwitchingSmoother = false;
-    settings.stopAfterFrames = 500;
+    // A profile's values, with a long path and one with outer blanks; the smoother off.
+    const std::string longPath = "/films/" + std::string(300, 'f') + ".avi";
+    const core::JobSettings settings(core::JobSettings{longPath, " /films/with blanks.avi ",
+                                                       "/films/final.avi", "/films/ending.avi", 900, 702, 128,
+                                                       false, false, 500, 700, 1, 1, "", false, false});
     for (const auto& [ending, stop] : {std::pair(true, false), {false, true}, {true, true}, {false, false}}) {
         SCOPED_TRACE(std::to_string(ending) + std::to_string(stop));
         core::JobSettings expected = settings;
@@ -62,7 +55,7 @@ TEST(ProfileFile, ReadsBackWhatItWroteAndKeepsTheKeyOrder)
         EXPECT_EQ(loaded(path), expected);
     }
     EXPECT_EQ(readText(path),
-              "[KestrelIon]\nFastMotionAvi=" + settings.fastMotionPath +
+              "[KestrelIon]\nFastMotionAvi=" + longPath +
                   "\nLowMotionAvi=\" /films/with blanks.avi \"\nFinalAvi=/films/final.avi\nEndingAvi=0\n"
                   "VeryLowBitrateAvi=/films/ending.avi\nFramePos=900\nAudio=128\nFinalSize=702\n"
                   "HighBitrateLimit=700\nSceneSwitchingSmoother=0\nStopAfter=0\n");
@@ -113,41 +106,37 @@ TEST(ProfileFile, LoadsAndUpdatesAHandWrittenWindowsFile)
               "HighBitrateLimit=0\n; end\n");
 }
 
-TEST(ProfileFile, ReportsAFailedSaveOnce)
-{
-    const std::string dir = test_support::freshTempDir("profile_fail");
-    for (const std::string& path : {dir + "/missing/job.ini", dir}) {
-        test_support::RecordingUiPort ui;
-        EXPECT_FALSE(profiles::writeProfile(path, core::JobSettings{}, ui));
-        EXPECT_EQ(ui.messages, (std::vector<core::Message>{core::messages::profileSaveFailed()}));
-    }
-}
-
-// A film picked in the save picker by mistake is left alone; a profile is replaced whole, keeping
-// its permissions and its symbolic link, with no temporary file left behind.
+// A film picked in the save picker by mistake is left alone and a failed save is reported once; a
+// profile is replaced whole, keeping its permissions and its symbolic link, with no temporary file left.
 TEST(ProfileFile, SavesOnlyOverTextAndReplacesTheFileWhole)
 {
     namespace fs = std::filesystem;
-    const std::string dir = test_support::freshTempDir("profile_replace");
-    const std::string film = dir + "/film.avi";
+    const std::string dir = test_support::freshTempDir("profile_replace"), film = dir + "/film.avi";
     std::ofstream(film, std::ios::binary) << std::string("RIFF\0\0\0\0AVI LIST", 16) << "[KestrelIon]\n";
     const std::vector<uint8_t> filmBytes = test_support::readWholeFile(film);
     core::JobSettings settings;
     settings.audioKbps = 96;
-    test_support::RecordingUiPort ui;
-    EXPECT_FALSE(profiles::writeProfile(film, settings, ui));
-    EXPECT_EQ(ui.messages, std::vector{core::messages::profileNotText(film)});
+    const std::pair<std::string, core::Message> refused[] = {
+        {film, core::messages::profileNotText(film)},
+        {dir + "/missing/job.ini", core::messages::profileSaveFailed()},
+        {dir, core::messages::profileSaveFailed()}};
+    for (const auto& [path, message] : refused) {
+        test_support::RecordingUiPort ui;
+        EXPECT_FALSE(profiles::writeProfile(path, settings, ui));
+        EXPECT_EQ(ui.messages, std::vector{message}) << path;
+    }
     EXPECT_EQ(test_support::readWholeFile(film), filmBytes);
-
+    const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
     std::ofstream(dir + "/real.ini") << "[KestrelIon]\nAudio=1\n";
-    fs::permissions(dir + "/real.ini", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(dir + "/real.ini", perms);
     fs::create_symlink(dir + "/real.ini", dir + "/link.ini");
+    test_support::RecordingUiPort ui;
     EXPECT_TRUE(profiles::writeProfile(dir + "/link.ini", settings, ui));
-    EXPECT_TRUE(fs::is_symlink(dir + "/link.ini"));
-    EXPECT_EQ(fs::status(dir + "/real.ini").permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(loaded(dir + "/real.ini").audioKbps, 96);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 3) << "a temporary file was left";
+    // still a link, the permissions, the value saved, no message and no temporary file left
+    EXPECT_EQ(std::tuple(fs::is_symlink(dir + "/link.ini"), fs::status(dir + "/real.ini").permissions(),
+                         loaded(dir + "/real.ini").audioKbps, ui.messages.size(),
+                         std::distance(fs::directory_iterator(dir), {})),
+              std::tuple(true, perms, 96, 0u, 3));
 }
 
 } // namespace

@@ -188,12 +188,27 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
     const std::string wide = build(dir, "wide", 1000, 0, 25, -1, {.frames = {}, .formatBytes = 41});
     fs::create_directories(dir + "/taken/stat.txt"); // a folder where stat.txt should go
     const core::Message taken = m::statFileCreateFailed(dir + "/taken/stat.txt");
+    // Sources under other names, refused as the Final AVI or stat.txt before anything is written.
+    fs::create_symlink(lm, dir + "/link.avi");
+    fs::create_hard_link(fm, dir + "/hard.avi");
+    fs::create_directories(dir + "/out");
+    fs::create_symlink(lm, dir + "/out/stat.txt");
+    const core::Message statIsLm =
+        m::destinationIsSource("statistics file", "Low Motion AVI", dir + "/out/stat.txt");
+    const auto finalIs = [](const char* source, const std::string& path) {
+        return std::vector{m::destinationIsSource("Final AVI", source, path)};
+    };
+    const auto sourceBytes = [&] {
+        return std::vector{test_support::readWholeFile(fm), test_support::readWholeFile(lm),
+                           test_support::readWholeFile(end)};
+    };
+    const auto bytes = sourceBytes();
     struct Case {
         const char* name;
         std::string fm, lm, ending;            // ending empty: no ending
         int32_t framePos, stopAfter, fmFrames; // stopAfter 0: no stop; fmFrames: FM table left
         std::vector<core::Message> messages = {};
-        std::string folder = "";
+        std::string final = "final.avi"; // in dir
         int32_t abortAtPump = -1, superIndexEntries = 256;
         int64_t partBytes = 1000LL * 1000 * 1000;
     };
@@ -214,15 +229,32 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         {"stop, LM break", fm, lmBreak700, "", 800, 500, 500, {m::keyframeInconsistency(700)}},
         {"FM break first", fmBreak100, lmBreak50, "", 800, 0, 1000, {m::keyframeInconsistency(100)}},
         {"ending hides breaks", fmBreak100, lmBreak50, end, 900, 0, 900},
-        {"OpenDML parts", fm, lm, "", 0, 0, 1000, {}, "", -1, 256, 300'000},
-        {"OpenDML, super index full", fm, lm, end, 910, 0, 910, {}, "", -1, 2, 300'000},
+        {"OpenDML parts", fm, lm, "", 0, 0, 1000, {}, "final.avi", -1, 256, 300'000},
+        {"OpenDML, super index full", fm, lm, end, 910, 0, 910, {}, "final.avi", -1, 2, 300'000},
         {"FM missing", missing, fm, end, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
         {"LM format too large", fm, wide, end, 50, 0, 0, {m::formatTooLarge()}},
         {"Ending missing", fm, fm, missing, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
-        {"no folder", fm, fm, "", 0, 0, 1000, {m::finalOpenFailed("No such file or directory")}, "/none"},
-        {"stat.txt taken", fm, fm, "", 0, 0, 1000, {taken}, "/taken"},
-        {"abort before the first group", fm, fm, "", 0, 0, 1000, {}, "", 0},
-        {"abort at group 30", fm, fm, "", 0, 0, 1000, {}, "", 1},
+        {"no folder",
+         fm,
+         fm,
+         "",
+         0,
+         0,
+         1000,
+         {m::finalOpenFailed("No such file or directory")},
+         "none/final.avi"},
+        {"stat.txt taken", fm, fm, "", 0, 0, 1000, {taken}, "taken/final.avi"},
+        {"Final is FM", fm, lm, "", 0, 0, 1000, finalIs("Fast Motion AVI", fm), "fm.avi"},
+        {"Final is LM by a ./ path", fm, lm, "", 0, 0, 1000, finalIs("Low Motion AVI", dir + "/./lm.avi"),
+         "./lm.avi"},
+        {"Final is LM by a symbolic link", fm, lm, "", 0, 0, 1000,
+         finalIs("Low Motion AVI", dir + "/link.avi"), "link.avi"},
+        {"Final is FM by a hard link", fm, lm, "", 0, 0, 1000, finalIs("Fast Motion AVI", dir + "/hard.avi"),
+         "hard.avi"},
+        {"Final is the Ending AVI", fm, lm, end, 50, 0, 50, finalIs("Ending AVI", end), "ending.avi"},
+        {"stat.txt is LM", fm, lm, "", 0, 0, 1000, {statIsLm}, "out/final.avi"},
+        {"abort before the first group", fm, fm, "", 0, 0, 1000, {}, "final.avi", 0},
+        {"abort at group 30", fm, fm, "", 0, 0, 1000, {}, "final.avi", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -230,11 +262,12 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         const bool completed = c.messages.empty() && yes && c.abortAtPump < 0;
         core::Job job = markedJob(c.fm, c.lm, c.ending, c.framePos, c.stopAfter);
         job.state.analysed = true;
-        job.settings.finalPath = dir + c.folder + "/final.avi";
+        job.settings.finalPath = dir + "/" + c.final;
         job.settings.writeStatisticFile = true;
         job.settings.highBitrateLimit = 300; // between the busy and still scenes of every film
         if (!completed)                      // what this run must not write
-            fs::remove(dir + "/stat.txt"), fs::remove(job.settings.finalPath);
+            fs::remove(dir + "/stat.txt"), fs::remove(dir + "/final.avi");
+        const bool existed = fs::exists(job.settings.finalPath);
         const engine::CreateOptions options{
             {.partBytes = c.partBytes, .superIndexEntries = c.superIndexEntries}};
         engine::SourceTableCache cache;
@@ -254,8 +287,11 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         EXPECT_EQ(job.state.fastMotionInfo.dwLength,
                   static_cast<uint32_t>(c.fmFrames > 0 ? c.fmFrames : fmLength));
         EXPECT_EQ(fs::exists(dir + "/stat.txt"), completed) << "stat.txt only after a finished copy";
-        EXPECT_EQ(fs::exists(job.settings.finalPath),
-                  completed || c.folder == "/taken" || c.abortAtPump >= 0);
+        // A Final AVI is written, with a progress window, only past every check.
+        const bool writes = completed || c.final == "taken/final.avi" || c.abortAtPump >= 0;
+        EXPECT_EQ(std::pair(fs::exists(job.settings.finalPath), ui.progressOpened > 0),
+                  std::pair(existed || writes, writes));
+        EXPECT_TRUE(sourceBytes() == bytes) << "a source changed";
         // An aborted copy leaves a complete file with the groups copied before (30 at the second poll).
         EXPECT_TRUE(c.abortAtPump < 0 ||
                     test_support::probePackets(job.settings.finalPath).size() == c.abortAtPump * 750u);
@@ -290,48 +326,6 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
                                         job.state.planTable[5].choice == core::GroupChoice::High &&
                                         job.state.planTable[15].choice == core::GroupChoice::Low))
             << "a Final AVI that decodes, the busy scene from FM, the still one from LM";
-    }
-}
-
-// A Final AVI or stat.txt that is one of the sources, by whatever path, is refused before anything
-// is written, and every source keeps its bytes.
-TEST(Create, NeverWritesOverASource)
-{
-    const std::string dir = test_support::freshTempDir("create_identity");
-    const std::string fm = build(dir, "fm", 100), lm = build(dir, "lm", 100);
-    const std::string ending = build(dir, "ending", 50);
-    fs::create_symlink(lm, dir + "/link.avi");
-    fs::create_hard_link(fm, dir + "/hard.avi");
-    fs::create_directories(dir + "/out");
-    fs::create_symlink(lm, dir + "/out/stat.txt");
-    const auto finalIs = [](const char* source, const std::string& path) {
-        return m::destinationIsSource("Final AVI", source, path);
-    };
-    const std::tuple<const char*, std::string, bool, core::Message> cases[] = {
-        {"same path", fm, false, finalIs("Fast Motion AVI", fm)},
-        {"./ path", dir + "/./lm.avi", false, finalIs("Low Motion AVI", dir + "/./lm.avi")},
-        {"symbolic link", dir + "/link.avi", false, finalIs("Low Motion AVI", dir + "/link.avi")},
-        {"hard link", dir + "/hard.avi", false, finalIs("Fast Motion AVI", dir + "/hard.avi")},
-        {"Ending AVI", ending, true, finalIs("Ending AVI", ending)},
-        {"stat.txt", dir + "/out/final.avi", false,
-         m::destinationIsSource("statistics file", "Low Motion AVI", dir + "/out/stat.txt")},
-    };
-    const auto sourceBytes = [&] {
-        return std::vector{test_support::readWholeFile(fm), test_support::readWholeFile(lm),
-                           test_support::readWholeFile(ending)};
-    };
-    const auto bytes = sourceBytes();
-    for (const auto& [name, finalPath, withEnding, message] : cases) {
-        SCOPED_TRACE(name);
-        core::Job job = markedJob(fm, lm, withEnding ? ending : "", withEnding ? 50 : 0, 0);
-        job.state.analysed = true;
-        job.settings.finalPath = finalPath;
-        job.settings.writeStatisticFile = true;
-        test_support::RecordingUiPort ui;
-        EXPECT_EQ(runChecked(true, job, ui), CommandOutcome::Ended);
-        EXPECT_EQ(std::tuple(ui.messages, ui.progressOpened, fs::exists(dir + "/out/final.avi")),
-                  std::tuple(std::vector{message}, 0, false));
-        EXPECT_TRUE(sourceBytes() == bytes);
     }
 }
 

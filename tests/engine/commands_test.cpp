@@ -195,8 +195,9 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
     fs::create_symlink(lm, dir + "/out/stat.txt");
     const core::Message statIsLm =
         m::destinationIsSource("statistics file", "Low Motion AVI", dir + "/out/stat.txt");
-    const auto finalIs = [](const char* source, const std::string& path) {
-        return std::vector{m::destinationIsSource("Final AVI", source, path)};
+    const core::Message noFolder = m::finalOpenFailed("No such file or directory");
+    const auto finalIs = [&](const char* source, const std::string& final) {
+        return std::vector{m::destinationIsSource("Final AVI", source, dir + "/" + final)};
     };
     const auto sourceBytes = [&] {
         return std::vector{test_support::readWholeFile(fm), test_support::readWholeFile(lm),
@@ -234,24 +235,13 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         {"FM missing", missing, fm, end, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
         {"LM format too large", fm, wide, end, 50, 0, 0, {m::formatTooLarge()}},
         {"Ending missing", fm, fm, missing, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
-        {"no folder",
-         fm,
-         fm,
-         "",
-         0,
-         0,
-         1000,
-         {m::finalOpenFailed("No such file or directory")},
-         "none/final.avi"},
+        {"no folder", fm, fm, "", 0, 0, 1000, {noFolder}, "none/final.avi"},
         {"stat.txt taken", fm, fm, "", 0, 0, 1000, {taken}, "taken/final.avi"},
-        {"Final is FM", fm, lm, "", 0, 0, 1000, finalIs("Fast Motion AVI", fm), "fm.avi"},
-        {"Final is LM by a ./ path", fm, lm, "", 0, 0, 1000, finalIs("Low Motion AVI", dir + "/./lm.avi"),
-         "./lm.avi"},
-        {"Final is LM by a symbolic link", fm, lm, "", 0, 0, 1000,
-         finalIs("Low Motion AVI", dir + "/link.avi"), "link.avi"},
-        {"Final is FM by a hard link", fm, lm, "", 0, 0, 1000, finalIs("Fast Motion AVI", dir + "/hard.avi"),
-         "hard.avi"},
-        {"Final is the Ending AVI", fm, lm, end, 50, 0, 50, finalIs("Ending AVI", end), "ending.avi"},
+        {"Final is FM", fm, lm, "", 0, 0, 1000, finalIs("Fast Motion AVI", "fm.avi"), "fm.avi"},
+        {"Final is LM by ./", fm, lm, "", 0, 0, 1000, finalIs("Low Motion AVI", "./lm.avi"), "./lm.avi"},
+        {"Final is LM by a link", fm, lm, "", 0, 0, 1000, finalIs("Low Motion AVI", "link.avi"), "link.avi"},
+        {"FM by a hard link", fm, lm, "", 0, 0, 1000, finalIs("Fast Motion AVI", "hard.avi"), "hard.avi"},
+        {"Final is Ending", fm, lm, end, 50, 0, 50, finalIs("Ending AVI", "ending.avi"), "ending.avi"},
         {"stat.txt is LM", fm, lm, "", 0, 0, 1000, {statIsLm}, "out/final.avi"},
         {"abort before the first group", fm, fm, "", 0, 0, 1000, {}, "final.avi", 0},
         {"abort at group 30", fm, fm, "", 0, 0, 1000, {}, "final.avi", 1},

@@ -323,12 +323,12 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
 TEST(Fit, FindsWhatTryingEveryLimitFinds)
 {
     const std::string dir = test_support::freshTempDir("fit");
-    const std::string fm = build(dir, "fm", 1500, 2500);
-    const std::string lm = build(dir, "lm", 1500, 400);
-    constexpr int32_t kAboveEveryGroup = 2800;
-    // smoother, run limits, size in MB, audio Kbps; the last one fits nothing
-    const std::tuple<bool, int32_t, int32_t, int32_t> cases[] = {
-        {true, 1, 6, 0}, {false, 1, 6, 0}, {true, 2, 4, 48}, {true, 3, 9, 128}, {true, 1, 2, 128}};
+    const std::string fm = build(dir, "fm", 1000, 900), lm = build(dir, "lm", 1000, 250);
+    constexpr int32_t kAboveEveryGroup = 1100;
+    // smoother, run limits, size in MB, audio Kbps: limits of 800, 802, 792, 269 and 0 fit, or none
+    const std::tuple<bool, int32_t, int32_t, int32_t> cases[] = {{true, 1, 2, 10},  {false, 1, 2, 20},
+                                                                 {true, 2, 3, 100}, {true, 3, 4, 50},
+                                                                 {true, 1, 4, 0},   {true, 1, 2, 48}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c));
         core::Job job = markedJob(fm, lm, "", 0, 0);

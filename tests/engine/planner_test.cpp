@@ -184,13 +184,8 @@ core::Job analysedJob(const FilmInput& in)
 
 TEST(PlanViewModel, DownscalingKeepsEveryWindowAboveTheLimitVisible)
 {
-    struct Case {
-        const char* name;
-        FilmInput film;
-        engine::PlanTimeRange range; // empty: the whole film
-        int32_t columns;
-    };
-    const Case cases[] = {
+    // film, range (empty: the whole film), columns
+    const std::tuple<const char*, FilmInput, engine::PlanTimeRange, int32_t> cases[] = {
         {"about 700 columns", {.seconds = 5400}, {}, 700},
         {"7 columns", {}, {}, 7},
         {"more columns than windows", {}, {}, 1333},
@@ -198,12 +193,12 @@ TEST(PlanViewModel, DownscalingKeepsEveryWindowAboveTheLimitVisible)
         {"groups of two seconds", {.seconds = 3000, .groupSeconds = 2}, {}, 1199},
         {"ending", {.framePos = 7210}, {}, 97},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const engine::PlanViewModel model = engine::PlanViewModel::fromJob(analysedJob(c.film));
-        const engine::PlanTimeRange range = c.range.span() > 0 ? c.range : model.wholeFilm();
-        const std::vector<engine::PlanColumn> columns = model.downscale(range, c.columns);
-        ASSERT_EQ(columns.size(), static_cast<size_t>(c.columns));
+    for (const auto& [name, film, asked, width] : cases) {
+        SCOPED_TRACE(name);
+        const engine::PlanViewModel model = engine::PlanViewModel::fromJob(analysedJob(film));
+        const engine::PlanTimeRange range = asked.span() > 0 ? asked : model.wholeFilm();
+        const std::vector<engine::PlanColumn> columns = model.downscale(range, width);
+        ASSERT_EQ(columns.size(), static_cast<size_t>(width));
         int64_t rangePeak = -1;
         int32_t highWindows = 0;
         for (size_t w = 0; w < model.measures().windowBytes.size(); ++w) {
@@ -217,14 +212,12 @@ TEST(PlanViewModel, DownscalingKeepsEveryWindowAboveTheLimitVisible)
             ++highWindows;
             const double at = std::max(start, range.firstFrame);
             const auto column = static_cast<size_t>(
-                std::min(std::floor((at - range.firstFrame) * c.columns / range.span()), c.columns - 1.0));
+                std::min(std::floor((at - range.firstFrame) * width / range.span()), width - 1.0));
             ASSERT_GE(columns[column].maxKbps, kbps) << "window " << w << " in column " << column;
         }
         EXPECT_GT(highWindows, 5);
-        const auto highest =
-            std::max_element(columns.begin(), columns.end(),
-                             [](const auto& a, const auto& b) { return a.maxKbps < b.maxKbps; });
-        EXPECT_EQ(highest->maxKbps, rangePeak) << "no column is higher than the range's highest window";
+        EXPECT_EQ(std::ranges::max(columns, {}, &engine::PlanColumn::maxKbps).maxKbps, rangePeak)
+            << "no column is higher than the range's highest window";
     }
 }
 
@@ -237,35 +230,35 @@ TEST(PlanViewModel, BandsHoverAndSummaryFollowThePlanTable)
         const engine::PlanViewModel model = engine::PlanViewModel::fromJob(job);
         ASSERT_EQ(model.plan(), job.state.planTable);
         EXPECT_EQ(std::to_string(model.estimateKbps()), job.settings.lowMotionBitrateText);
-        std::vector<core::GroupChoice> banded;
+        std::vector<core::GroupChoice> banded, planned;
         int64_t frame = 0;
         for (const engine::PlanBand& band : model.bands()) {
-            EXPECT_EQ(band.firstFrame, frame);
-            EXPECT_EQ(band.firstFrame, int64_t{band.firstGroup} * job.state.keyframeDistance);
+            EXPECT_EQ(std::pair(band.firstFrame, band.firstFrame),
+                      std::pair(frame, int64_t{band.firstGroup} * job.state.keyframeDistance));
             banded.insert(banded.end(), static_cast<size_t>(band.endGroup - band.firstGroup), band.choice);
             frame = band.endFrame;
             // Each frame of the band tells its own group's choice and bytes.
             const std::optional<engine::PlanHover> hover = model.hoverAt(band.endFrame - 1);
             ASSERT_TRUE(hover.has_value());
-            EXPECT_EQ(std::pair(hover->group, hover->choice), std::pair(band.endGroup - 1, band.choice));
-            EXPECT_EQ(hover->groupBytes, job.state.planTable[band.endGroup - 1].fmBytes);
-            EXPECT_EQ(hover->windowKbps < 0, band.choice == core::GroupChoice::Ending);
+            EXPECT_EQ(std::tuple(hover->group, hover->choice, hover->groupBytes, hover->windowKbps < 0),
+                      std::tuple(band.endGroup - 1, band.choice,
+                                 job.state.planTable[band.endGroup - 1].fmBytes,
+                                 band.choice == core::GroupChoice::Ending));
         }
-        std::vector<core::GroupChoice> planned;
         for (const core::PlanRecord& record : job.state.planTable)
             planned.push_back(record.choice);
         EXPECT_EQ(banded, planned);
-        EXPECT_EQ(frame, job.state.totalFrames);
-        EXPECT_FALSE(model.hoverAt(frame).has_value());
         const auto byChoice = model.framesByChoice();
-        EXPECT_EQ(byChoice[0] + byChoice[1] + byChoice[2] + byChoice[3], frame);
-        EXPECT_EQ(model.mark().has_value(), film.framePos >= 0 || film.stop);
+        // the bands end with the film, past which nothing hovers; the frames of every choice; the mark
+        EXPECT_EQ(std::tuple(frame, model.hoverAt(frame).has_value(),
+                             byChoice[0] + byChoice[1] + byChoice[2] + byChoice[3], model.mark().has_value()),
+                  std::tuple(job.state.totalFrames, false, frame, film.framePos >= 0 || film.stop));
     }
-    const engine::PlanViewModel ending =
-        engine::PlanViewModel::fromJob(analysedJob({.framePos = 7210}), 123456789);
-    EXPECT_NE(engine::summaryText(ending).find("Ending AVI 312 s (52%)"), std::string::npos)
-        << engine::summaryText(ending);
-    EXPECT_NE(engine::summaryText(ending).find("Final AVI 123.456.789 bytes"), std::string::npos);
+    const std::string summary =
+        engine::summaryText(engine::PlanViewModel::fromJob(analysedJob({.framePos = 7210}), 123456789));
+    EXPECT_TRUE(summary.find("Ending AVI 312 s (52%)") != std::string::npos &&
+                summary.find("Final AVI 123.456.789 bytes") != std::string::npos)
+        << summary;
     EXPECT_TRUE(engine::PlanViewModel::fromJob(core::Job{}).empty());
 }
 
@@ -284,9 +277,9 @@ TEST(KbpsScale, MapsEveryRowToTheKbpsThatComesBackToIt)
     }
     const engine::PlanViewModel model = engine::PlanViewModel::fromJob(analysedJob({}));
     const engine::KbpsScale fitted = model.kbpsScale(300);
+    // above the peak and the limit, in at most 6 whole steps
     EXPECT_GE(fitted.topKbps, std::max<int64_t>(model.peakKbps(), model.limitKbps()));
-    EXPECT_EQ(fitted.topKbps % fitted.stepKbps, 0);
-    EXPECT_LE(fitted.topKbps / fitted.stepKbps, 6);
+    EXPECT_TRUE(fitted.topKbps % fitted.stepKbps == 0 && fitted.topKbps / fitted.stepKbps <= 6);
 }
 
 TEST(PlanViewModel, ZoomsAroundThePointerAndStaysInTheFilm)

@@ -23,10 +23,8 @@ std::string readText(const std::string& path)
 // from every one written.
 core::JobSettings loaded(const std::string& path)
 {
-    core::JobSettings settings;
-    settings.endingPath = "shown-ending";
-    settings.framePos = 11;
-    settings.stopAfterFrames = 44;
+    core::JobSettings settings(
+        core::JobSettings{"", "", "", "shown-ending", 11, 0, 0, false, false, 44, 0, 1, 1, "", true, false});
     profiles::readProfile(path, settings);
     return settings;
 }
@@ -43,11 +41,9 @@ TEST(ProfileFile, ReadsBackWhatItWroteAndKeepsTheKeyOrder)
     for (const auto& [ending, stop] : {std::pair(true, false), {false, true}, {true, true}, {false, false}}) {
         SCOPED_TRACE(std::to_string(ending) + std::to_string(stop));
         core::JobSettings expected = settings;
-        expected.endingEnabled = ending;
-        expected.stopAfterEnabled = stop;
+        std::tie(expected.endingEnabled, expected.stopAfterEnabled) = std::pair(ending, stop);
         test_support::RecordingUiPort ui;
-        ASSERT_TRUE(profiles::writeProfile(path, expected, ui));
-        EXPECT_TRUE(ui.messages.empty());
+        ASSERT_TRUE(profiles::writeProfile(path, expected, ui) && ui.messages.empty());
         // An ending profile has no StopAfter key; any other one no ending path and position.
         expected.stopAfterEnabled = !ending && stop;
         expected.stopAfterFrames = !ending && stop ? expected.stopAfterFrames : 44;
@@ -75,9 +71,8 @@ TEST(ProfileFile, ReadsFlagsNumbersAndMissingFilesAsTheOldToolDid)
         std::ofstream(path, std::ios::binary)
             << "[KestrelIon]\nEndingAvi=0\nStopAfter=" + v + "\nFramePos=" + v + "\nAudio=" + v + "\n";
         const core::JobSettings settings = loaded(path);
-        EXPECT_EQ(settings.stopAfterEnabled, flag);
-        EXPECT_EQ(settings.audioKbps, number);
-        EXPECT_EQ(settings.stopAfterFrames, flag ? number : 44);
+        EXPECT_EQ(std::tuple(settings.stopAfterEnabled, settings.audioKbps, settings.stopAfterFrames),
+                  std::tuple(flag, number, flag ? number : 44));
     }
     // A missing file reads as one without keys.
     std::ofstream(path, std::ios::binary) << "[KestrelIon]\n";
@@ -145,16 +140,13 @@ TEST(StatFile, ListsBothTablesAndTheClosingLines)
 {
     const std::string dir = test_support::freshTempDir("stat_content");
     std::ofstream(dir + "/stat.txt") << std::string(10000, 'x');
-    core::Job job;
+    core::Job job{{"", "", "", "", 5000, 0, 0, false, false, 3, 0, 1, 1, "", true, false},
+                  {{}, {}, {}, {}, 0, 0, 0, 5'000'000'000LL, 3'000'000'000LL, false}};
     job.state.fastMotionFrames.setSize(3);
     job.state.fastMotionFrames[0] = {1, 14523};
     job.state.fastMotionFrames[1] = {0, 823};
     job.state.lowMotionFrames.setSize(1);
     job.state.lowMotionFrames[0] = {1, 7000};
-    job.state.finalBytes = 5'000'000'000LL;
-    job.state.endingBytes = 3'000'000'000LL;
-    job.settings.framePos = 5000;
-    job.settings.stopAfterFrames = 3;
     const std::string tables = "Kestrel - Ion Statistic file\n\nFM-AVI\n\n     0K - 14523\n     1  - 823\n"
                                "     2  - 0\n\n\nLM-AVI\n\n     0K - 7000\n";
     const std::string ending = "\n\nVLB-AVI: pos=5000 size=3000000000\n\n", stop = "\n\nStop after: 3\n";
@@ -162,8 +154,7 @@ TEST(StatFile, ListsBothTablesAndTheClosingLines)
         {true, false, ending}, {true, true, ending}, {false, true, stop}, {false, false, ""}};
     test_support::RecordingUiPort ui;
     for (const auto& [endingOn, stopOn, middle] : cases) {
-        job.settings.endingEnabled = endingOn;
-        job.settings.stopAfterEnabled = stopOn;
+        std::tie(job.settings.endingEnabled, job.settings.stopAfterEnabled) = std::pair(endingOn, stopOn);
         ASSERT_TRUE(profiles::writeStatFile(dir + "/final.avi", job, ui));
         EXPECT_EQ(readText(dir + "/stat.txt"), tables + middle + "\n\nFinal AVI-size: 5000000000\n");
     }
@@ -183,8 +174,9 @@ TEST(StatFile, ReportsAFileItCannotCreateOrWrite)
     EXPECT_FALSE(profiles::writeStatFile(dir + "/missing/final.avi", core::Job{}, ui));
     EXPECT_FALSE(profiles::writeStatFile(dir + "/final.avi", core::Job{}, ui));
     ASSERT_EQ(ui.messages.size(), 2u);
-    EXPECT_EQ(ui.messages[0], core::messages::statFileCreateFailed(dir + "/missing/stat.txt"));
-    EXPECT_EQ(ui.messages[1].id, core::MessageId::StatFileWriteFailed);
+    EXPECT_EQ(std::pair(ui.messages[0], ui.messages[1].id),
+              std::pair(core::messages::statFileCreateFailed(dir + "/missing/stat.txt"),
+                        core::MessageId::StatFileWriteFailed));
     EXPECT_TRUE(ui.messages[1].text.starts_with("Failed to write file '" + dir + "/stat.txt'\r"))
         << ui.messages[1].text;
 }

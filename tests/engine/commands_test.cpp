@@ -203,14 +203,16 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
                            test_support::readWholeFile(end)};
     };
     const auto bytes = sourceBytes();
+    const video::AviWriterOptions parts{.partBytes = 300'000},
+        fullIndex{.partBytes = 300'000, .superIndexEntries = 2};
     struct Case {
         const char* name;
         std::string fm, lm, ending;            // ending empty: no ending
         int32_t framePos, stopAfter, fmFrames; // stopAfter 0: no stop; fmFrames: FM table left
         std::vector<core::Message> messages = {};
         std::string final = "final.avi"; // in dir
-        int32_t abortAtPump = -1, superIndexEntries = 256;
-        int64_t partBytes = 1000LL * 1000 * 1000;
+        int32_t abortAtPump = -1;
+        video::AviWriterOptions writer = {};
     };
     const Case cases[] = {
         {"media, plain", mediaFm, mediaLm, "", 900, 0, 1000},
@@ -229,8 +231,8 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         {"stop, LM break", fm, lmBreak700, "", 800, 500, 500, {m::keyframeInconsistency(700)}},
         {"FM break first", fmBreak100, lmBreak50, "", 800, 0, 1000, {m::keyframeInconsistency(100)}},
         {"ending hides breaks", fmBreak100, lmBreak50, end, 900, 0, 900},
-        {"OpenDML parts", fm, lm, "", 0, 0, 1000, {}, "final.avi", -1, 256, 300'000},
-        {"OpenDML, super index full", fm, lm, end, 910, 0, 910, {}, "final.avi", -1, 2, 300'000},
+        {"OpenDML parts", fm, lm, "", 0, 0, 1000, {}, "final.avi", -1, parts},
+        {"OpenDML, super index full", fm, lm, end, 910, 0, 910, {}, "final.avi", -1, fullIndex},
         {"FM missing", missing, fm, end, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
         {"LM format too large", fm, wide, end, 50, 0, 0, {m::formatTooLarge()}},
         {"Ending missing", fm, fm, missing, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
@@ -257,8 +259,7 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         if (!completed)                      // what this run must not write
             fs::remove(dir + "/stat.txt"), fs::remove(dir + "/final.avi");
         const bool existed = fs::exists(job.settings.finalPath);
-        const engine::CreateOptions options{
-            {.partBytes = c.partBytes, .superIndexEntries = c.superIndexEntries}};
+        const engine::CreateOptions options{c.writer};
         engine::SourceTableCache cache;
         engine::QuietUiPort quiet;
         const std::optional<engine::FinalSize> size =

@@ -321,10 +321,11 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
     }
 }
 
-// Fit weighs every limit: its answer is what trying each limit from 0 up finds.
-TEST(Fit, FindsWhatTryingEveryLimitFinds)
+// Fit weighs every limit: its answer is what trying each limit from 0 up finds. Verify names the
+// first differences of a Final AVI that is not what its plan makes.
+TEST(FitAndVerify, FindWhatTryingEveryLimitFindsAndNameWhatDiffersFromThePlan)
 {
-    const std::string dir = test_support::freshTempDir("fit");
+    const std::string dir = test_support::freshTempDir("fit_verify");
     const std::string fm = build(dir, "fm", 1000, 900), lm = build(dir, "lm", 1000, 250);
     constexpr int32_t kAboveEveryGroup = 1100;
     // smoother, run limits, size in MB, audio Kbps: limits of 800, 802, 792, 269 and 0 fit, or none
@@ -367,23 +368,17 @@ TEST(Fit, FindsWhatTryingEveryLimitFinds)
     }
     EXPECT_EQ(m::nothingFits(851'834'470, 730'857'472).text,
               "Even all Low Motion groups need 812.4 MB; the target holds 697.0 MB.");
-}
 
-// Verify names the first differences of a Final AVI that is not what its plan makes.
-TEST(Verify, NamesWhatDiffersFromThePlan)
-{
-    const std::string dir = test_support::freshTempDir("verify");
-    const std::string fm = build(dir, "fm", 1000, 900), lm = build(dir, "lm", 1000, 250);
     using Kind = core::FinalDifference::Kind;
     using enum engine::VerifyStatus;
     // name, status, differences, the first (frame 130 holds 3729 bytes, LM's frame 150 1293, FM's 3543)
-    const std::tuple<std::string, engine::VerifyStatus, int64_t, core::FinalDifference> cases[] = {
+    const std::tuple<std::string, engine::VerifyStatus, int64_t, core::FinalDifference> verifyCases[] = {
         {"one flipped byte", Differs, 1, {Kind::Bytes, 130, 5, 3729, 3729}},
         {"a group from the other source", Differs, 25, {Kind::Size, 150, 6, 1293, 3543}},
         {"cut short", Differs, 0, {}},
         {"aborted", Aborted, 0, {}},
     };
-    for (const auto& [name, status, count, first] : cases) {
+    for (const auto& [name, status, count, first] : verifyCases) {
         SCOPED_TRACE(name);
         core::Job job = markedJob(fm, lm, "", 0, 0);
         job.settings.finalPath = dir + "/final.avi";

@@ -132,18 +132,16 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
 
 TEST(RefreshEstimate, WritesTheLabelOnlyWhenAnalysed)
 {
-    core::Job job; // 100 seconds of empty frames from the opening settings
-    core::applyOpeningDefaults(job.settings);
+    // 100 seconds of empty frames from the opening settings
+    core::Job job{{"", "", "", "", 0, 702, 128, false, false, 0, 700, 1, 1, "", true, false},
+                  {{}, {}, {}, {}, 25, 2500, 1, 0, 0, false}};
     job.state.fastMotionFrames.setSize(2500);
     job.state.fastMotionInfo.dwLength = 2500;
-    job.state.totalFrames = 2500;
-    job.state.keyframeDistance = 25;
     // analysed, seconds a group (0: the divisions by it are refused), the label
     for (const auto& [analysed, groupSeconds, label] :
          {std::tuple(false, 1, "earlier"), std::tuple(true, 1, "56934"), std::tuple(true, 0, "n/a")}) {
-        job.settings.lowMotionBitrateText = "earlier";
-        job.state.analysed = analysed;
-        job.state.groupSeconds = groupSeconds;
+        std::tie(job.settings.lowMotionBitrateText, job.state.analysed, job.state.groupSeconds) =
+            std::tuple("earlier", analysed, groupSeconds);
         engine::refreshEstimate(job);
         EXPECT_EQ(job.settings.lowMotionBitrateText, label);
     }

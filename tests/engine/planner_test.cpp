@@ -173,7 +173,8 @@ core::Job analysedJob(const FilmInput& in)
     return job;
 }
 
-TEST(PlanViewModel, DownscalingKeepsEveryWindowAboveTheLimitVisible)
+// Downscaled, every window above the limit stays visible; bands, hover and summary follow the plan.
+TEST(PlanViewModel, ShowsThePlanTableAndEveryWindowAboveTheLimit)
 {
     // film, range (empty: the whole film), columns
     const std::tuple<const char*, FilmInput, engine::PlanTimeRange, int32_t> cases[] = {
@@ -183,10 +184,12 @@ TEST(PlanViewModel, DownscalingKeepsEveryWindowAboveTheLimitVisible)
         {"zoomed in between frames", {}, {1234.5, 9876.25}, 333},
         {"groups of two seconds", {.seconds = 3000, .groupSeconds = 2}, {}, 1199},
         {"ending", {.framePos = 7210}, {}, 97},
+        {"stop", {.seconds = 301, .stop = true}, {}, 301},
     };
     for (const auto& [name, film, asked, width] : cases) {
         SCOPED_TRACE(name);
-        const engine::PlanViewModel model = engine::PlanViewModel::fromJob(analysedJob(film));
+        const core::Job job = analysedJob(film);
+        const engine::PlanViewModel model = engine::PlanViewModel::fromJob(job);
         const engine::PlanTimeRange range = asked.span() > 0 ? asked : model.wholeFilm();
         const std::vector<engine::PlanColumn> columns = model.downscale(range, width);
         ASSERT_EQ(columns.size(), static_cast<size_t>(width));
@@ -209,16 +212,6 @@ TEST(PlanViewModel, DownscalingKeepsEveryWindowAboveTheLimitVisible)
         EXPECT_GT(highWindows, 5);
         EXPECT_EQ(std::ranges::max(columns, {}, &engine::PlanColumn::maxKbps).maxKbps, rangePeak)
             << "no column is higher than the range's highest window";
-    }
-}
-
-TEST(PlanViewModel, BandsHoverAndSummaryFollowThePlanTable)
-{
-    const FilmInput films[] = {{}, {.framePos = 7210}, {.seconds = 301, .stop = true}, {.groupSeconds = 2}};
-    for (const FilmInput& film : films) {
-        SCOPED_TRACE(film.framePos);
-        const core::Job job = analysedJob(film);
-        const engine::PlanViewModel model = engine::PlanViewModel::fromJob(job);
         ASSERT_EQ(model.plan(), job.state.planTable);
         EXPECT_EQ(std::to_string(model.estimateKbps()), job.settings.lowMotionBitrateText);
         std::vector<core::GroupChoice> banded, planned;

@@ -179,7 +179,9 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
     const std::string mediaEnding = test_support::mediaFile({.frames = 300, .quantizer = 31});
     const std::string fm = build(dir, "fm", 1000, 900), lm = build(dir, "lm", 1000, 250),
                       end = build(dir, "ending", 100, 100);
-    const std::string fm990 = build(dir, "fm990", 990, 900), lm1002 = build(dir, "lm1002", 1002, 250);
+    // The LM-longer pair has no stream names.
+    const std::string fm990 = build(dir, "fm990", 990, 900, 25, -1, {.frames = {}}),
+                      lm1002 = build(dir, "lm1002", 1002, 250, 25, -1, {.frames = {}});
     const std::string every12 = build(dir, "every12", 1000, 900, 12),
                       fmBreak100 = build(dir, "fm_break100", 1000, 900, 25, 100);
     const std::string lmBreak50 = build(dir, "lm_break50", 1000, 250, 25, 50),

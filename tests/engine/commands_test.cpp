@@ -25,26 +25,26 @@ namespace fs = std::filesystem;
 namespace m = core::messages;
 using engine::CommandOutcome;
 
-// Writes dir/name.avi from spec (a named stream by default), in a codec whose made-up packets ffprobe
+// Writes dir/name.avi from layout (a named stream by default), in a codec whose made-up packets ffprobe
 // takes as they are: count frames with key frames every distance frames except at noKey. base 0: 3000
 // bytes a key frame and 700 between; else about base bytes a frame (four times that in busy groups,
 // the same scenes in every film; three times for key frames), odd and even sizes. Returns its path.
 std::string build(const std::string& dir, const std::string& name, int32_t count, int32_t base = 0,
                   int32_t distance = 25, int32_t noKey = -1,
-                  test_support::AviBuildSpec spec = {.frames = {}, .name = "FM"})
+                  test_support::AviBuildSpec layout = {.frames = {}, .name = "FM"})
 {
-    spec.frames = test_support::gridFrames(count, distance, 3000, 700);
+    layout.frames = test_support::gridFrames(count, distance, 3000, 700);
     uint32_t noise = 17;
-    for (size_t i = 0; base > 0 && i < spec.frames.size(); ++i) {
+    for (size_t i = 0; base > 0 && i < layout.frames.size(); ++i) {
         noise = noise * 1103515245u + 12345u;
         const int32_t size = ((i / 25) % 7 < 3 || (i / 25) % 11 == 5 ? 4 : 1) * base +
                              static_cast<int32_t>((noise >> 8) % static_cast<uint32_t>(base));
-        spec.frames[i].size = spec.frames[i].key ? 3 * size : size;
+        layout.frames[i].size = layout.frames[i].key ? 3 * size : size;
     }
     if (noKey >= 0)
-        spec.frames[static_cast<size_t>(noKey)].key = false;
-    spec.compression = core::fourcc("cvid");
-    test_support::buildAvi(dir + "/" + name + ".avi", spec);
+        layout.frames[static_cast<size_t>(noKey)].key = false;
+    layout.compression = core::fourcc("cvid");
+    test_support::buildAvi(dir + "/" + name + ".avi", layout);
     return dir + "/" + name + ".avi";
 }
 
@@ -205,7 +205,7 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
                            test_support::readWholeFile(end)};
     };
     const auto bytes = sourceBytes();
-    const video::AviWriterOptions parts{.partBytes = 300'000},
+    const video::AviWriterOptions smallRiffs{.partBytes = 300'000},
         fullIndex{.partBytes = 300'000, .superIndexEntries = 2};
     struct Case {
         const char* name;
@@ -233,7 +233,7 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         {"stop, LM break", fm, lmBreak700, "", 800, 500, 500, {m::keyframeInconsistency(700)}},
         {"FM break first", fmBreak100, lmBreak50, "", 800, 0, 1000, {m::keyframeInconsistency(100)}},
         {"ending hides breaks", fmBreak100, lmBreak50, end, 900, 0, 900},
-        {"OpenDML parts", fm, lm, "", 0, 0, 1000, {}, "final.avi", -1, parts},
+        {"OpenDML parts", fm, lm, "", 0, 0, 1000, {}, "final.avi", -1, smallRiffs},
         {"OpenDML, super index full", fm, lm, end, 910, 0, 910, {}, "final.avi", -1, fullIndex},
         {"FM missing", missing, fm, end, 50, 0, 0, {m::couldNotOpenAvi(missing)}},
         {"LM format too large", fm, wide, end, 50, 0, 0, {m::formatTooLarge()}},
@@ -274,7 +274,7 @@ TEST(Create, EndsWithTheJobAsFarAsItGot)
         EXPECT_EQ(ui.messages, c.messages);
         const int32_t fmLength = c.fm == missing ? 4444 : c.fm == lm1002 ? 1002 : c.fm == fm990 ? 990 : 1000;
         EXPECT_TRUE(c.lm != lm1002 || ui.questions == std::vector{m::differentTotalFrames(1002, fmLength)});
-        // The FM and LM tables and FM's length as read, cut to the FM part.
+        // The FM and LM tables and FM's length as read, cut to the frames FM gives.
         EXPECT_EQ(std::tuple(job.state.fastMotionFrames.count(), job.state.lowMotionFrames.count(),
                              job.state.fastMotionInfo.dwLength),
                   std::tuple(c.fmFrames, c.fmFrames > 0 ? fmLength : 0,

@@ -2,13 +2,13 @@
 #include "app/create_status.h"
 #include "app/plan_window.h"
 #include "app/progress_window.h"
-#include "media.h"
 #include "window_test_support.h"
 
 #include <fstream>
 
 // The main window: the exchange between its controls and the job, its rules, layout, pickers, drops
-// and profiles, and what it refuses while Create copies. The engine's tests prove what commands compute.
+// and profiles, and what it refuses while Create copies; the progress window and the about box it
+// opens. The engine's tests prove what commands compute.
 class MainWindowTest : public WindowTest {
     Q_OBJECT
 
@@ -79,16 +79,13 @@ private slots:
         QVERIFY(f.port.prompts == 2 && QApplication::focusWidget() == f.at("framePosEdit"));
         QCOMPARE(f.text("audioEdit") + " " + f.text("framePosEdit"), QStringLiteral("1284 0"));
         f.picker.answers = {"/films/fm"}; // an opened AVI's name gets no extension added
-        f.at<QWidget>("fmBrowseButton")->setFocus();
-        QTest::keyClick(f.at<QWidget>("fmBrowseButton"), Qt::Key_Return);
+        f.key("fmBrowseButton", Qt::Key_Return);
         f.at("framePosEdit")->clear();
-        f.at("fmPathEdit")->setFocus();
-        QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Return);
+        f.key("fmPathEdit", Qt::Key_Return);
         QVERIFY(f.window.isVisible() && f.port.prompts == 3 &&
                 f.window.job().settings.fastMotionPath == "/films/fm");
-        f.at("fmPathEdit")->setText("other");
-        f.at("framePosEdit")->setText("9");
-        QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Return);
+        f.fill({{"fmPathEdit", "other"}, {"framePosEdit", "9"}});
+        f.key("fmPathEdit", Qt::Key_Return);
         QVERIFY(!f.window.isVisible() && f.window.result() == QDialog::Accepted &&
                 f.window.job().settings.fastMotionPath == "other");
     }
@@ -124,21 +121,20 @@ private slots:
         QCOMPARE(finals, QStringList({films + "/film.avi", films + "/film.mpg", films + "/film..avi",
                                       films + ".d/film.avi"}));
         QVERIFY(f.text("lmPathEdit") == dir + "/other/lm.avi" && QFileInfo::exists(films + "/job.ini"));
-        QCOMPARE(f.picker.startFolders,
-                 QStringList({films, films, dir + "/other", films, films, films, films}));
+        QCOMPARE(f.picker.calls, QStringList({"OpenExisting ini " + films, "Save ini " + films,
+                                              "Open avi " + dir + "/other"}) +
+                                     QStringList(4, "Save avi " + films));
         QCOMPARE(QSettings("KestrelIon", "kestrelion").allKeys(),
                  QStringList({"lastFolder", "windowPosition"}));
-        QCOMPARE(f.picker.calls[0], std::pair(int(app::PickerKind::OpenExisting), app::profileFilters()));
-        QCOMPARE(f.picker.calls[1], std::pair(int(app::PickerKind::Save), app::profileFilters()));
-        QCOMPARE(f.picker.calls.back(), std::pair(int(app::PickerKind::Save), app::aviFilters()));
     }
 
     void drops_data()
     {
-        QTest::addColumn<QString>("target"); // a control's name, or "" for an empty spot of the window
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("setup");    // boxes ticked and path fields holding a path before the drop
-        QTest::addColumn<QString>("expected"); // the field that takes the file, "load" or "refused"
+        // target: a control's name, or "" for an empty spot of the window; setup: boxes ticked and path
+        // fields holding a path before the drop; expected: the field that takes the file, "load" or
+        // "refused".
+        for (const char* column : {"target", "file", "setup", "expected"})
+            QTest::addColumn<QString>(column);
         row("AVI on a filled field", "lmPathEdit", "a.avi", "lmPathEdit", "lmPathEdit");
         row("any case", "finalPathEdit", "A.AvI", "", "finalPathEdit");
         row("ending on", "endingPathEdit", "e.avi", "endingCheck", "endingPathEdit");
@@ -192,9 +188,9 @@ private slots:
                  QStringLiteral("Final AVI written: 1.5 MB in 1:02"));
         Fixture f;
         QLabel* status = f.at<QLabel>("statusLabel");
-        f.at("fmPathEdit")->setText(QString::fromStdString(test_support::fastMotionAvi(3000)));
-        f.at("lmPathEdit")->setText(QString::fromStdString(test_support::lowMotionAvi(3000)));
-        f.at("finalPathEdit")->setText(QString::fromStdString(dir + "/final.avi"));
+        f.fill({{"fmPathEdit", test_support::fastMotionAvi(3000)},
+                {"lmPathEdit", test_support::lowMotionAvi(3000)},
+                {"finalPathEdit", dir + "/final.avi"}});
         // The first pump tries every command of the window, the second presses Escape.
         int pumps = 0;
         bool blocked = false;
@@ -232,11 +228,65 @@ private slots:
         const double megabytes = QFileInfo(QString::fromStdString(dir + "/final.avi")).size() / 1048576.0;
         QCOMPARE(status->text(), "Create aborted: the Final AVI holds the 30 groups copied, " +
                                      QString::number(megabytes, 'f', 1) + " MB");
-        f.at("lmPathEdit")->setText(QString::fromStdString(dir + "/missing.avi"));
+        f.fill({{"lmPathEdit", dir + "/missing.avi"}});
         f.click("createButton");
         QCOMPARE(status->text(), QStringLiteral("Create ended: Could not open AVI"));
         f.click("analyzeButton");
         QCOMPARE(status->text(), QString());
+    }
+
+    // The progress window of Create: its title and bar stay within the range, also for an upper bound
+    // equal to or below the lower one and for one near the largest int.
+    void progressTitleAndBar()
+    {
+        QStringList seen; // the title, then the bar's position as setPosition returns the previous one
+        for (auto [upper, position] :
+             std::vector<std::pair<int, int>>{{120, 0}, {0, 5}, {-5, 7}, {2000000000, 1999999999}}) {
+            app::ProgressWindow window;
+            window.setRange(0, upper, 1);
+            window.setPosition(position);
+            seen << window.windowTitle() << QString::number(window.setPosition(1)); // in this order
+        }
+        QCOMPARE(seen.join(' '), "Progress [0%] 0 Progress [0%] 0 Progress [0%] 0 Progress [99%] 1999999999");
+    }
+
+    // Each figure in its label, the widest one whole; shown by the first position, the progress window
+    // ignores Escape outside the pump, and Abort cancels and hides it.
+    void progressStatisticsAndAbort()
+    {
+        app::ProgressWindow window;
+        window.setStatistics({701, 735051776, 0, 999, 3221225472});
+        QStringList shown;
+        for (auto name : {"fmLengthLabel", "fmSizeLabel", "lmLengthLabel", "lmSizeLabel", "totalSizeLabel"})
+            shown << window.findChild<QLabel*>(name)->text();
+        QCOMPARE(shown, QStringList({"701", "735.051.776 (701)", "0", "999 (0)", "3.221.225.472 (3072)"}));
+        auto* total = window.findChild<QLabel*>("totalSizeLabel");
+        QVERIFY(total->sizeHint().width() <= total->width());
+        window.setPosition(0);
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(window.isVisible() && !window.cancelled());
+        QTest::mouseClick(window.findChild<QPushButton*>("abortButton"), Qt::LeftButton);
+        QVERIFY(window.cancelled() && !window.isVisible());
+    }
+
+    // The about box opens from the main window's context-menu action, shows its captions whole and
+    // closes on OK.
+    void aboutBoxOpensFromTheContextMenu()
+    {
+        Fixture f;
+        QStringList seen;
+        QTimer::singleShot(0, this, [&] {
+            if (auto* box = qobject_cast<app::AboutBox*>(QApplication::activeModalWidget())) {
+                for (QLabel* label : box->findChildren<QLabel*>())
+                    if (label->fontMetrics().horizontalAdvance(label->text()) > label->width())
+                        seen << label->objectName() + " is clipped";
+                seen << box->windowTitle();
+                QTest::mouseClick(box->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+            }
+        });
+        f.window.actions().front()->trigger();
+        QCOMPARE(seen, QStringList({"Info über KestrelIon"}));
+        QVERIFY(f.window.isVisible() && !QApplication::activeModalWidget());
     }
 
     // Renders the four windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;
@@ -247,10 +297,10 @@ private slots:
         if (folder.isEmpty())
             QSKIP("renders only for scripts/screenshot");
         Fixture f;
-        f.at("fmPathEdit")->setText("fast-motion.avi");
-        f.at("lmPathEdit")->setText("low-motion.avi");
-        f.at("finalPathEdit")->setText("final.avi");
-        f.at("finalSizeEdit")->setText("10"); // a target that suits the short film
+        f.fill({{"fmPathEdit", "fast-motion.avi"},
+                {"lmPathEdit", "low-motion.avi"},
+                {"finalPathEdit", "final.avi"},
+                {"finalSizeEdit", "10"}}); // a target that suits the short film
         f.click("analyzeButton");
         QVERIFY(f.port.messages.empty() && f.window.grab().save(folder + "/main-window.png"));
         app::ProgressWindow progress(&f.window);
@@ -261,12 +311,12 @@ private slots:
         QVERIFY(progress.grab().save(folder + "/progress-window.png") &&
                 about.grab().save(folder + "/about-box.png"));
         // The plan view of a film with busy, calm and single calm seconds and an ending.
-        f.at("fmPathEdit")->setText("plan-motion.avi");
         f.click("endingCheck");
-        f.at("endingPathEdit")->setText("low-motion.avi");
-        f.at("framePosEdit")->setText("3000");
-        f.at("finalSizeEdit")->setText("35");
-        f.at("highBitrateLimitEdit")->setText("1300");
+        f.fill({{"fmPathEdit", "plan-motion.avi"},
+                {"endingPathEdit", "low-motion.avi"},
+                {"framePosEdit", "3000"},
+                {"finalSizeEdit", "35"},
+                {"highBitrateLimitEdit", "1300"}});
         f.click("analyzeButton");
         f.click("planButton");
         auto* plan = f.window.findChild<app::PlanWindow*>();

@@ -1,6 +1,5 @@
 #include "app/plan_chart.h"
 #include "app/plan_window.h"
-#include "media.h"
 #include "window_test_support.h"
 
 // The plan view: opened from the main window after an Analyze, kept in step with it, its limit
@@ -8,26 +7,21 @@
 class PlanWindowTest : public WindowTest {
     Q_OBJECT
 
-private:
-    // Analyzes the usual film in f's window and opens the plan view.
-    static app::PlanWindow* openPlan(Fixture& f)
-    {
-        f.at("fmPathEdit")->setText(QString::fromStdString(test_support::fastMotionAvi()));
-        f.click("analyzeButton");
-        f.click("planButton");
-        auto* plan = f.window.findChild<app::PlanWindow*>();
-        return plan != nullptr && QTest::qWaitForWindowExposed(plan) ? plan : nullptr;
-    }
-
 private slots:
     // A limit dragged in the view reaches the main window, which replans; typed limits reach the view,
     // and so do Fit's and, once the Low Motion AVI is known, the exact size of the Final AVI.
-    void keepsInStepWithTheMainWindow()
+    // A picture has the size asked; an SVG has the view's size and takes the extension its name lacks,
+    // and one that cannot be written brings a message.
+    void keepsInStepWithTheMainWindowAndExports()
     {
+        const QString dir = QString::fromStdString(test_support::freshTempDir("plan_export"));
         Fixture f;
         QVERIFY(!f.at<QPushButton>("planButton")->isEnabled());
-        app::PlanWindow* plan = openPlan(f);
-        QVERIFY(plan != nullptr);
+        f.fill({{"fmPathEdit", test_support::fastMotionAvi()}});
+        f.click("analyzeButton");
+        f.click("planButton");
+        auto* plan = f.window.findChild<app::PlanWindow*>();
+        QVERIFY(plan != nullptr && QTest::qWaitForWindowExposed(plan));
         app::PlanChart& chart = plan->chart();
         const core::PlanTable before = f.window.job().state.planTable;
         const QRect plot = chart.plotRect(chart.size());
@@ -42,27 +36,18 @@ private slots:
         QCOMPARE(chart.model().plan(), f.window.job().state.planTable);
         f.type("highBitrateLimitEdit", "9", true);
         QCOMPARE(chart.model().limitKbps(), 9);
-        f.at("lmPathEdit")->setText(QString::fromStdString(test_support::lowMotionAvi()));
+        f.fill({{"lmPathEdit", test_support::lowMotionAvi()}});
         f.click("fitButton"); // enabled once the Low Motion AVI gives the exact size
         QVERIFY(f.text("highBitrateLimitEdit") != "9" && chart.model().exactFinalBytes().has_value());
         QVERIFY(f.at<QLabel>("exactSizeLabel")->text().startsWith("Final AVI (MB): "));
-    }
-
-    // A picture has the size asked; an SVG has the view's size and takes the extension its name lacks,
-    // and one that cannot be written brings a message.
-    void exportsPictures()
-    {
-        const QString dir = QString::fromStdString(test_support::freshTempDir("plan_export"));
-        Fixture f;
-        app::PlanWindow* plan = openPlan(f);
-        QVERIFY(plan != nullptr && plan->exportChart(dir + "/plan.png", QSize(640, 300)));
+        QVERIFY(plan->exportChart(dir + "/plan.png", QSize(640, 300)));
         QCOMPARE(QImage(dir + "/plan.png").size(), QSize(640, 300));
         f.picker.answers = {dir + "/view", dir + "/no/such/folder/plan.svg"};
         plan->findChild<QAction*>("exportSvgAction")->trigger();
         plan->findChild<QAction*>("exportSvgAction")->trigger();
         QFile svg(dir + "/view.svg");
         const QByteArray text = svg.open(QIODevice::ReadOnly) ? svg.readAll() : QByteArray();
-        const QSize size = plan->chart().size();
+        const QSize size = chart.size();
         QVERIFY(text.contains(
             QStringLiteral("viewBox=\"0 0 %1 %2\"").arg(size.width()).arg(size.height()).toUtf8()));
         QVERIFY(text.count("<rect") > 40 && text.contains("<text")); // a bar for each of the 40 seconds

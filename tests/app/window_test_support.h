@@ -33,19 +33,21 @@ private slots:
     }
 };
 
-// Answers the file pickers from a script and records the kind and filters of every call.
+// Answers the file pickers from a script and records every call as "kind filters start-folder".
 struct ScriptedPicker : app::FilePicker {
     std::optional<QString> pickFile(QWidget*, app::PickerKind kind, const QStringList& filters,
                                     const QString& startFolder) override
     {
-        calls.push_back({int(kind), filters});
-        startFolders << startFolder;
-        const QString answer = answers.value(qsizetype(calls.size()) - 1);
+        const QString kinds[] = {"Open", "OpenExisting", "Save"};
+        const char* type = filters == app::aviFilters()       ? " avi "
+                           : filters == app::profileFilters() ? " ini "
+                                                              : " ? ";
+        calls << kinds[int(kind)] + type + startFolder;
+        const QString answer = answers.value(calls.size() - 1);
         return answer.isNull() ? std::nullopt : std::optional(answer);
     }
     QStringList answers; // one a call; a null string, or none left, cancels
-    std::vector<std::pair<int, QStringList>> calls;
-    QStringList startFolders; // the folder each call opened in
+    QStringList calls;
 };
 
 // Records messages and prompts instead of showing boxes; the wait cursor and the progress window
@@ -69,6 +71,16 @@ struct Fixture {
     bool shown = (window.show(), QTest::qWaitForWindowActive(&window));
     template <typename T = QLineEdit> T* at(const QString& name) { return window.findChild<T*>(name); }
     QString text(const QString& name) { return at(name)->text(); }
+    void fill(std::initializer_list<std::pair<const char*, std::string>> fields)
+    {
+        for (const auto& [name, value] : fields)
+            at(name)->setText(QString::fromStdString(value));
+    }
+    void key(const QString& name, Qt::Key key) // presses key in the named control, focused first
+    {
+        at<QWidget>(name)->setFocus();
+        QTest::keyClick(at<QWidget>(name), key);
+    }
     void click(const QString& name) { QTest::mouseClick(at<QAbstractButton>(name), Qt::LeftButton); }
     void type(const QString& name, const QString& keys, bool overAll = false) // "\b": Backspace
     {

@@ -1,18 +1,92 @@
 #include "app/about_box.h"
 #include "app/create_status.h"
+#include "app/main_window.h"
+#include "app/plan_chart.h"
 #include "app/plan_window.h"
 #include "app/progress_window.h"
 #include "media.h"
-#include "window_test_support.h"
+
+#include <QTest>
+#include <QtWidgets>
 
 #include <fstream>
+#include <vector>
+
+// Adds a data row: row("name", the column values...).
+template <typename... Values> void row(const char* name, const Values&... values)
+{
+    (QTest::newRow(name) << ... << values);
+}
+
+// Answers the file pickers from a script and records every call as "kind filters start-folder".
+struct ScriptedPicker : app::FilePicker {
+    std::optional<QString> pickFile(QWidget*, app::PickerKind kind, const QStringList& filters,
+                                    const QString& startFolder) override
+    {
+        const QString kinds[] = {"Open", "OpenExisting", "Save"}, types[] = {" ? ", " avi ", " ini "};
+        const int type = (filters == app::aviFilters()) + 2 * (filters == app::profileFilters());
+        calls << kinds[int(kind)] + types[type] + startFolder;
+        const QString answer = answers.value(calls.size() - 1);
+        return answer.isNull() ? std::nullopt : std::optional(answer);
+    }
+    QStringList answers; // one a call; a null string, or none left, cancels
+    QStringList calls;
+};
+
+// Records messages and prompts instead of showing boxes; the wait cursor and the progress window
+// are the real ones.
+struct RecordingPort : app::QtUiPort {
+    void presentMessage(const core::Message& message) override { messages.push_back(message.text); }
+    bool askYesNo(const core::Question&) override { return false; }
+    void promptWholeNumber() override { ++prompts; }
+    std::vector<std::string> messages;
+    int prompts = 0;
+};
+
+// One main window with the doubles above, shown and active, and what a person does to it.
+struct Fixture {
+    std::unique_ptr<RecordingPort> ownedPort = std::make_unique<RecordingPort>();
+    std::unique_ptr<ScriptedPicker> ownedPicker = std::make_unique<ScriptedPicker>();
+    RecordingPort& port = *ownedPort;
+    ScriptedPicker& picker = *ownedPicker;
+    app::MainWindow window{std::move(ownedPort), std::move(ownedPicker)};
+
+    bool shown = (window.show(), QTest::qWaitForWindowActive(&window));
+    template <typename T = QLineEdit> T* at(const QString& name) { return window.findChild<T*>(name); }
+    QString text(const QString& name) { return at(name)->text(); }
+    void fill(std::initializer_list<std::string> namesAndValues) // a field's name, its text, the next...
+    {
+        for (auto it = namesAndValues.begin(); it != namesAndValues.end(); it += 2)
+            at(QString::fromStdString(it[0]))->setText(QString::fromStdString(it[1]));
+    }
+    void click(const QString& name) { QTest::mouseClick(at<QAbstractButton>(name), Qt::LeftButton); }
+    void type(const QString& name, const QString& keys, bool overAll = false) // "\b": Backspace
+    {
+        at(name)->setFocus();
+        overAll ? at(name)->selectAll() : at(name)->end(false);
+        keys == "\b" ? QTest::keyClick(at(name), Qt::Key_Backspace) : QTest::keyClicks(at(name), keys);
+    }
+};
 
 // The main window: the exchange between its controls and the job, its rules, layout, pickers, drops
-// and profiles, and what it refuses while Create copies. The engine's tests prove what commands compute.
-class MainWindowTest : public WindowTest {
+// and profiles, and what it refuses while Create copies; the plan view, the progress window and the
+// about box it opens. The engine's tests prove what commands compute.
+class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Keeps what the window remembers in a folder of this test run's own.
+    void initTestCase()
+    {
+        const QString folder = QString::fromStdString(test_support::freshTempDir("settings"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    }
+    void cleanup() // fails when a window outlived the test
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY2(QApplication::topLevelWidgets().isEmpty(), "a window outlived its test");
+    }
+
     // The window opens with the focus in the first field; Tab follows the form's order and skips the
     // disabled ending controls. With the desktop font no control is clipped by its parent or overlaps
     // a sibling, every caption fits its control and no button is a default one.
@@ -86,8 +160,7 @@ private slots:
         QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Return);
         QVERIFY(f.window.isVisible() && f.port.prompts == 3 &&
                 f.window.job().settings.fastMotionPath == "/films/fm");
-        f.at("fmPathEdit")->setText("other");
-        f.at("framePosEdit")->setText("9");
+        f.fill({"fmPathEdit", "other", "framePosEdit", "9"});
         QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Return);
         QVERIFY(!f.window.isVisible() && f.window.result() == QDialog::Accepted &&
                 f.window.job().settings.fastMotionPath == "other");
@@ -124,21 +197,20 @@ private slots:
         QCOMPARE(finals, QStringList({films + "/film.avi", films + "/film.mpg", films + "/film..avi",
                                       films + ".d/film.avi"}));
         QVERIFY(f.text("lmPathEdit") == dir + "/other/lm.avi" && QFileInfo::exists(films + "/job.ini"));
-        QCOMPARE(f.picker.startFolders,
-                 QStringList({films, films, dir + "/other", films, films, films, films}));
+        QCOMPARE(f.picker.calls, QStringList({"OpenExisting ini " + films, "Save ini " + films,
+                                              "Open avi " + dir + "/other"}) +
+                                     QStringList(4, "Save avi " + films));
         QCOMPARE(QSettings("KestrelIon", "kestrelion").allKeys(),
                  QStringList({"lastFolder", "windowPosition"}));
-        QCOMPARE(f.picker.calls[0], std::pair(int(app::PickerKind::OpenExisting), app::profileFilters()));
-        QCOMPARE(f.picker.calls[1], std::pair(int(app::PickerKind::Save), app::profileFilters()));
-        QCOMPARE(f.picker.calls.back(), std::pair(int(app::PickerKind::Save), app::aviFilters()));
     }
 
     void drops_data()
     {
-        QTest::addColumn<QString>("target"); // a control's name, or "" for an empty spot of the window
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("setup");    // boxes ticked and path fields holding a path before the drop
-        QTest::addColumn<QString>("expected"); // the field that takes the file, "load" or "refused"
+        // target: a control's name, or "" for an empty spot of the window; setup: boxes ticked and path
+        // fields holding a path before the drop; expected: the field that takes the file, "load" or
+        // "refused".
+        for (const char* column : {"target", "file", "setup", "expected"})
+            QTest::addColumn<QString>(column);
         row("AVI on a filled field", "lmPathEdit", "a.avi", "lmPathEdit", "lmPathEdit");
         row("any case", "finalPathEdit", "A.AvI", "", "finalPathEdit");
         row("ending on", "endingPathEdit", "e.avi", "endingCheck", "endingPathEdit");
@@ -192,9 +264,8 @@ private slots:
                  QStringLiteral("Final AVI written: 1.5 MB in 1:02"));
         Fixture f;
         QLabel* status = f.at<QLabel>("statusLabel");
-        f.at("fmPathEdit")->setText(QString::fromStdString(test_support::fastMotionAvi(3000)));
-        f.at("lmPathEdit")->setText(QString::fromStdString(test_support::lowMotionAvi(3000)));
-        f.at("finalPathEdit")->setText(QString::fromStdString(dir + "/final.avi"));
+        f.fill({"fmPathEdit", test_support::fastMotionAvi(3000), "lmPathEdit",
+                test_support::lowMotionAvi(3000), "finalPathEdit", dir + "/final.avi"});
         // The first pump tries every command of the window, the second presses Escape.
         int pumps = 0;
         bool blocked = false;
@@ -232,11 +303,112 @@ private slots:
         const double megabytes = QFileInfo(QString::fromStdString(dir + "/final.avi")).size() / 1048576.0;
         QCOMPARE(status->text(), "Create aborted: the Final AVI holds the 30 groups copied, " +
                                      QString::number(megabytes, 'f', 1) + " MB");
-        f.at("lmPathEdit")->setText(QString::fromStdString(dir + "/missing.avi"));
+        f.fill({"lmPathEdit", dir + "/missing.avi"});
         f.click("createButton");
         QCOMPARE(status->text(), QStringLiteral("Create ended: Could not open AVI"));
         f.click("analyzeButton");
         QCOMPARE(status->text(), QString());
+    }
+
+    // The progress window of Create: its title and bar stay within the range, also for an upper bound
+    // equal to or below the lower one and for one near the largest int.
+    void progressTitleAndBar()
+    {
+        QStringList seen; // the title, then the bar's position as setPosition returns the previous one
+        for (auto [upper, position] :
+             std::vector<std::pair<int, int>>{{120, 0}, {0, 5}, {-5, 7}, {2000000000, 1999999999}}) {
+            app::ProgressWindow window;
+            window.setRange(0, upper, 1);
+            window.setPosition(position);
+            seen << window.windowTitle() << QString::number(window.setPosition(1)); // in this order
+        }
+        QCOMPARE(seen.join(' '), "Progress [0%] 0 Progress [0%] 0 Progress [0%] 0 Progress [99%] 1999999999");
+    }
+
+    // Each figure in its label, the widest one whole; shown by the first position, the progress window
+    // ignores Escape outside the pump, and Abort cancels and hides it.
+    void progressStatisticsAndAbort()
+    {
+        app::ProgressWindow window;
+        window.setStatistics({701, 735051776, 0, 999, 3221225472});
+        QStringList shown;
+        for (auto name : {"fmLengthLabel", "fmSizeLabel", "lmLengthLabel", "lmSizeLabel", "totalSizeLabel"})
+            shown << window.findChild<QLabel*>(name)->text();
+        QCOMPARE(shown, QStringList({"701", "735.051.776 (701)", "0", "999 (0)", "3.221.225.472 (3072)"}));
+        auto* total = window.findChild<QLabel*>("totalSizeLabel");
+        QVERIFY(total->sizeHint().width() <= total->width());
+        window.setPosition(0);
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(window.isVisible() && !window.cancelled());
+        QTest::mouseClick(window.findChild<QPushButton*>("abortButton"), Qt::LeftButton);
+        QVERIFY(window.cancelled() && !window.isVisible());
+    }
+
+    // The about box opens from the main window's context-menu action, shows its captions whole and
+    // closes on OK.
+    void aboutBoxOpensFromTheContextMenu()
+    {
+        Fixture f;
+        QStringList seen;
+        QTimer::singleShot(0, this, [&] {
+            if (auto* box = qobject_cast<app::AboutBox*>(QApplication::activeModalWidget())) {
+                for (QLabel* label : box->findChildren<QLabel*>())
+                    if (label->fontMetrics().horizontalAdvance(label->text()) > label->width())
+                        seen << label->objectName() + " is clipped";
+                seen << box->windowTitle();
+                QTest::mouseClick(box->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+            }
+        });
+        f.window.actions().front()->trigger();
+        QCOMPARE(seen, QStringList({"Info über KestrelIon"}));
+        QVERIFY(f.window.isVisible() && !QApplication::activeModalWidget());
+    }
+
+    // The plan view, opened from the main window after an Analyze:
+    // A limit dragged in the view reaches the main window, which replans; typed limits reach the view,
+    // and so do Fit's and, once the Low Motion AVI is known, the exact size of the Final AVI.
+    // A picture has the size asked; an SVG has the view's size and takes the extension its name lacks,
+    // and one that cannot be written brings a message.
+    void planViewKeepsInStepAndExports()
+    {
+        const QString dir = QString::fromStdString(test_support::freshTempDir("plan_export"));
+        Fixture f;
+        QVERIFY(!f.at<QPushButton>("planButton")->isEnabled());
+        f.fill({"fmPathEdit", test_support::fastMotionAvi()});
+        f.click("analyzeButton");
+        f.click("planButton");
+        auto* plan = f.window.findChild<app::PlanWindow*>();
+        QVERIFY(plan != nullptr && QTest::qWaitForWindowExposed(plan));
+        app::PlanChart& chart = plan->chart();
+        const core::PlanTable before = f.window.job().state.planTable;
+        const QRect plot = chart.plotRect(chart.size());
+        const engine::KbpsScale scale = chart.kbpsScale(plot.height() - 1);
+        const QPoint onLine(plot.center().x(), plot.top() + scale.rowOf(700));
+        const QPoint target(onLine.x(), plot.top() + plot.height() / 3);
+        QTest::mousePress(&chart, Qt::LeftButton, {}, onLine);
+        QTest::mouseMove(&chart, target);
+        QTest::mouseRelease(&chart, Qt::LeftButton, {}, target);
+        QCOMPARE(f.text("highBitrateLimitEdit"), QString::number(scale.kbpsAt(plot.height() / 3)));
+        QVERIFY(f.window.job().state.planTable != before);
+        QCOMPARE(chart.model().plan(), f.window.job().state.planTable);
+        f.type("highBitrateLimitEdit", "9", true);
+        QCOMPARE(chart.model().limitKbps(), 9);
+        f.fill({"lmPathEdit", test_support::lowMotionAvi()});
+        f.click("fitButton"); // enabled once the Low Motion AVI gives the exact size
+        QVERIFY(f.text("highBitrateLimitEdit") != "9" && chart.model().exactFinalBytes().has_value());
+        QVERIFY(f.at<QLabel>("exactSizeLabel")->text().startsWith("Final AVI (MB): "));
+        QVERIFY(plan->exportChart(dir + "/plan.png", QSize(640, 300)));
+        QCOMPARE(QImage(dir + "/plan.png").size(), QSize(640, 300));
+        f.picker.answers = {dir + "/view", dir + "/no/such/folder/plan.svg"};
+        plan->findChild<QAction*>("exportSvgAction")->trigger();
+        plan->findChild<QAction*>("exportSvgAction")->trigger();
+        QFile svg(dir + "/view.svg");
+        const QByteArray text = svg.open(QIODevice::ReadOnly) ? svg.readAll() : QByteArray();
+        QVERIFY(text.contains(
+            QStringLiteral("viewBox=\"0 0 %1 %2\"").arg(chart.width()).arg(chart.height()).toUtf8()));
+        QVERIFY(text.count("<rect") > 40 && text.contains("<text")); // a bar for each of the 40 seconds
+        QCOMPARE(f.port.messages, std::vector<std::string>({"The picture could not be saved:\r" +
+                                                            dir.toStdString() + "/no/such/folder/plan.svg"}));
     }
 
     // Renders the four windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;
@@ -247,10 +419,8 @@ private slots:
         if (folder.isEmpty())
             QSKIP("renders only for scripts/screenshot");
         Fixture f;
-        f.at("fmPathEdit")->setText("fast-motion.avi");
-        f.at("lmPathEdit")->setText("low-motion.avi");
-        f.at("finalPathEdit")->setText("final.avi");
-        f.at("finalSizeEdit")->setText("10"); // a target that suits the short film
+        f.fill({"fmPathEdit", "fast-motion.avi", "lmPathEdit", "low-motion.avi", "finalPathEdit", "final.avi",
+                "finalSizeEdit", "10"}); // a target that suits the short film
         f.click("analyzeButton");
         QVERIFY(f.port.messages.empty() && f.window.grab().save(folder + "/main-window.png"));
         app::ProgressWindow progress(&f.window);
@@ -261,12 +431,9 @@ private slots:
         QVERIFY(progress.grab().save(folder + "/progress-window.png") &&
                 about.grab().save(folder + "/about-box.png"));
         // The plan view of a film with busy, calm and single calm seconds and an ending.
-        f.at("fmPathEdit")->setText("plan-motion.avi");
         f.click("endingCheck");
-        f.at("endingPathEdit")->setText("low-motion.avi");
-        f.at("framePosEdit")->setText("3000");
-        f.at("finalSizeEdit")->setText("35");
-        f.at("highBitrateLimitEdit")->setText("1300");
+        f.fill({"fmPathEdit", "plan-motion.avi", "endingPathEdit", "low-motion.avi", "framePosEdit", "3000",
+                "finalSizeEdit", "35", "highBitrateLimitEdit", "1300"});
         f.click("analyzeButton");
         f.click("planButton");
         auto* plan = f.window.findChild<app::PlanWindow*>();

@@ -24,16 +24,13 @@ std::string shellQuote(const std::string& text)
 
 std::string runCommand(const std::string& command, int& exitCode)
 {
-    exitCode = -1;
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {};
     std::string output;
     std::array<char, 65536> chunk{};
-    for (size_t got = 0; (got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0;)
+    for (size_t got = 0; pipe != nullptr && (got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0;)
         output.append(chunk.data(), got);
-    const int status = pclose(pipe);
-    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = pipe == nullptr ? -1 : pclose(pipe);
+    exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return output;
 }
 
@@ -107,8 +104,7 @@ std::string decodeErrors(const std::string& path)
 
 std::string freshTempDir(const std::string& name)
 {
-    const fs::path dir =
-        fs::path(KESTRELION_TEST_SCRATCH_DIR) / "tmp" / (name + "_" + std::to_string(getpid()));
+    fs::path dir = fs::path(KESTRELION_TEST_SCRATCH_DIR) / "tmp" / (name + "_" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string();

@@ -23,10 +23,9 @@ protected:
     RunResult run(const std::string& arguments) const
     {
         RunResult result;
-        result.out = runCommand(std::string(KESTRELION_CLI) + " " + arguments + " </dev/null 2>" + here +
-                                    "/stderr.txt",
-                                result.exitCode);
-        const std::vector<uint8_t> err = readWholeFile(scratch + "/stderr.txt");
+        result.out =
+            runCommand(KESTRELION_CLI " " + arguments + " </dev/null 2>" + here + "/err", result.exitCode);
+        const std::vector<uint8_t> err = readWholeFile(scratch + "/err");
         result.err.assign(err.begin(), err.end());
         return result;
     }
@@ -57,12 +56,12 @@ TEST_F(BatchFrontEnd, ParsesOptionsAnswersNoWithoutATerminalAndPrintsEachFormat)
                            << "\r\nEndingAvi=0\r\nStopAfter=1\r\nFramePos=250\r\n";
     const std::string ending = " --ending " + shellQuote(mediaFile({.frames = 300, .quantizer = 31})) +
                                " --frame-pos 690 --fm " + shellQuote(fm); // the ending takes over in group 27
-    const std::string missing = scratch + "/no such film.avi";
     // 100 FM frames, 102 LM frames: Create asks whether to go on.
     buildAvi(scratch + "/fm.avi", {.frames = gridFrames(100, 25, 3000, 500)});
     buildAvi(scratch + "/lm.avi", {.frames = gridFrames(102, 25, 1000, 100)});
     const std::string unequal =
         "create --quiet --fm " + here + "/fm.avi --lm " + here + "/lm.avi --final " + here + "/Final.avi";
+    const std::string missing = scratch + "/no such film.avi";
     expectRuns({
         {"--version", 0, R"(^kestrelion-cli \(KestrelIon\) 2\.0\n$)"},
         {"", 2, ""},

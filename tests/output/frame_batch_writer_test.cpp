@@ -26,9 +26,8 @@ struct FakeReader : video::SampleReader {
             return AviStatus::BadPosition;
         if (m_sizes[static_cast<size_t>(pos)] > room)
             return AviStatus::BufferTooSmall;
-        auto held = std::make_shared<const std::vector<uint8_t>>(bytes(pos));
-        loan.data = *held;
-        loan.holder = std::move(held);
+        const auto held = std::make_shared<const std::vector<uint8_t>>(bytes(pos));
+        loan = {*held, held};
         return AviStatus::Ok;
     }
 

@@ -10,12 +10,11 @@
 
 namespace {
 
-using test_support::shellQuote;
+using namespace test_support;
 
 struct RunResult {
     int exitCode = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 class BatchFrontEnd : public ::testing::Test {
@@ -24,10 +23,9 @@ protected:
     RunResult run(const std::string& arguments) const
     {
         RunResult result;
-        result.out = test_support::runCommand(std::string(KESTRELION_CLI) + " " + arguments +
-                                                  " </dev/null 2>" + shellQuote(scratch + "/stderr.txt"),
-                                              result.exitCode);
-        const std::vector<uint8_t> err = test_support::readWholeFile(scratch + "/stderr.txt");
+        result.out =
+            runCommand(KESTRELION_CLI " " + arguments + " </dev/null 2>" + here + "/err", result.exitCode);
+        const std::vector<uint8_t> err = readWholeFile(scratch + "/err");
         result.err.assign(err.begin(), err.end());
         return result;
     }
@@ -46,9 +44,9 @@ protected:
         }
     }
 
-    const std::string scratch =
-        test_support::freshTempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    const std::string fm = test_support::fastMotionAvi();
+    const std::string scratch = freshTempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const std::string here = shellQuote(scratch); // a shell word; names may follow it
+    const std::string fm = fastMotionAvi();
 };
 
 TEST_F(BatchFrontEnd, ParsesOptionsAnswersNoWithoutATerminalAndPrintsEachFormat)
@@ -56,16 +54,14 @@ TEST_F(BatchFrontEnd, ParsesOptionsAnswersNoWithoutATerminalAndPrintsEachFormat)
     const std::string profile = scratch + "/job.ini";
     std::ofstream(profile) << "[KestrelIon]\r\nFastMotionAvi=" << fm
                            << "\r\nEndingAvi=0\r\nStopAfter=1\r\nFramePos=250\r\n";
-    const std::string ending = " --ending " +
-                               shellQuote(test_support::mediaFile({.frames = 300, .quantizer = 31})) +
+    const std::string ending = " --ending " + shellQuote(mediaFile({.frames = 300, .quantizer = 31})) +
                                " --frame-pos 690 --fm " + shellQuote(fm); // the ending takes over in group 27
-    const std::string missing = scratch + "/no such film.avi";
     // 100 FM frames, 102 LM frames: Create asks whether to go on.
-    test_support::buildAvi(scratch + "/fm.avi", {.frames = test_support::gridFrames(100, 25, 3000, 500)});
-    test_support::buildAvi(scratch + "/lm.avi", {.frames = test_support::gridFrames(102, 25, 1000, 100)});
-    const std::string unequal = "create --quiet --fm " + shellQuote(scratch + "/fm.avi") + " --lm " +
-                                shellQuote(scratch + "/lm.avi") + " --final " +
-                                shellQuote(scratch + "/Final.avi");
+    buildAvi(scratch + "/fm.avi", {.frames = gridFrames(100, 25, 3000, 500)});
+    buildAvi(scratch + "/lm.avi", {.frames = gridFrames(102, 25, 1000, 100)});
+    const std::string unequal =
+        "create --quiet --fm " + here + "/fm.avi --lm " + here + "/lm.avi --final " + here + "/Final.avi";
+    const std::string missing = scratch + "/no such film.avi";
     expectRuns({
         {"--version", 0, R"(^kestrelion-cli \(KestrelIon\) 2\.0\n$)"},
         {"", 2, ""},
@@ -98,8 +94,7 @@ TEST_F(BatchFrontEnd, ParsesOptionsAnswersNoWithoutATerminalAndPrintsEachFormat)
 TEST_F(BatchFrontEnd, FitCountsTheFinalAviCreateWritesAndVerifyChecks)
 {
     const std::string final = scratch + "/Final.avi";
-    const std::string sources =
-        " --size 4 --fm " + shellQuote(fm) + " --lm " + shellQuote(test_support::lowMotionAvi());
+    const std::string sources = " --size 4 --fm " + shellQuote(fm) + " --lm " + shellQuote(lowMotionAvi());
     const RunResult fit = run("fit --json" + sources);
     std::smatch found;
     ASSERT_TRUE(std::regex_match(
@@ -128,23 +123,20 @@ TEST_F(BatchFrontEnd, FitCountsTheFinalAviCreateWritesAndVerifyChecks)
 
 TEST_F(BatchFrontEnd, CtrlCAbortsTheCopyAndLeavesAReadableFinalAvi)
 {
-    const std::string final = scratch + "/Final.avi";
-    test_support::buildAvi(scratch + "/fm.avi", {.frames = test_support::gridFrames(100000, 25, 6000, 1500)});
-    test_support::buildAvi(scratch + "/lm.avi", {.frames = test_support::gridFrames(100000, 25, 2000, 300)});
+    buildAvi(scratch + "/fm.avi", {.frames = gridFrames(100000, 25, 6000, 1500)});
+    buildAvi(scratch + "/lm.avi", {.frames = gridFrames(100000, 25, 2000, 300)});
     // The Final AVI is created only after the interrupt handler is in place.
-    int exitCode = -1;
-    const std::string out = test_support::runCommand(
-        std::string(KESTRELION_CLI) + " create --quiet --limit 0 --fm " + shellQuote(scratch + "/fm.avi") +
-            " --lm " + shellQuote(scratch + "/lm.avi") + " --final " + shellQuote(final) +
-            " 2>/dev/null & i=0; while [ ! -e " + shellQuote(final) +
-            " ] && [ $i -lt 60000 ]; do sleep 0.001; i=$((i+1)); done; kill -INT $!; wait $!",
-        exitCode);
+    const std::string final = here + "/Final.avi";
+    const auto [exitCode, out, err] =
+        run("create --quiet --limit 0 --fm " + here + "/fm.avi --lm " + here + "/lm.avi --final " + final +
+            " 2>/dev/null & i=0; while [ ! -e " + final +
+            " ] && [ $i -lt 60000 ]; do sleep 0.001; i=$((i+1)); done; kill -INT $!; wait $!");
     if (exitCode == 0)
         GTEST_SKIP() << "the copy finished before Ctrl-C arrived";
     EXPECT_EQ(exitCode, 130);
     EXPECT_EQ(out.rfind("Final AVI-size: ", 0), 0u) << out;
     // An abort takes effect between groups, every thirtieth group; all 100000 frames are not a multiple.
-    EXPECT_EQ(test_support::probePackets(final).size() % (25 * 30), 0u);
+    EXPECT_EQ(probePackets(scratch + "/Final.avi").size() % (25 * 30), 0u);
 }
 
 } // namespace

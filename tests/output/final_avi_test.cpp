@@ -8,13 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace m = core::messages;
-using test_support::RecordingUiPort;
+using namespace test_support;
 
 // One plan record per digit: 0 LM, 1 FM, 2 FM (smoothed), 3 Ending, others unknown codes.
 core::PlanTable planOf(const std::string& digits)
@@ -34,10 +33,9 @@ protected:
                          int32_t formatBytes = 40)
     {
         // A codec ffprobe does not parse, so it lists the index's key flags.
-        test_support::buildAvi(dir + "/" + name,
-                               {.frames = test_support::gridFrames(frames, 5, keySize, deltaSize),
-                                .compression = core::fourcc("cvid"),
-                                .formatBytes = formatBytes});
+        buildAvi(dir + "/" + name, {.frames = gridFrames(frames, 5, keySize, deltaSize),
+                                    .compression = core::fourcc("cvid"),
+                                    .formatBytes = formatBytes});
         return open(dir + "/" + name);
     }
 
@@ -55,7 +53,7 @@ protected:
                                      video::Source* ending)
     {
         video::Source& finalAvi = open(request.finalPath);
-        const std::vector<test_support::ProbePacket> packets = test_support::probePackets(request.finalPath);
+        const std::vector<ProbePacket> packets = probePackets(request.finalPath);
         std::vector<uint8_t> wanted(4 << 20), got(4 << 20);
         int64_t plannedBytes = 0;
         int32_t i = 0;
@@ -74,20 +72,18 @@ protected:
                 if (gotBytes != wantedBytes ||
                     !std::equal(got.begin(), got.begin() + gotBytes, wanted.begin()) ||
                     key != (finalAvi.findKeyAtOrBefore(i) == i) || std::ssize(packets) <= i ||
-                    packets[static_cast<size_t>(i)] != test_support::ProbePacket{key, wantedBytes})
+                    packets[static_cast<size_t>(i)] != ProbePacket{key, wantedBytes})
                     return ::testing::AssertionFailure() << "frame " << i << " is not source frame " << index;
             }
         }
-        if (std::ssize(packets) != i || finalAvi.sampleCount() != i)
-            return ::testing::AssertionFailure() << packets.size() << " frames, planned " << i;
-        if (finalAvi.format() != fm->format() || finalBytes != plannedBytes)
-            return ::testing::AssertionFailure()
-                   << "not FM's format, or " << finalBytes << " bytes, not " << plannedBytes;
+        if (std::ssize(packets) != i || finalAvi.sampleCount() != i || finalAvi.format() != fm->format() ||
+            finalBytes != plannedBytes)
+            return ::testing::AssertionFailure() << packets.size() << " frames of " << i << ", " << finalBytes
+                                                 << " bytes of " << plannedBytes << ", or not FM's format";
         return ::testing::AssertionSuccess();
     }
 
-    const std::string dir =
-        test_support::freshTempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const std::string dir = freshTempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::vector<std::unique_ptr<video::Source>> sources;
     output::FinalAviRequest request{
         .framesPerGroup = 5, .groupSeconds = 1, .finalPath = dir + "/final.avi", .writerOptions = {}};
@@ -126,9 +122,7 @@ TEST_F(FinalAviTest, ShowsProgressEveryThirtyGroupsCountingOnlyLowAndHighGroups)
     video::Source& lm = build("lm.avi", 325, 500, 100);
     video::Source& ending = build("ending.avi", 325, 250, 50);
     request.groupSeconds = 3;
-    std::string plan;
-    for (int32_t i = 0; i < 13; ++i)
-        plan += "01239";
+    const std::string plan = "01239012390123901239012390123901239012390123901239012390123901239";
     RecordingUiPort ui;
     ASSERT_EQ(output::writeFinalAvi(&fm, &lm, &ending, planOf(plan), request, finalBytes, ui), 1);
     // Each update shows the totals of the groups before it. A group of 5 frames from FM, LM or the
@@ -163,8 +157,7 @@ TEST_F(FinalAviTest, ChecksTheSourcesAndTheDestinationBeforeWritingAnything)
         RecordingUiPort ui;
         EXPECT_EQ(output::writeFinalAvi(fm, lm, ending, planOf("10"), request, finalBytes, ui), 0);
         EXPECT_EQ(ui.messages, std::vector{message});
-        EXPECT_EQ(finalBytes, -1);
-        EXPECT_EQ(ui.progressOpened, 0);
+        EXPECT_EQ(std::pair(finalBytes, ui.progressOpened), std::pair(int64_t{-1}, 0));
         EXPECT_FALSE(fs::exists(final) || fs::exists(dir + "/none") || !fs::is_empty(dir + "/folder"));
     }
 }
@@ -191,8 +184,7 @@ TEST_F(FinalAviTest, ReportsFramesMissingFromADamagedSource)
     video::Source& fm = build("fm.avi", 40, 900, 300);
     video::Source& lm = build("lm.avi", 40, 5000, 1000);
     // The file loses its second half after it was indexed.
-    ASSERT_EQ(::truncate((dir + "/lm.avi").c_str(), static_cast<off_t>(fs::file_size(dir + "/lm.avi") / 2)),
-              0);
+    fs::resize_file(dir + "/lm.avi", fs::file_size(dir + "/lm.avi") / 2);
     RecordingUiPort ui;
     EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, planOf("00000000"), request, finalBytes, ui), 0);
     const int32_t copied = open(request.finalPath).sampleCount();
@@ -203,8 +195,8 @@ TEST_F(FinalAviTest, ReportsFramesMissingFromADamagedSource)
 // Real MPEG-4 media: what was copied before an abort is a complete film that ffmpeg decodes.
 TEST_F(FinalAviTest, AbortLeavesACompleteReadableFile)
 {
-    video::Source& fm = open(test_support::fastMotionAvi());
-    video::Source& lm = open(test_support::lowMotionAvi());
+    video::Source& fm = open(fastMotionAvi());
+    video::Source& lm = open(lowMotionAvi());
     request.framesPerGroup = 25;
     const std::string plan = "1111100000111110000011111000001111100000";
     for (const auto& [abortAtPump, groups, result] : {std::tuple(0, 0, 0), {1, 30, 0}, {-1, 40, 1}}) {
@@ -214,7 +206,7 @@ TEST_F(FinalAviTest, AbortLeavesACompleteReadableFile)
         EXPECT_EQ(output::writeFinalAvi(&fm, &lm, nullptr, planOf(plan), request, finalBytes, ui), result);
         EXPECT_TRUE(ui.messages.empty());
         EXPECT_TRUE(holds(plan.substr(0, static_cast<size_t>(groups)), &fm, &lm, nullptr));
-        EXPECT_TRUE(groups == 0 || test_support::decodeErrors(request.finalPath).empty());
+        EXPECT_TRUE(groups == 0 || decodeErrors(request.finalPath).empty());
     }
 }
 

@@ -13,15 +13,11 @@ using video::AviStatus;
 
 // Lends sample pos as bytes(pos), in memory its loan holds; refuses other positions and samples
 // larger than the room offered.
-class FakeReader : public video::SampleReader {
-public:
+struct FakeReader : video::SampleReader {
     explicit FakeReader(std::vector<int32_t> sizes) : m_sizes(std::move(sizes)) {}
 
     // Sample pos: sizes[pos] bytes of the builder's pattern for pos.
-    std::vector<uint8_t> bytes(int32_t pos) const
-    {
-        return test_support::sampleBytes(pos, m_sizes[static_cast<size_t>(pos)]);
-    }
+    std::vector<uint8_t> bytes(int32_t pos) const { return test_support::sampleBytes(pos, m_sizes.at(pos)); }
 
     AviStatus lendSample(int32_t pos, int32_t room, video::SampleLoan& loan) override
     {
@@ -30,19 +26,16 @@ public:
             return AviStatus::BadPosition;
         if (m_sizes[static_cast<size_t>(pos)] > room)
             return AviStatus::BufferTooSmall;
-        auto held = std::make_shared<const std::vector<uint8_t>>(bytes(pos));
-        loan.data = *held;
-        loan.holder = std::move(held);
+        const auto held = std::make_shared<const std::vector<uint8_t>>(bytes(pos));
+        loan = {*held, held};
         return AviStatus::Ok;
     }
 
-private:
     std::vector<int32_t> m_sizes;
 };
 
 // Keeps every sample written as (output position, bytes, key); write number failAt (from 0) fails.
-class FakeWriter : public video::SampleWriter {
-public:
+struct FakeWriter : video::SampleWriter {
     AviStatus writeSample(int32_t pos, std::span<const uint8_t> data, bool key) override
     {
         if (calls++ == failAt)
@@ -51,8 +44,7 @@ public:
         return AviStatus::Ok;
     }
 
-    int32_t failAt = -1;
-    int32_t calls = 0;
+    int32_t failAt = -1, calls = 0;
     std::vector<std::tuple<int32_t, std::vector<uint8_t>, bool>> written;
 };
 
@@ -124,10 +116,8 @@ TEST(FrameBatchWriter, RefusesImpossibleSizes)
 {
     const std::tuple<int32_t, int32_t, bool> cases[] = {
         {4096, -1, false}, {4096, 4097, false}, {4096, 4096, true}, {4096, 0, true}, {0, 0, false}};
-    for (const auto& [bufferBytes, maxSample, accepted] : cases) {
-        FrameBatchWriter batch;
-        EXPECT_EQ(batch.init(bufferBytes, maxSample), accepted) << bufferBytes << " " << maxSample;
-    }
+    for (const auto& [bufferBytes, maxSample, accepted] : cases)
+        EXPECT_EQ(FrameBatchWriter().init(bufferBytes, maxSample), accepted) << bufferBytes << maxSample;
 }
 
 } // namespace

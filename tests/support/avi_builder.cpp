@@ -31,6 +31,10 @@ void buildAvi(const std::string& path, const AviBuildSpec& layout, const video::
     if (created.status != video::AviStatus::Ok)
         throw std::runtime_error("cannot create " + path + ": " + created.errorText);
     video::AviWriter& writer = *created.writer;
+    const auto check = [&](video::AviStatus status) {
+        if (status != video::AviStatus::Ok)
+            throw std::runtime_error("cannot write " + path + ": " + writer.errorText());
+    };
 
     core::AviStreamInfo info{.fccType = core::kStreamTypeVideo,
                              .fccHandler = layout.compression,
@@ -39,22 +43,15 @@ void buildAvi(const std::string& path, const AviBuildSpec& layout, const video::
                              .dwQuality = 0xFFFFFFFFu,
                              .rcFrame = {0, 0, 320, 240}};
     layout.name.copy(info.szName.data(), info.szName.size() - 1);
+    check(writer.createStream(info));
 
     std::vector<uint8_t> format =
         bitmapFormat(320, 240, layout.compression, static_cast<size_t>(std::max(layout.formatBytes, 40)));
     format.resize(static_cast<size_t>(std::max(layout.formatBytes, 0)));
-
-    if (writer.createStream(info) != video::AviStatus::Ok || writer.setFormat(format) != video::AviStatus::Ok)
-        throw std::runtime_error("cannot set up the stream of " + path);
-    for (size_t i = 0; i < layout.frames.size(); ++i) {
-        const auto index = static_cast<int32_t>(i);
-        if (writer.writeSample(index, sampleBytes(index, layout.frames[i].size), layout.frames[i].key) !=
-            video::AviStatus::Ok)
-            throw std::runtime_error("cannot write frame " + std::to_string(i) + " of " + path + ": " +
-                                     writer.errorText());
-    }
-    if (writer.finish() != video::AviStatus::Ok)
-        throw std::runtime_error("cannot finish " + path + ": " + writer.errorText());
+    check(writer.setFormat(format));
+    for (int32_t i = 0; i < std::ssize(layout.frames); ++i)
+        check(writer.writeSample(i, sampleBytes(i, layout.frames[i].size), layout.frames[i].key));
+    check(writer.finish());
 }
 
 } // namespace test_support

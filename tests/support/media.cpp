@@ -1,6 +1,5 @@
 #include "media.h"
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -24,16 +23,13 @@ std::string shellQuote(const std::string& text)
 
 std::string runCommand(const std::string& command, int& exitCode)
 {
-    exitCode = -1;
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {};
     std::string output;
-    std::array<char, 65536> chunk{};
-    for (size_t got = 0; (got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0;)
-        output.append(chunk.data(), got);
-    const int status = pclose(pipe);
-    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    char chunk[65536];
+    for (size_t got = 0; pipe != nullptr && (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, got);
+    const int status = pipe == nullptr ? -1 : pclose(pipe);
+    exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return output;
 }
 
@@ -63,8 +59,7 @@ std::string mediaFile(const MediaSpec& recipe)
             << " -bf 0 -sc_threshold 1000000000 -q:v " << recipe.quantizer << " " << shellQuote(partial)
             << " 2>&1";
     int exitCode = 0;
-    const std::string log = runCommand(command.str(), exitCode);
-    if (exitCode != 0)
+    if (const std::string log = runCommand(command.str(), exitCode); exitCode != 0)
         throw std::runtime_error("ffmpeg failed to make " + path.string() + ": " + log);
     fs::rename(partial, path);
     return path.string();
@@ -107,8 +102,7 @@ std::string decodeErrors(const std::string& path)
 
 std::string freshTempDir(const std::string& name)
 {
-    const fs::path dir =
-        fs::path(KESTRELION_TEST_SCRATCH_DIR) / "tmp" / (name + "_" + std::to_string(getpid()));
+    fs::path dir = fs::path(KESTRELION_TEST_SCRATCH_DIR) / "tmp" / (name + "_" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string();

@@ -4,10 +4,8 @@
 
 namespace test_support {
 
-namespace {
-
-class RecordingProgress : public core::ProgressPort {
-public:
+// Records into its owner; cancelled from the owner's pump abortAtPump on.
+struct RecordingProgress : core::ProgressPort {
     explicit RecordingProgress(RecordingUiPort& owner) : m_owner(owner) { ++m_owner.progressOpen; }
     ~RecordingProgress() override { --m_owner.progressOpen; }
 
@@ -17,40 +15,26 @@ public:
         m_owner.positions.push_back(position);
         return std::exchange(m_position, position);
     }
-    void setStatistics(const core::ProgressStatistics& shown) override
-    {
-        m_owner.statistics.push_back(shown);
-    }
+    void setStatistics(const core::ProgressStatistics& s) override { m_owner.statistics.push_back(s); }
     void pumpMessages(bool) override
     {
-        if (m_owner.abortAtPump >= 0 && m_owner.pumps >= m_owner.abortAtPump)
-            m_cancelled = true;
+        m_cancelled = m_cancelled || (m_owner.abortAtPump >= 0 && m_owner.pumps >= m_owner.abortAtPump);
         ++m_owner.pumps;
     }
     bool cancelled() const override { return m_cancelled; }
 
-private:
     RecordingUiPort& m_owner;
     int32_t m_position = 0;
     bool m_cancelled = false;
 };
 
-} // namespace
-
 bool RecordingUiPort::askYesNo(const core::Question& question)
 {
     questions.push_back(question);
-    if (answers.empty())
-        return false;
-    const bool answer = answers.front();
-    answers.pop_front();
+    const bool answer = !answers.empty() && answers.front();
+    if (!answers.empty())
+        answers.pop_front();
     return answer;
-}
-
-void RecordingUiPort::beginBusy()
-{
-    ++busyDepth;
-    ++busyCalls;
 }
 
 std::unique_ptr<core::ProgressPort> RecordingUiPort::openProgress()

@@ -13,7 +13,7 @@ namespace test_support {
 struct RecordingUiPort : core::UiPort {
     void showMessage(const core::Message& message) override { messages.push_back(message); }
     bool askYesNo(const core::Question& question) override;
-    void beginBusy() override;
+    void beginBusy() override { ++busyDepth, ++busyCalls; }
     void endBusy() override { --busyDepth; }
     std::unique_ptr<core::ProgressPort> openProgress() override;
 
@@ -26,11 +26,7 @@ struct RecordingUiPort : core::UiPort {
     std::vector<core::Question> questions;
     std::vector<int32_t> positions;                   // every progress position set, in order
     std::vector<core::ProgressStatistics> statistics; // every progress statistics shown, in order
-    int32_t busyDepth = 0;
-    int32_t busyCalls = 0;
-    int32_t progressOpened = 0;
-    int32_t progressOpen = 0;
-    int32_t pumps = 0;
+    int32_t busyDepth = 0, busyCalls = 0, progressOpened = 0, progressOpen = 0, pumps = 0;
 };
 
 } // namespace test_support

@@ -88,6 +88,8 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
         highFilm[f] = f % 25 == 0 ? 314592 : 314572;
     std::fill(bigFilm.begin() + 25, bigFilm.begin() + 25 * 41, 2'500'000); // 2.5 GB in 40 groups
     const std::vector<int32_t> plain(2500, 100);
+    std::vector<int32_t> peakInSecondWindow = groups("LLL", 50);
+    peakInSecondWindow[80] = 200000; // group 1's second second: 25,000 bytes once the peak is replaced
     const std::vector<int32_t> high48 = groups(std::string(48, 'H'));
     const auto endingFrom = [](size_t g) { return std::string(g, 'H') + std::string(48 - g, 'E'); };
     constexpr int64_t kAny = -2;
@@ -105,6 +107,10 @@ TEST(Planner, ChoosesGroupsAndEstimatesTheLowMotionBitrate)
         {"smoother off", {.sizes = groups("HHHLHHH"), .smoother = false}, "HHHLHHH", kAny},
         {"run limits of 2", {.sizes = groups("HHHLLHLHH"), .runLimits = 2}, "HHHSSHLHH", kAny},
         {"2 s groups", {.sizes = groups("HHHLHHH", 50), .distance = 50, .groupSeconds = 2}, "HHHLHHH", kAny},
+        {"one peak in a second window",
+         {.sizes = peakInSecondWindow, .distance = 50, .groupSeconds = 2},
+         "LLL",
+         kAny},
         {"ending at 900", {.sizes = high48, .framePos = 900}, endingFrom(36), kAny},
         {"ending at 910", {.sizes = high48, .framePos = 910}, endingFrom(36), kAny},
         {"ending at 925", {.sizes = high48, .framePos = 925}, endingFrom(37), kAny},

@@ -67,7 +67,8 @@ enum class Idx1 { None, Relative, Absolute };
 struct Shape {
     Idx1 idx1 = Idx1::Relative;
     bool recLists = false; // frames in pairs inside LIST 'rec ', with 'rec ' entries in idx1
-    bool junk = false;     // an odd-sized JUNK and an unknown chunk after every third frame
+    bool junk = false; // an odd-sized JUNK, an unknown chunk and one of a stream the file lacks after every
+                       // third frame
     uint32_t compression = core::fourcc("MJPG");
     std::optional<uint32_t> riffSize = std::nullopt;
     std::optional<uint32_t> moviSize = std::nullopt;
@@ -111,7 +112,8 @@ std::vector<uint8_t> composeAvi(const Film& film, const Shape& shape)
         std::vector<RiffChunk>& into = shape.recLists ? movi.back().children : movi;
         into.push_back(chunk("00dc", film.samples[static_cast<size_t>(i)], i));
         if (shape.junk && i % 3 == 2)
-            into.insert(into.end(), {chunk("JUNK", std::vector<uint8_t>(5)), chunk("zzzz", {1, 2, 3})});
+            into.insert(into.end(), {chunk("JUNK", std::vector<uint8_t>(5)), chunk("zzzz", {1, 2, 3}),
+                                     chunk("07dc", {4})});
     }
     RiffChunk riff = list("AVI ", {list("hdrl", hdrl), list("movi", movi), chunk("idx1", {})}, true);
     riff.sizeField = shape.riffSize;
@@ -141,6 +143,7 @@ void expectFilm(AviReader& reader, const Film& expected, size_t count = 23)
     EXPECT_EQ(film.packets, Packets(expected.packets.begin(), expected.packets.begin() + count));
     EXPECT_EQ(film.samples, Samples(expected.samples.begin(), expected.samples.begin() + count));
     EXPECT_EQ(film.info.dwLength, count); // the index decides, not the header
+    EXPECT_LT(reader.sampleLocation(0, static_cast<int32_t>(count)).offset, 0) << "no frame past the last";
 }
 
 TEST(AviReader, ReadsEveryLayout)
@@ -258,6 +261,9 @@ TEST(AviWriter, CopiesAreReadBackByFfprobeAndOurReader)
             EXPECT_EQ(decodeErrors(dir + "/0"), "");
             EXPECT_EQ(probePackets(dir + "/0"), film.packets);
             EXPECT_EQ(filmOf(bytes), film) << "the stream header is copied field by field";
+            EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 56, bytes.begin() + 60),
+                      (std::vector<uint8_t>{1, 0, 0, 0}))
+                << "avih counts one stream";
         }
     }
 }
@@ -309,6 +315,12 @@ TEST(AviWriter, ReportsAWriteFailingAnywhere)
         const auto full = AviWriter::create(createFileForWrite("/dev/full", error), {}).writer;
         EXPECT_EQ(writeFilm(*full, film, batch), AviStatus::WriteFailed);
         EXPECT_EQ(full->errorText(), "No space left on device");
+        // The file layer says so for one write and for a batch of pieces.
+        const auto file = createFileForWrite("/dev/full", error);
+        const std::vector<uint8_t> bytes(10, 1);
+        const std::span<const uint8_t> pieces[] = {bytes, bytes};
+        EXPECT_FALSE(file->writeAt(0, bytes));
+        EXPECT_FALSE(file->writePiecesAt(0, pieces));
     }
 }
 

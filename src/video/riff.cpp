@@ -22,11 +22,10 @@ uint8_t byteOf(uint32_t id, int index)
 
 } // namespace
 
-int32_t streamOfDigits(uint32_t id, bool digitsFirst)
+int32_t streamOfDigits(uint32_t id)
 {
-    const int first = digitsFirst ? 0 : 2;
-    const uint8_t high = byteOf(id, first);
-    const uint8_t low = byteOf(id, first + 1);
+    const uint8_t high = byteOf(id, 0);
+    const uint8_t low = byteOf(id, 1);
     const int32_t h = digitValue(high);
     const int32_t l = digitValue(low);
     if (h < 0 || l < 0)
@@ -47,14 +46,7 @@ int32_t streamOfDataChunk(uint32_t id)
         return -1;
     if ((c2 == 'i' && c3 == 'x') || (c2 == 'p' && c3 == 'c'))
         return -1;
-    return streamOfDigits(id, true);
-}
-
-bool isIndexChunk(uint32_t id)
-{
-    if (byteOf(id, 0) == 'i' && byteOf(id, 1) == 'x' && streamOfDigits(id, false) >= 0)
-        return true;
-    return byteOf(id, 2) == 'i' && byteOf(id, 3) == 'x' && streamOfDigits(id, true) >= 0;
+    return streamOfDigits(id);
 }
 
 bool isPlausibleId(uint32_t id)

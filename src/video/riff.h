@@ -102,16 +102,13 @@ constexpr int64_t chunkSpan(uint32_t size)
     return 8 + static_cast<int64_t>(size) + (size & 1);
 }
 
-// Returns the stream number a chunk id such as '01wb' or 'ix01' names (two decimal or
-// hexadecimal digits), or -1 when it names none. digitsFirst selects '##xx' over 'xx##'.
-int32_t streamOfDigits(uint32_t id, bool digitsFirst);
+// Returns the stream number the first two characters of a chunk id such as '01wb' name (two
+// decimal or hexadecimal digits), or -1 when they name none.
+int32_t streamOfDigits(uint32_t id);
 
 // Returns the stream number of a data chunk id '##dc', '##db', '##wb', ..., or -1 for an id that
 // is not a data chunk (indexes '##ix', palette changes '##pc' and anything else).
 int32_t streamOfDataChunk(uint32_t id);
-
-// True when id is an OpenDML standard index chunk ('ix##' or '##ix').
-bool isIndexChunk(uint32_t id);
 
 // True when every byte of id is a printable ASCII character, as in every real chunk id.
 bool isPlausibleId(uint32_t id);

@@ -4,8 +4,8 @@
 #include "app/app_resources.h"
 #include "app/create_status.h"
 #include "app/dialog_units.h"
+#include "app/locale_numbers.h"
 #include "app/plan_window.h"
-#include "core/format_thousands.h"
 #include "engine/commands.h"
 #include "engine/exact_size.h"
 #include "engine/planner.h"
@@ -338,10 +338,10 @@ void MainWindow::showExactSize()
         engine::QuietUiPort quiet;
         size = engine::predictFinalSize(m_job.settings, m_sourceTables, quiet);
     }
-    showText(m_form->exactSizeLabel, size ? QStringLiteral("Final AVI (MB): %1 + %2 audio")
-                                                .arg(toQt(core::formatMegabytes(size->fileBytes)),
-                                                     toQt(core::formatMegabytes(size->audioReserveBytes)))
-                                          : QString());
+    showText(m_form->exactSizeLabel,
+             size ? QStringLiteral("Final AVI (MB): %1 + %2 audio")
+                        .arg(localeMegabytes(size->fileBytes), localeMegabytes(size->audioReserveBytes))
+                  : QString());
     m_form->fitButton->setEnabled(size.has_value());
 }
 
@@ -369,7 +369,7 @@ void MainWindow::runVerify()
     (void)storeControlsInJob();
     const engine::VerifyReport report = engine::verifyFinalAvi(m_job.settings, *m_port);
     if (report.status == engine::VerifyStatus::Verified || report.status == engine::VerifyStatus::Differs)
-        m_port->showMessage(report.message());
+        m_port->showMessage(report.message(m_port->numbers()));
 }
 
 void MainWindow::loadProfile()

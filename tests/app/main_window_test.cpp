@@ -80,6 +80,7 @@ private slots:
     {
         const QString folder = QString::fromStdString(test_support::freshTempDir("settings"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); // groups digits with ','
     }
     void cleanup() // fails when a window outlived the test
     {
@@ -299,7 +300,7 @@ private slots:
         QCOMPARE(test_support::decodeErrors(dir + "/final.avi"), std::string());
         f.window.findChild<QAction*>("verifyAction")->trigger();
         QCOMPARE(f.port.messages,
-                 std::vector<std::string>({"Final AVI cut short: it holds 750 of 3000 planned frames"}));
+                 std::vector<std::string>({"Final AVI cut short: it holds 750 of 3,000 planned frames"}));
         const double megabytes = QFileInfo(QString::fromStdString(dir + "/final.avi")).size() / 1048576.0;
         QCOMPARE(status->text(), "Create aborted: the Final AVI holds the 30 groups copied, " +
                                      QString::number(megabytes, 'f', 1) + " MB");

@@ -158,7 +158,7 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
     if (const std::optional<QPoint> position = m_memory.position())
-        move(*position);
+        placeOnScreen(*this, *position);
 
     // A setting's caption and its second control explain it as the control does.
     for (const auto& [control, explained] :
@@ -514,6 +514,10 @@ void MainWindow::showPlanWindow()
         m_planWindow = new PlanWindow(*m_picker, *m_port, this);
         m_planWindow->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_planWindow, &PlanWindow::limitDragged, this, &MainWindow::setHighBitrateLimit);
+        // Centred over this window, on a screen that holds the whole of it.
+        QRect frame(QPoint(), m_planWindow->frameGeometry().size());
+        frame.moveCenter(frameGeometry().center());
+        placeOnScreen(*m_planWindow, frame.topLeft());
     }
     showPlan();
     m_planWindow->show();

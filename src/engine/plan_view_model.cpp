@@ -128,7 +128,8 @@ std::vector<PlanColumn> PlanViewModel::downscale(const PlanTimeRange& range, int
 
 KbpsScale PlanViewModel::kbpsScale(int32_t plotHeight) const
 {
-    const int64_t highest = std::max({m_peakKbps, int64_t{m_limitKbps}, m_estimateKbps, kSmallestTopKbps});
+    // The film's own bitrates decide: a limit far above them would squeeze every bar to the bottom.
+    const int64_t highest = std::max(m_peakKbps, kSmallestTopKbps);
     const double wanted = static_cast<double>(highest) * kHeadroom;
     const int64_t step = roundStep(wanted / kMaxGridLines);
     const auto top = static_cast<int64_t>(std::ceil(wanted / static_cast<double>(step))) * step;

@@ -98,8 +98,8 @@ public:
     // width: every measured window that reaches into the range counts in each column it touches,
     // so the largest window of the range is the largest column.
     std::vector<PlanColumn> downscale(const PlanTimeRange& range, int32_t columns) const;
-    // Returns the scale for a plot plotHeight rows high: the film's peak, the limit and the
-    // estimate fit below its top, which lies on a round grid step.
+    // Returns the scale for a plot plotHeight rows high: the film's peak fits below its top, which
+    // lies on a round grid step. A limit or estimate above the top is the view's to mark.
     KbpsScale kbpsScale(int32_t plotHeight) const;
     // Returns what lies at film frame frame, nothing outside the film.
     std::optional<PlanHover> hoverAt(int64_t frame) const;

@@ -369,7 +369,8 @@ private slots:
     // A limit dragged in the view reaches the main window, which replans; typed limits reach the view,
     // and so do Fit's and, once the Low Motion AVI is known, the exact size of the Final AVI.
     // A picture has the size asked; an SVG has the view's size and takes the extension its name lacks,
-    // and one that cannot be written brings a message.
+    // and one that cannot be written brings a message. The view opens within the screen; Escape
+    // closes it.
     void planViewKeepsInStepAndExports()
     {
         const QString dir = QString::fromStdString(test_support::freshTempDir("plan_export"));
@@ -378,8 +379,9 @@ private slots:
         f.fill({"fmPathEdit", test_support::fastMotionAvi()});
         f.click("analyzeButton");
         f.click("planButton");
-        auto* plan = f.window.findChild<app::PlanWindow*>();
-        QVERIFY(plan != nullptr && QTest::qWaitForWindowExposed(plan));
+        QPointer<app::PlanWindow> plan = f.window.findChild<app::PlanWindow*>();
+        QVERIFY(plan && QTest::qWaitForWindowExposed(plan)); // wider than the screen without the fit
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(plan->frameGeometry()));
         app::PlanChart& chart = plan->chart();
         const core::PlanTable before = f.window.job().state.planTable;
         const QRect plot = chart.plotRect(chart.size());
@@ -410,6 +412,8 @@ private slots:
         QVERIFY(text.count("<rect") > 40 && text.contains("<text")); // a bar for each of the 40 seconds
         QCOMPARE(f.port.messages, std::vector<std::string>({"The picture could not be saved:\r" +
                                                             dir.toStdString() + "/no/such/folder/plan.svg"}));
+        QTest::keyClick(plan, Qt::Key_Escape);
+        QVERIFY((!plan || !plan->isVisible()) && f.window.isVisible());
     }
 
     // Renders the four windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;

@@ -210,49 +210,85 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     updateEndingControls();
     updateStopAfterControls();
     showExactSize();
+    keepSettingsShown();
     m_form->fmPathEdit->setFocus(Qt::OtherFocusReason);
 }
 
 MainWindow::~MainWindow() = default;
 
-bool MainWindow::takeNumber(QLineEdit* edit, int32_t& field)
+namespace {
+
+// Reads a whole number from edit into field; false leaves field as it was.
+bool readNumber(const QLineEdit* edit, int32_t& field)
 {
     bool ok = false;
     const int value = edit->text().trimmed().toInt(&ok, 10);
-    if (ok) {
+    if (ok)
         field = value;
-        return true;
+    return ok;
+}
+
+} // namespace
+
+QLineEdit* MainWindow::readControls(core::JobSettings& settings) const
+{
+    const Ui::MainWindow& form = *m_form;
+    settings.fastMotionPath = form.fmPathEdit->text().toStdString();
+    settings.lowMotionPath = form.lmPathEdit->text().toStdString();
+    settings.finalPath = form.finalPathEdit->text().toStdString();
+    settings.endingPath = form.endingPathEdit->text().toStdString();
+    for (const auto& [edit, field] : {std::pair{form.framePosEdit, &settings.framePos},
+                                      {form.finalSizeEdit, &settings.finalSizeMB},
+                                      {form.audioEdit, &settings.audioKbps}}) {
+        if (!readNumber(edit, *field))
+            return edit;
     }
-    m_port->promptWholeNumber();
-    edit->setFocus(Qt::OtherFocusReason);
-    edit->selectAll();
-    return false;
+    settings.stopAfterEnabled = form.stopAfterCheck->isChecked();
+    settings.endingEnabled = form.endingCheck->isChecked();
+    for (const auto& [edit, field] : {std::pair{form.stopAfterFramesEdit, &settings.stopAfterFrames},
+                                      {form.highBitrateLimitEdit, &settings.highBitrateLimit},
+                                      {form.highRunMinGroupsEdit, &settings.highRunMinGroups},
+                                      {form.lowRunMaxGroupsEdit, &settings.lowRunMaxGroups}}) {
+        if (!readNumber(edit, *field))
+            return edit;
+    }
+    settings.lowMotionBitrateText = form.lmBitrateLabel->text().toStdString();
+    settings.sceneSwitchingSmoother = form.smootherCheck->isChecked();
+    settings.writeStatisticFile = form.statisticFileCheck->isChecked();
+    return nullptr;
 }
 
 bool MainWindow::storeControlsInJob()
 {
     FlagScope exchange(m_exchanging);
-    core::JobSettings& settings = m_job.settings;
-    Ui::MainWindow& form = *m_form;
-    settings.fastMotionPath = form.fmPathEdit->text().toStdString();
-    settings.lowMotionPath = form.lmPathEdit->text().toStdString();
-    settings.finalPath = form.finalPathEdit->text().toStdString();
-    settings.endingPath = form.endingPathEdit->text().toStdString();
-    if (!takeNumber(form.framePosEdit, settings.framePos) ||
-        !takeNumber(form.finalSizeEdit, settings.finalSizeMB) ||
-        !takeNumber(form.audioEdit, settings.audioKbps))
-        return false;
-    settings.stopAfterEnabled = form.stopAfterCheck->isChecked();
-    settings.endingEnabled = form.endingCheck->isChecked();
-    if (!takeNumber(form.stopAfterFramesEdit, settings.stopAfterFrames) ||
-        !takeNumber(form.highBitrateLimitEdit, settings.highBitrateLimit) ||
-        !takeNumber(form.highRunMinGroupsEdit, settings.highRunMinGroups) ||
-        !takeNumber(form.lowRunMaxGroupsEdit, settings.lowRunMaxGroups))
-        return false;
-    settings.lowMotionBitrateText = form.lmBitrateLabel->text().toStdString();
-    settings.sceneSwitchingSmoother = form.smootherCheck->isChecked();
-    settings.writeStatisticFile = form.statisticFileCheck->isChecked();
-    return true;
+    QLineEdit* without = readControls(m_job.settings);
+    if (without == nullptr)
+        return true;
+    m_port->promptWholeNumber();
+    without->setFocus(Qt::OtherFocusReason);
+    without->selectAll();
+    return false;
+}
+
+std::optional<core::JobSettings> MainWindow::settingsShown() const
+{
+    core::JobSettings shown = m_job.settings;
+    if (readControls(shown) != nullptr)
+        return std::nullopt;
+    // The estimate follows the other settings; nobody sets it.
+    shown.lowMotionBitrateText.clear();
+    return shown;
+}
+
+void MainWindow::keepSettingsShown()
+{
+    m_keptSettings = settingsShown();
+}
+
+bool MainWindow::settingsChangedSinceKept() const
+{
+    const std::optional<core::JobSettings> shown = settingsShown();
+    return !shown || shown != m_keptSettings;
 }
 
 void MainWindow::showJobInControls()
@@ -395,6 +431,21 @@ void MainWindow::loadProfileFile(const QString& path)
     m_job.state.analysed = false;
     showExactSize();
     showPlan();
+    keepSettingsShown();
+}
+
+bool MainWindow::openGivenFile(const QString& path)
+{
+    if (droppedFileKind(path) == DroppedFile::Profile) {
+        const QFileInfo profile(path);
+        if (!profile.isFile() || !profile.isReadable())
+            return false;
+        loadProfileFile(path);
+    } else {
+        setPath(&core::JobSettings::fastMotionPath, path);
+    }
+    keepSettingsShown();
+    return true;
 }
 
 void MainWindow::saveProfile()
@@ -409,8 +460,10 @@ void MainWindow::saveProfile()
         path->append(QStringLiteral(".ini"));
     (void)storeControlsInJob();
     // writeProfile tells the person about a failed write itself.
-    (void)profiles::writeProfile(path->toStdString(), m_job.settings, *m_port);
+    const bool saved = profiles::writeProfile(path->toStdString(), m_job.settings, *m_port);
     showJobInControls();
+    if (saved)
+        keepSettingsShown();
 }
 
 std::optional<QString> MainWindow::pickFile(PickerKind kind, const QStringList& filters,
@@ -489,14 +542,6 @@ void MainWindow::updateStopAfterControls()
                                             m_form->stopAfterCheck->isEnabled());
 }
 
-void MainWindow::acceptSettings()
-{
-    if (commandsBlocked())
-        return;
-    if (storeControlsInJob())
-        accept();
-}
-
 void MainWindow::showAboutBox()
 {
     if (commandsBlocked())
@@ -548,13 +593,10 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
         event->accept();
         if (commandsBlocked())
             return;
-        // No button is the default: Enter presses the focused push button, else it is the OK action.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-            if (button->isEnabled())
-                button->click();
-            return;
-        }
-        acceptSettings();
+        // No button is the default: Enter presses the focused push button. In a field it does
+        // nothing; the value reaches the job at the next command.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled())
+            button->click();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -566,7 +608,15 @@ void MainWindow::reject()
     // Abort ends the copy instead.
     if (m_copying)
         return;
+    if (settingsChangedSinceKept() && !m_port->askYesNo(core::messages::quitWithoutSaving()))
+        return;
     QDialog::reject();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    placeOnScreen(*this, pos());
 }
 
 void MainWindow::done(int result)

@@ -442,7 +442,8 @@ bool MainWindow::openGivenFile(const QString& path)
             return false;
         loadProfileFile(path);
     } else {
-        setPath(&core::JobSettings::fastMotionPath, path);
+        // Whole, so that the pickers start in its folder whatever folder the program started in.
+        setPath(&core::JobSettings::fastMotionPath, QFileInfo(path).absoluteFilePath());
     }
     keepSettingsShown();
     return true;

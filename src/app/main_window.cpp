@@ -4,8 +4,8 @@
 #include "app/app_resources.h"
 #include "app/create_status.h"
 #include "app/dialog_units.h"
+#include "app/locale_numbers.h"
 #include "app/plan_window.h"
-#include "core/format_thousands.h"
 #include "engine/commands.h"
 #include "engine/exact_size.h"
 #include "engine/planner.h"
@@ -158,7 +158,7 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
     if (const std::optional<QPoint> position = m_memory.position())
-        move(*position);
+        placeOnScreen(*this, *position);
 
     // A setting's caption and its second control explain it as the control does.
     for (const auto& [control, explained] :
@@ -210,49 +210,85 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     updateEndingControls();
     updateStopAfterControls();
     showExactSize();
+    keepSettingsShown();
     m_form->fmPathEdit->setFocus(Qt::OtherFocusReason);
 }
 
 MainWindow::~MainWindow() = default;
 
-bool MainWindow::takeNumber(QLineEdit* edit, int32_t& field)
+namespace {
+
+// Reads a whole number from edit into field; false leaves field as it was.
+bool readNumber(const QLineEdit* edit, int32_t& field)
 {
     bool ok = false;
     const int value = edit->text().trimmed().toInt(&ok, 10);
-    if (ok) {
+    if (ok)
         field = value;
-        return true;
+    return ok;
+}
+
+} // namespace
+
+QLineEdit* MainWindow::readControls(core::JobSettings& settings) const
+{
+    const Ui::MainWindow& form = *m_form;
+    settings.fastMotionPath = form.fmPathEdit->text().toStdString();
+    settings.lowMotionPath = form.lmPathEdit->text().toStdString();
+    settings.finalPath = form.finalPathEdit->text().toStdString();
+    settings.endingPath = form.endingPathEdit->text().toStdString();
+    for (const auto& [edit, field] : {std::pair{form.framePosEdit, &settings.framePos},
+                                      {form.finalSizeEdit, &settings.finalSizeMB},
+                                      {form.audioEdit, &settings.audioKbps}}) {
+        if (!readNumber(edit, *field))
+            return edit;
     }
-    m_port->promptWholeNumber();
-    edit->setFocus(Qt::OtherFocusReason);
-    edit->selectAll();
-    return false;
+    settings.stopAfterEnabled = form.stopAfterCheck->isChecked();
+    settings.endingEnabled = form.endingCheck->isChecked();
+    for (const auto& [edit, field] : {std::pair{form.stopAfterFramesEdit, &settings.stopAfterFrames},
+                                      {form.highBitrateLimitEdit, &settings.highBitrateLimit},
+                                      {form.highRunMinGroupsEdit, &settings.highRunMinGroups},
+                                      {form.lowRunMaxGroupsEdit, &settings.lowRunMaxGroups}}) {
+        if (!readNumber(edit, *field))
+            return edit;
+    }
+    settings.lowMotionBitrateText = form.lmBitrateLabel->text().toStdString();
+    settings.sceneSwitchingSmoother = form.smootherCheck->isChecked();
+    settings.writeStatisticFile = form.statisticFileCheck->isChecked();
+    return nullptr;
 }
 
 bool MainWindow::storeControlsInJob()
 {
     FlagScope exchange(m_exchanging);
-    core::JobSettings& settings = m_job.settings;
-    Ui::MainWindow& form = *m_form;
-    settings.fastMotionPath = form.fmPathEdit->text().toStdString();
-    settings.lowMotionPath = form.lmPathEdit->text().toStdString();
-    settings.finalPath = form.finalPathEdit->text().toStdString();
-    settings.endingPath = form.endingPathEdit->text().toStdString();
-    if (!takeNumber(form.framePosEdit, settings.framePos) ||
-        !takeNumber(form.finalSizeEdit, settings.finalSizeMB) ||
-        !takeNumber(form.audioEdit, settings.audioKbps))
-        return false;
-    settings.stopAfterEnabled = form.stopAfterCheck->isChecked();
-    settings.endingEnabled = form.endingCheck->isChecked();
-    if (!takeNumber(form.stopAfterFramesEdit, settings.stopAfterFrames) ||
-        !takeNumber(form.highBitrateLimitEdit, settings.highBitrateLimit) ||
-        !takeNumber(form.highRunMinGroupsEdit, settings.highRunMinGroups) ||
-        !takeNumber(form.lowRunMaxGroupsEdit, settings.lowRunMaxGroups))
-        return false;
-    settings.lowMotionBitrateText = form.lmBitrateLabel->text().toStdString();
-    settings.sceneSwitchingSmoother = form.smootherCheck->isChecked();
-    settings.writeStatisticFile = form.statisticFileCheck->isChecked();
-    return true;
+    QLineEdit* without = readControls(m_job.settings);
+    if (without == nullptr)
+        return true;
+    m_port->promptWholeNumber();
+    without->setFocus(Qt::OtherFocusReason);
+    without->selectAll();
+    return false;
+}
+
+std::optional<core::JobSettings> MainWindow::settingsShown() const
+{
+    core::JobSettings shown = m_job.settings;
+    if (readControls(shown) != nullptr)
+        return std::nullopt;
+    // The estimate follows the other settings; nobody sets it.
+    shown.lowMotionBitrateText.clear();
+    return shown;
+}
+
+void MainWindow::keepSettingsShown()
+{
+    m_keptSettings = settingsShown();
+}
+
+bool MainWindow::settingsChangedSinceKept() const
+{
+    const std::optional<core::JobSettings> shown = settingsShown();
+    return !shown || shown != m_keptSettings;
 }
 
 void MainWindow::showJobInControls()
@@ -338,10 +374,10 @@ void MainWindow::showExactSize()
         engine::QuietUiPort quiet;
         size = engine::predictFinalSize(m_job.settings, m_sourceTables, quiet);
     }
-    showText(m_form->exactSizeLabel, size ? QStringLiteral("Final AVI (MB): %1 + %2 audio")
-                                                .arg(toQt(core::formatMegabytes(size->fileBytes)),
-                                                     toQt(core::formatMegabytes(size->audioReserveBytes)))
-                                          : QString());
+    showText(m_form->exactSizeLabel,
+             size ? QStringLiteral("Final AVI (MB): %1 + %2 audio")
+                        .arg(localeMegabytes(size->fileBytes), localeMegabytes(size->audioReserveBytes))
+                  : QString());
     m_form->fitButton->setEnabled(size.has_value());
 }
 
@@ -369,7 +405,7 @@ void MainWindow::runVerify()
     (void)storeControlsInJob();
     const engine::VerifyReport report = engine::verifyFinalAvi(m_job.settings, *m_port);
     if (report.status == engine::VerifyStatus::Verified || report.status == engine::VerifyStatus::Differs)
-        m_port->showMessage(report.message());
+        m_port->showMessage(report.message(m_port->numbers()));
 }
 
 void MainWindow::loadProfile()
@@ -395,6 +431,22 @@ void MainWindow::loadProfileFile(const QString& path)
     m_job.state.analysed = false;
     showExactSize();
     showPlan();
+    keepSettingsShown();
+}
+
+bool MainWindow::openGivenFile(const QString& path)
+{
+    if (droppedFileKind(path) == DroppedFile::Profile) {
+        const QFileInfo profile(path);
+        if (!profile.isFile() || !profile.isReadable())
+            return false;
+        loadProfileFile(path);
+    } else {
+        // Whole, so that the pickers start in its folder whatever folder the program started in.
+        setPath(&core::JobSettings::fastMotionPath, QFileInfo(path).absoluteFilePath());
+    }
+    keepSettingsShown();
+    return true;
 }
 
 void MainWindow::saveProfile()
@@ -409,8 +461,10 @@ void MainWindow::saveProfile()
         path->append(QStringLiteral(".ini"));
     (void)storeControlsInJob();
     // writeProfile tells the person about a failed write itself.
-    (void)profiles::writeProfile(path->toStdString(), m_job.settings, *m_port);
+    const bool saved = profiles::writeProfile(path->toStdString(), m_job.settings, *m_port);
     showJobInControls();
+    if (saved)
+        keepSettingsShown();
 }
 
 std::optional<QString> MainWindow::pickFile(PickerKind kind, const QStringList& filters,
@@ -489,14 +543,6 @@ void MainWindow::updateStopAfterControls()
                                             m_form->stopAfterCheck->isEnabled());
 }
 
-void MainWindow::acceptSettings()
-{
-    if (commandsBlocked())
-        return;
-    if (storeControlsInJob())
-        accept();
-}
-
 void MainWindow::showAboutBox()
 {
     if (commandsBlocked())
@@ -514,6 +560,10 @@ void MainWindow::showPlanWindow()
         m_planWindow = new PlanWindow(*m_picker, *m_port, this);
         m_planWindow->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_planWindow, &PlanWindow::limitDragged, this, &MainWindow::setHighBitrateLimit);
+        // Centred over this window, on a screen that holds the whole of it.
+        QRect frame(QPoint(), m_planWindow->frameGeometry().size());
+        frame.moveCenter(frameGeometry().center());
+        placeOnScreen(*m_planWindow, frame.topLeft());
     }
     showPlan();
     m_planWindow->show();
@@ -544,13 +594,10 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
         event->accept();
         if (commandsBlocked())
             return;
-        // No button is the default: Enter presses the focused push button, else it is the OK action.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-            if (button->isEnabled())
-                button->click();
-            return;
-        }
-        acceptSettings();
+        // No button is the default: Enter presses the focused push button. In a field it does
+        // nothing; the value reaches the job at the next command.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled())
+            button->click();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -562,7 +609,15 @@ void MainWindow::reject()
     // Abort ends the copy instead.
     if (m_copying)
         return;
+    if (settingsChangedSinceKept() && !m_port->askYesNo(core::messages::quitWithoutSaving()))
+        return;
     QDialog::reject();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    placeOnScreen(*this, pos());
 }
 
 void MainWindow::done(int result)

@@ -12,6 +12,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 class QDropEvent;
 class QLineEdit;
@@ -60,6 +61,11 @@ public slots:
     void loadProfile();
     // Loads the profile at path as Load does after its picker.
     void loadProfileFile(const QString& path);
+    // Opens a file given to the program as the desktop gives it: a profile (".ini") loads as Load
+    // loads it, any other file goes into the Fast Motion field. The settings then count as the
+    // ones the window opened with. Returns false, changing nothing, for a profile that cannot be
+    // read.
+    bool openGivenFile(const QString& path);
     void saveProfile();
     void pickFastMotionAvi();
     void pickEndingAvi();
@@ -70,8 +76,6 @@ public slots:
     void updateEndingControls();
     // Enables the stop frame count exactly when its box is ticked and enabled.
     void updateStopAfterControls();
-    // Closes the window when every setting was taken in; otherwise the window stays open.
-    void acceptSettings();
     void showAboutBox();
     // Opens the plan view (or raises it) with the current plan.
     void showPlanWindow();
@@ -84,8 +88,14 @@ public slots:
     void runVerify();
 
 protected:
+    // Enter presses the focused push button and does nothing in a field; the window never takes
+    // it as an order to close.
     void keyPressEvent(QKeyEvent* event) override;
+    // Escape, Exit and the close box: closes the window, after asking whether to quit when the
+    // settings changed since they were kept. Nothing happens while Create copies.
     void reject() override;
+    // Keeps the window on a screen once its frame is known.
+    void showEvent(QShowEvent* event) override;
     // Remembers the window's position and closes the plan view, then closes the window.
     void done(int result) override;
     // A file dragged over the window is accepted only where dropping it does something.
@@ -98,7 +108,16 @@ private:
 
     // True while an exchange or Create runs: notifications and commands are dropped then.
     bool commandsBlocked() const { return m_exchanging || m_copying; }
-    bool takeNumber(QLineEdit* edit, int32_t& field);
+    // Reads the controls into settings in the fixed exchange order. Returns the first number
+    // field that holds no whole number, leaving it and the later fields out, or nullptr.
+    QLineEdit* readControls(core::JobSettings& settings) const;
+    // Returns the settings as the controls show them, the estimate left out; nothing while a number
+    // field holds no whole number.
+    std::optional<core::JobSettings> settingsShown() const;
+    // Keeps the settings shown as those the person has on file: after opening, Load and Save.
+    void keepSettingsShown();
+    // True when the settings shown differ from the kept ones.
+    bool settingsChangedSinceKept() const;
     // Shows the exact size of the Final AVI for the job's settings once it is analysed (empty
     // while it cannot be known) and enables Fit exactly then.
     void showExactSize();
@@ -124,6 +143,7 @@ private:
     WindowMemory m_memory;
     engine::SourceTableCache m_sourceTables; // read once per path for the exact size and Fit
     std::optional<engine::FinalSize> m_exactSize; // the last exact size shown, for the plan view
+    std::optional<core::JobSettings> m_keptSettings; // see keepSettingsShown
     bool m_exchanging = false;
     bool m_copying = false;
     QPointer<PlanWindow> m_planWindow; // a child window, deleted when closed

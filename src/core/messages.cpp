@@ -1,7 +1,5 @@
 #include "core/messages.h"
 
-#include "core/format_thousands.h"
-
 namespace core::messages {
 
 Message couldNotOpenAvi(const std::string& path)
@@ -124,33 +122,34 @@ Message pictureNotSaved(const std::string& path)
     return {MessageId::PictureNotSaved, "The picture could not be saved:\r" + path};
 }
 
-Message nothingFits(int64_t neededBytes, int64_t availableBytes)
+Message nothingFits(int64_t neededBytes, int64_t availableBytes, const NumberFormat& numbers)
 {
-    return {MessageId::NothingFits, "Even all Low Motion groups need " + formatMegabytes(neededBytes) +
-                                        " MB; the target holds " + formatMegabytes(availableBytes) + " MB."};
+    return {MessageId::NothingFits, "Even all Low Motion groups need " + numbers.megabytes(neededBytes) +
+                                        " MB; the target holds " + numbers.megabytes(availableBytes) +
+                                        " MB."};
 }
 
-Message finalAviVerified(int64_t frames)
+Message finalAviVerified(int64_t frames, const NumberFormat& numbers)
 {
-    return {MessageId::FinalAviVerified, "Final AVI verified: " + std::to_string(frames) + " frames"};
+    return {MessageId::FinalAviVerified, "Final AVI verified: " + numbers.whole(frames) + " frames"};
 }
 
 Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
-                        const std::vector<FinalDifference>& listed)
+                        const std::vector<FinalDifference>& listed, const NumberFormat& numbers)
 {
     std::string text;
     if (framesHeld < framesPlanned)
-        text = "Final AVI cut short: it holds " + std::to_string(framesHeld) + " of " +
-               std::to_string(framesPlanned) + " planned frames";
+        text = "Final AVI cut short: it holds " + numbers.whole(framesHeld) + " of " +
+               numbers.whole(framesPlanned) + " planned frames";
     if (differenceCount > 0) {
         if (!text.empty())
             text += '\r';
-        text += "Final AVI differs from its plan in " + std::to_string(differenceCount);
+        text += "Final AVI differs from its plan in " + numbers.whole(differenceCount);
         text += differenceCount == 1 ? " place:" : " places:";
     }
     for (const FinalDifference& d : listed) {
         std::string frame = "\rframe ";
-        frame += std::to_string(d.frame) + " (group " + std::to_string(d.group) + "): ";
+        frame += numbers.whole(d.frame) + " (group " + numbers.whole(d.group) + "): ";
         switch (d.kind) {
         case FinalDifference::Kind::StreamHeader:
             text += "\rstream header differs from the one Create writes";
@@ -160,10 +159,10 @@ Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t diffe
             break;
         case FinalDifference::Kind::FrameCount:
             text += '\r';
-            text += std::to_string(d.found) + " frames, " + std::to_string(d.planned) + " planned";
+            text += numbers.whole(d.found) + " frames, " + numbers.whole(d.planned) + " planned";
             break;
         case FinalDifference::Kind::Size:
-            text += frame + std::to_string(d.found) + " bytes, " + std::to_string(d.planned) + " planned";
+            text += frame + numbers.whole(d.found) + " bytes, " + numbers.whole(d.planned) + " planned";
             break;
         case FinalDifference::Kind::Bytes:
             text += frame + "other bytes than planned";
@@ -175,7 +174,7 @@ Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t diffe
         }
     }
     if (differenceCount > static_cast<int64_t>(listed.size())) {
-        text += "\r... and " + std::to_string(differenceCount - static_cast<int64_t>(listed.size()));
+        text += "\r... and " + numbers.whole(differenceCount - static_cast<int64_t>(listed.size()));
         text += " more";
     }
     return {MessageId::FinalAviDiffers, text};
@@ -187,6 +186,11 @@ Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames)
             "FM and LM-AVI have different total frames (LM: " + std::to_string(lmFrames) + " / FM: " +
                 std::to_string(fmFrames) +
                 ")\rCheck your videos for possible frameshift-errors\rContinue (only if this is intended) ?"};
+}
+
+Question quitWithoutSaving()
+{
+    return {QuestionId::QuitWithoutSaving, "Quit without saving the settings as a profile?"};
 }
 
 } // namespace core::messages

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/number_format.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -41,7 +43,7 @@ enum class MessageId {
     FinalAviDiffers,
 };
 
-enum class QuestionId { DifferentTotalFrames };
+enum class QuestionId { DifferentTotalFrames, QuitWithoutSaving };
 
 // A modal message with one OK button.
 struct Message {
@@ -116,16 +118,21 @@ Message profileNotText(const std::string& path);
 Message pictureNotSaved(const std::string& path);
 
 // No High Bitrate Limit fits the target: even the plan with the most Low Motion groups needs
-// neededBytes (its sample bytes and the audio reserve); the target holds availableBytes.
-Message nothingFits(int64_t neededBytes, int64_t availableBytes);
+// neededBytes (its sample bytes and the audio reserve); the target holds availableBytes. numbers
+// writes the figures here and in the two verify messages.
+Message nothingFits(int64_t neededBytes, int64_t availableBytes,
+                    const NumberFormat& numbers = plainNumbers());
 // Every frame of the Final AVI, and its header and format, are as planned.
-Message finalAviVerified(int64_t frames);
+Message finalAviVerified(int64_t frames, const NumberFormat& numbers = plainNumbers());
 // The Final AVI is not what the plan makes: it holds framesHeld of framesPlanned frames, and
 // differs in differenceCount ways, the first of which are listed.
 Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
-                        const std::vector<FinalDifference>& listed);
+                        const std::vector<FinalDifference>& listed,
+                        const NumberFormat& numbers = plainNumbers());
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
+// The main window is closing with settings that were neither loaded nor saved as they are.
+Question quitWithoutSaving();
 
 } // namespace messages
 

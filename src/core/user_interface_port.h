@@ -50,6 +50,9 @@ public:
     virtual void endBusy() = 0;
     // Creates and shows the progress display; it closes when the returned object is destroyed.
     virtual std::unique_ptr<ProgressPort> openProgress() = 0;
+    // Returns how the texts beyond the fixed message formats write numbers; plain unless the
+    // port follows a locale.
+    virtual const NumberFormat& numbers() const { return plainNumbers(); }
 };
 
 // Shows the busy cursor for its lifetime.

@@ -170,7 +170,7 @@ FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, cor
         result.status = FitStatus::NothingFits;
         result.neededBytes = lastBytes + audioBytes;
         result.availableBytes = targetBytes(settings);
-        ui.showMessage(core::messages::nothingFits(result.neededBytes, result.availableBytes));
+        ui.showMessage(core::messages::nothingFits(result.neededBytes, result.availableBytes, ui.numbers()));
         return result;
     }
     core::JobSettings fitted = settings;

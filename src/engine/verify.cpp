@@ -162,11 +162,11 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
 
 } // namespace
 
-core::Message VerifyReport::message() const
+core::Message VerifyReport::message(const core::NumberFormat& numbers) const
 {
     if (status == VerifyStatus::Verified)
-        return core::messages::finalAviVerified(finalFrames);
-    return core::messages::finalAviDiffers(finalFrames, plannedFrames, differenceCount, differences);
+        return core::messages::finalAviVerified(finalFrames, numbers);
+    return core::messages::finalAviDiffers(finalFrames, plannedFrames, differenceCount, differences, numbers);
 }
 
 VerifyReport verifyFinalAvi(const core::JobSettings& settings, core::UiPort& ui)

@@ -28,8 +28,8 @@ struct VerifyReport {
     std::vector<core::FinalDifference> differences; // the first kListedDifferences, in file order
 
     // Returns the report as a person reads it: "Final AVI verified: N frames", or the frames it
-    // holds when it is cut short and the differences listed.
-    core::Message message() const;
+    // holds when it is cut short and the differences listed, its numbers written by numbers.
+    core::Message message(const core::NumberFormat& numbers = core::plainNumbers()) const;
 };
 
 // Rebuilds the plan of settings from its sources exactly as Create does and checks the Final AVI

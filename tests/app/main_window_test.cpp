@@ -37,9 +37,15 @@ struct ScriptedPicker : app::FilePicker {
 // are the real ones.
 struct RecordingPort : app::QtUiPort {
     void presentMessage(const core::Message& message) override { messages.push_back(message.text); }
-    bool askYesNo(const core::Question&) override { return false; }
+    bool askYesNo(const core::Question& question) override
+    {
+        questions.push_back(question.text);
+        return yes;
+    }
     void promptWholeNumber() override { ++prompts; }
     std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    bool yes = false; // the answer to every question
     int prompts = 0;
 };
 
@@ -80,6 +86,7 @@ private slots:
     {
         const QString folder = QString::fromStdString(test_support::freshTempDir("settings"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); // groups digits with ','
     }
     void cleanup() // fails when a window outlived the test
     {
@@ -137,9 +144,8 @@ private slots:
 
     // A number field takes digits only. A field left without a number stops the exchange at it, brings
     // the prompt, takes the focus and shows the job's value again: the fields before it are taken in,
-    // it and the later ones are not. Enter presses the focused button, else takes the settings in
-    // and closes the window.
-    void numbersPromptAndEnterAccepts()
+    // it and the later ones are not. Enter presses the focused button and does nothing in a field.
+    void numbersPromptAndEnterPressesButtonsOnly()
     {
         Fixture f;
         f.type("audioEdit", "4");
@@ -155,15 +161,84 @@ private slots:
         f.picker.answers = {"/films/fm"}; // an opened AVI's name gets no extension added
         f.at<QWidget>("fmBrowseButton")->setFocus();
         QTest::keyClick(f.at<QWidget>("fmBrowseButton"), Qt::Key_Return);
-        f.at("framePosEdit")->clear();
+        f.fill({"fmPathEdit", "other", "framePosEdit", ""});
         f.at("fmPathEdit")->setFocus();
         QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Return);
-        QVERIFY(f.window.isVisible() && f.port.prompts == 3 &&
+        QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(f.window.isVisible() && f.port.prompts == 2 && f.port.questions.empty() &&
                 f.window.job().settings.fastMotionPath == "/films/fm");
-        f.fill({"fmPathEdit", "other", "framePosEdit", "9"});
-        QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Return);
-        QVERIFY(!f.window.isVisible() && f.window.result() == QDialog::Accepted &&
-                f.window.job().settings.fastMotionPath == "other");
+    }
+
+    void closing_data()
+    {
+        // before: what is done to the window ("type" a figure into Audio, "save", "load" a profile,
+        // "open" an AVI or profile as the desktop gives it); close: "escape", "exit" or "box"; yes:
+        // the answer; expected: "asked" or not, then "closed" or "open".
+        for (const char* column : {"before", "close"})
+            QTest::addColumn<QString>(column);
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("expected");
+        row("as opened", "", "escape", false, "closed");
+        row("typed, No", "type", "escape", false, "asked open");
+        row("typed, Exit, Yes", "type", "exit", true, "asked closed");
+        row("typed, close box, No", "type", "box", false, "asked open");
+        row("typed, saved", "type save", "box", false, "closed");
+        row("loaded", "load", "exit", false, "closed");
+        row("loaded, typed", "load type", "exit", false, "asked open");
+        row("AVI given", "open film.AVI", "escape", false, "closed");
+        row("profile given", "open job.ini", "escape", false, "closed");
+    }
+    // Escape, Exit and the close box close the window, but ask first when a setting differs from
+    // what the window showed after opening, the last Load or the last Save; No keeps the window. A
+    // file given as the desktop gives it opens with the window: an AVI fills the Fast Motion field.
+    void closing()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, close);
+        QFETCH(bool, yes);
+        const QString dir = QString::fromStdString(test_support::freshTempDir("closing"));
+        std::ofstream((dir + "/job.ini").toStdString()) << "[KestrelIon]\nAudio=96\n";
+        Fixture f;
+        f.port.yes = yes;
+        f.picker.answers = {dir + "/job.ini"};
+        for (const QString& step : before.split(' ', Qt::SkipEmptyParts)) {
+            if (step == "type")
+                f.type("audioEdit", "0");
+            else if (step == "save" || step == "load")
+                f.click(step + "Button");
+            else if (step != "open")
+                QVERIFY(f.window.openGivenFile(dir + "/" + step));
+        }
+        if (close == "escape")
+            QTest::keyClick(f.at("audioEdit"), Qt::Key_Escape);
+        else
+            close == "exit" ? f.click("exitButton") : (void)f.window.close();
+        QTEST(QString(f.port.questions.empty() ? "" : "asked ") + (f.window.isVisible() ? "open" : "closed"),
+              "expected");
+        QVERIFY(f.port.questions.empty() ||
+                f.port.questions.front() == core::messages::quitWithoutSaving().text);
+        const QStringList given = {dir + "/film.AVI", "96"}; // the Fast Motion field, Audio after Load
+        QVERIFY(!before.contains("open") ||
+                given.contains(f.text(before.contains("AVI") ? "fmPathEdit" : "audioEdit")));
+        QVERIFY(!f.window.openGivenFile(dir + "/missing.ini"));
+    }
+
+    // A window is moved, and made smaller where it can be, into the screen that shows most of it, or
+    // the first one: a remembered position off every screen brings the main window back.
+    void windowsStayOnTheScreen()
+    {
+        const QList<QRect> two = {QRect(0, 0, 800, 600), QRect(800, 0, 1000, 700)};
+        const std::tuple<QRect, QList<QRect>, QRect> cases[] = {
+            {{10, 20, 300, 200}, two, {10, 20, 300, 200}},     // inside
+            {{700, 550, 300, 200}, two, {800, 500, 300, 200}}, // mostly on the second: into it
+            {{-900, 50, 300, 200}, two, {0, 50, 300, 200}},    // off both: into the first
+            {{600, -50, 1200, 900}, two, {800, 0, 1000, 700}}, // too large: as large as the screen
+            {{5, 5, 10, 10}, {}, {5, 5, 10, 10}}};             // no screen
+        for (const auto& [frame, areas, fitted] : cases)
+            QCOMPARE(app::fitIntoAreas(frame, areas), fitted);
+        QSettings("KestrelIon", "kestrelion").setValue("windowPosition", QPoint(-5000, 90000));
+        Fixture f;
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(f.window.frameGeometry()));
     }
 
     // A picker starts in the folder of its field's path, else in the last folder picked from, which
@@ -179,6 +254,7 @@ private slots:
             f.window.move(40, 30);
             f.picker.answers = {films + "/fm"};
             f.click("fmBrowseButton");
+            f.port.yes = true; // quit without saving the new path
             f.click("exitButton");
         }
         Fixture f;
@@ -278,7 +354,7 @@ private slots:
                 const core::JobSettings before = f.window.job().settings;
                 for (auto command : {&app::MainWindow::runAnalyze, &app::MainWindow::runCreate,
                                      &app::MainWindow::loadProfile, &app::MainWindow::saveProfile,
-                                     &app::MainWindow::pickFinalAvi, &app::MainWindow::acceptSettings})
+                                     &app::MainWindow::pickFinalAvi})
                     (f.window.*command)();
                 f.window.close();
                 QTest::keyClick(&f.window, Qt::Key_Escape);
@@ -299,7 +375,7 @@ private slots:
         QCOMPARE(test_support::decodeErrors(dir + "/final.avi"), std::string());
         f.window.findChild<QAction*>("verifyAction")->trigger();
         QCOMPARE(f.port.messages,
-                 std::vector<std::string>({"Final AVI cut short: it holds 750 of 3000 planned frames"}));
+                 std::vector<std::string>({"Final AVI cut short: it holds 750 of 3,000 planned frames"}));
         const double megabytes = QFileInfo(QString::fromStdString(dir + "/final.avi")).size() / 1048576.0;
         QCOMPARE(status->text(), "Create aborted: the Final AVI holds the 30 groups copied, " +
                                      QString::number(megabytes, 'f', 1) + " MB");
@@ -368,7 +444,8 @@ private slots:
     // A limit dragged in the view reaches the main window, which replans; typed limits reach the view,
     // and so do Fit's and, once the Low Motion AVI is known, the exact size of the Final AVI.
     // A picture has the size asked; an SVG has the view's size and takes the extension its name lacks,
-    // and one that cannot be written brings a message.
+    // and one that cannot be written brings a message. The view opens within the screen; Escape
+    // closes it.
     void planViewKeepsInStepAndExports()
     {
         const QString dir = QString::fromStdString(test_support::freshTempDir("plan_export"));
@@ -377,8 +454,9 @@ private slots:
         f.fill({"fmPathEdit", test_support::fastMotionAvi()});
         f.click("analyzeButton");
         f.click("planButton");
-        auto* plan = f.window.findChild<app::PlanWindow*>();
-        QVERIFY(plan != nullptr && QTest::qWaitForWindowExposed(plan));
+        QPointer<app::PlanWindow> plan = f.window.findChild<app::PlanWindow*>();
+        QVERIFY(plan && QTest::qWaitForWindowExposed(plan)); // wider than the screen without the fit
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(plan->frameGeometry()));
         app::PlanChart& chart = plan->chart();
         const core::PlanTable before = f.window.job().state.planTable;
         const QRect plot = chart.plotRect(chart.size());
@@ -409,6 +487,8 @@ private slots:
         QVERIFY(text.count("<rect") > 40 && text.contains("<text")); // a bar for each of the 40 seconds
         QCOMPARE(f.port.messages, std::vector<std::string>({"The picture could not be saved:\r" +
                                                             dir.toStdString() + "/no/such/folder/plan.svg"}));
+        QTest::keyClick(plan, Qt::Key_Escape);
+        QVERIFY((!plan || !plan->isVisible()) && f.window.isVisible());
     }
 
     // Renders the four windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;

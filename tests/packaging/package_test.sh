@@ -42,6 +42,8 @@ for program in kestrelion kestrelion-cli; do
 done
 zcat "$root/usr/share/doc/kestrelion/changelog.gz" | head -1 | grep -q "^kestrelion ($version) " ||
     fail "the changelog does not start with $version"
+[ "$(grep -E '^(Exec|MimeType)=' "$root/usr/share/applications/kestrelion.desktop")" = $'Exec=kestrelion %f\nMimeType=video/x-msvideo;video/avi;' ] ||
+    fail "the desktop entry does not open AVI files"
 if command -v appstreamcli >/dev/null; then
     appstreamcli validate --no-net "$root/usr/share/metainfo/org.kestrelion.kestrelion.metainfo.xml" ||
         fail "appstreamcli validate"

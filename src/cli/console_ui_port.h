@@ -14,6 +14,7 @@ public:
     struct Options {
         bool assumeYes = false; // answer Yes to every question without asking
         bool quiet = false;     // no progress bar
+        const char* activity = "Creating"; // the progress bar's first word
     };
 
     explicit ConsoleUiPort(Options options);

@@ -39,6 +39,7 @@ enum class MessageId {
     NothingFits,
     FinalAviVerified,
     FinalAviDiffers,
+    SettingsProbablyDiffer,
 };
 
 enum class QuestionId { DifferentTotalFrames };
@@ -124,6 +125,9 @@ Message finalAviVerified(int64_t frames);
 // differs in differenceCount ways, the first of which are listed.
 Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
                         const std::vector<FinalDifference>& listed);
+
+// More than half of the frames verify compared differ: the line added to finalAviDiffers.
+Message settingsProbablyDiffer();
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 

@@ -26,7 +26,8 @@ int runFitCommand(const JobOptions& options, bool json)
     return kExitCompleted;
 }
 
-int runVerifyCommand(const JobOptions& options, const std::string& finalPath, const CreateCommandOptions& flags)
+int runVerifyCommand(const JobOptions& options, const std::string& finalPath,
+                     const CreateCommandOptions& flags)
 {
     // Verify only reads, so different frame counts are taken as Create takes them after a Yes.
     ConsoleUiPort ui({.assumeYes = true, .quiet = flags.quiet, .activity = "Verifying"});

@@ -16,6 +16,7 @@ int runFitCommand(const JobOptions& options, bool json);
 // plan of the settings, after Fit with flags.fit as create --fit, and prints the report ("Final AVI
 // verified: N frames" or what differs). Ctrl-C aborts. Returns an exit status: 0 verified, 1
 // differences or a message, 130 aborted.
-int runVerifyCommand(const JobOptions& options, const std::string& finalPath, const CreateCommandOptions& flags);
+int runVerifyCommand(const JobOptions& options, const std::string& finalPath,
+                     const CreateCommandOptions& flags);
 
 } // namespace cli

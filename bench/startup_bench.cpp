@@ -56,7 +56,7 @@ int main()
 {
     std::printf("Machine: %s\n%d rounds of %d runs per program, order alternating\n",
                 bench::machineName().c_str(), kRounds, kRunsPerRound);
-    const std::string film = bench::makeFilmAvi("fm-exact-135000.avi", 3000);
+    const std::string film = bench::makeFilmAvi("startup-135000.avi", 100);
     compare("kestrelion-cli --version", {"--version"});
     compare("kestrelion-cli analyze --fm FILM", {"analyze", "--fm", film});
     return 0;

@@ -164,7 +164,8 @@ TEST_F(BatchFrontEnd, FitCountsTheFinalAviCreateWritesAndVerifyChecks)
         {"verify --fit --no-smoother " + shellQuote(final) + sources, 1,
          "\nFinal AVI differs from its plan in \\d+ places:\n(?![\\s\\S]*half)"},
         {"verify --final " + shellQuote(final) + " --limit 0" + sources, 1,
-         "^Final AVI differs from its plan in \\d+ places:\n[\\s\\S]*more\nMore than half of the frames differ: "
+         "^Final AVI differs from its plan in \\d+ places:\n[\\s\\S]*more\nMore than half of the frames "
+         "differ: "
          "the settings probably differ from the ones the Final AVI was made with.\n$"},
     });
 }
@@ -175,18 +176,25 @@ TEST_F(BatchFrontEnd, AsksOnTheTerminalAndTakesOnlyYesForYes)
 {
     buildAvi(scratch + "/fm.avi", {.frames = gridFrames(100, 25, 3000, 500)});
     buildAvi(scratch + "/lm.avi", {.frames = gridFrames(102, 25, 1000, 100)});
-    const std::vector<std::string> create = {"create", "--fm", scratch + "/fm.avi", "--lm", scratch + "/lm.avi",
-                                             "--final", scratch + "/Final.avi"};
-    const std::pair<const char*, int> rows[] = {{"y\n", 0}, {"Y\n", 0}, {"yes\n", 0},  {"n\n", 1},
-                                                {"\n", 1},  {"\x04", 1} /* end of input */};
+    const std::vector<std::string> create = {"create",
+                                             "--fm",
+                                             scratch + "/fm.avi",
+                                             "--lm",
+                                             scratch + "/lm.avi",
+                                             "--final",
+                                             scratch + "/Final.avi"};
+    const std::pair<const char*, int> rows[] = {{"y\n", 0}, {"Y\n", 0}, {"yes\n", 0},
+                                                {"n\n", 1}, {"\n", 1},  {"\x04", 1} /* end of input */};
     for (const auto& [input, exitCode] : rows) {
         SCOPED_TRACE(input);
         const RunResult result = runOnTerminal(create, input);
         if (result.exitCode == -1 && result.out.empty())
             GTEST_SKIP() << "no pseudo-terminal";
         EXPECT_EQ(result.exitCode, exitCode) << result.out;
-        EXPECT_TRUE(std::regex_search(result.out, std::regex(R"(errors\r\nContinue \(only if this is intended\) \? \[y/N\] )")));
-        EXPECT_EQ(std::regex_search(result.out, std::regex(R"(Creating \[#{30}\] 100%.*\r\nFinal AVI-size: \d+\r\n$)")),
+        EXPECT_TRUE(std::regex_search(
+            result.out, std::regex(R"(errors\r\nContinue \(only if this is intended\) \? \[y/N\] )")));
+        EXPECT_EQ(std::regex_search(result.out,
+                                    std::regex(R"(Creating \[#{30}\] 100%.*\r\nFinal AVI-size: \d+\r\n$)")),
                   exitCode == 0)
             << result.out;
     }

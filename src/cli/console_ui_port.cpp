@@ -22,7 +22,7 @@ bool isTerminal(int fd) { return isatty(fd) == 1; }
 // A one-line progress bar rewritten in place on stderr.
 class ConsoleProgress : public core::ProgressPort {
 public:
-    explicit ConsoleProgress(bool draw) : m_draw(draw) {}
+    ConsoleProgress(bool draw, const char* activity) : m_draw(draw), m_activity(activity) {}
     ~ConsoleProgress() override
     {
         if (m_draw && m_drawn)
@@ -58,6 +58,13 @@ public:
 
     bool cancelled() const override { return m_cancelled; }
 
+    void showCompleted(const core::ProgressStatistics& totals) override
+    {
+        m_position = m_upper;
+        m_statistics = totals;
+        draw();
+    }
+
 private:
     void draw()
     {
@@ -69,7 +76,7 @@ private:
         const int64_t filled = std::min<int64_t>(kWidth, std::max<int64_t>(0, percent * kWidth / 100));
         std::string bar(static_cast<size_t>(filled), '#');
         bar.append(static_cast<size_t>(kWidth - filled), '.');
-        std::fprintf(stderr, "\rCreating [%s] %3lld%%  FM %llds  LM %llds  total %s MB", bar.c_str(),
+        std::fprintf(stderr, "\r%s [%s] %3lld%%  FM %llds  LM %llds  total %s MB", m_activity, bar.c_str(),
                      static_cast<long long>(percent), static_cast<long long>(m_statistics.fmSeconds),
                      static_cast<long long>(m_statistics.lmSeconds),
                      core::formatThousands(m_statistics.totalBytes / 1048576).c_str());
@@ -78,6 +85,7 @@ private:
     }
 
     bool m_draw = false;
+    const char* m_activity = "";
     bool m_drawn = false;
     bool m_cancelled = false;
     int32_t m_lower = 0;
@@ -125,7 +133,7 @@ bool ConsoleUiPort::askYesNo(const core::Question& question)
 
 std::unique_ptr<core::ProgressPort> ConsoleUiPort::openProgress()
 {
-    return std::make_unique<ConsoleProgress>(!m_options.quiet && isTerminal(STDERR_FILENO));
+    return std::make_unique<ConsoleProgress>(!m_options.quiet && isTerminal(STDERR_FILENO), m_options.activity);
 }
 
 ConsoleUiPort::InterruptGuard::InterruptGuard()

@@ -17,6 +17,8 @@ public:
     void addTo(CLI::App& command, bool withCreate);
     // Adds --lm to a command without the create options (analyze, fit, verify).
     void addLowMotionTo(CLI::App& command);
+    // Throws CLI::ExcludesError when options that exclude each other were both given.
+    void checkExclusions() const;
     // Returns the settings the given options describe.
     core::JobSettings settings() const;
     // True when --lm was given.
@@ -33,7 +35,6 @@ private:
     int32_t m_audio = 0;
     int32_t m_size = 0;
     int32_t m_limit = 0;
-    bool m_smoother = true;
     bool m_stats = false;
     CLI::Option* m_profileOption = nullptr;
     CLI::Option* m_fmOption = nullptr;
@@ -46,6 +47,7 @@ private:
     CLI::Option* m_sizeOption = nullptr;
     CLI::Option* m_limitOption = nullptr;
     CLI::Option* m_smootherOption = nullptr;
+    CLI::Option* m_noSmootherOption = nullptr;
     CLI::Option* m_statsOption = nullptr;
 };
 

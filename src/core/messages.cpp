@@ -180,6 +180,12 @@ Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t diffe
     return {MessageId::FinalAviDiffers, text};
 }
 
+Message settingsProbablyDiffer()
+{
+    return {MessageId::SettingsProbablyDiffer, "More than half of the frames differ: the settings probably "
+                                               "differ from the ones the Final AVI was made with."};
+}
+
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames)
 {
     return {QuestionId::DifferentTotalFrames,

@@ -41,6 +41,7 @@ enum class MessageId {
     NothingFits,
     FinalAviVerified,
     FinalAviDiffers,
+    SettingsProbablyDiffer,
 };
 
 enum class QuestionId { DifferentTotalFrames, QuitWithoutSaving };
@@ -129,6 +130,9 @@ Message finalAviVerified(int64_t frames, const NumberFormat& numbers = plainNumb
 Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
                         const std::vector<FinalDifference>& listed,
                         const NumberFormat& numbers = plainNumbers());
+
+// More than half of the frames verify compared differ: the line added to finalAviDiffers.
+Message settingsProbablyDiffer();
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 // The main window is closing with settings that were neither loaded nor saved as they are.

@@ -33,6 +33,9 @@ public:
     virtual void pumpMessages(bool allowEscape) = 0;
     // True once the person asked to abort; never returns to false.
     virtual bool cancelled() const = 0;
+    // Shows the totals of a run that went through every group, just before the display closes.
+    // A display that closes at once anyway (the progress window) keeps its last update.
+    virtual void showCompleted(const ProgressStatistics& totals) { (void)totals; }
 };
 
 // What the engine needs from a person: messages, one kind of question, a busy indicator and a

@@ -126,6 +126,7 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
                 const int32_t i = frame++;
                 if (i >= report.finalFrames)
                     return;
+                const int64_t differencesBefore = report.differenceCount;
                 const core::FrameRecord& planned = table.frames[index];
                 const video::SampleLocation held = finalAvi->sampleLocation(i);
                 const int32_t size = held.size;
@@ -145,6 +146,8 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
                 const bool plannedKey = planned.isKey != 0 && planned.size > 0;
                 if (held.key != plannedKey)
                     addDifference(report, {Kind::KeyFlag, i, g, held.key ? 1 : 0, plannedKey ? 1 : 0});
+                if (report.differenceCount > differencesBefore)
+                    ++report.differingFrames;
                 if (choice == core::GroupChoice::Low)
                     statistics.lmBytes += size;
                 else if (choice == core::GroupChoice::High)
@@ -152,6 +155,8 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
                 statistics.totalBytes += size;
             });
     }
+    if (progress)
+        progress->showCompleted(statistics);
     report.plannedFrames = frame;
     if (report.finalFrames > report.plannedFrames)
         addDifference(report, {Kind::FrameCount, -1, -1, report.finalFrames, report.plannedFrames});
@@ -166,7 +171,11 @@ core::Message VerifyReport::message(const core::NumberFormat& numbers) const
 {
     if (status == VerifyStatus::Verified)
         return core::messages::finalAviVerified(finalFrames, numbers);
-    return core::messages::finalAviDiffers(finalFrames, plannedFrames, differenceCount, differences, numbers);
+    core::Message message =
+        core::messages::finalAviDiffers(finalFrames, plannedFrames, differenceCount, differences, numbers);
+    if (differingFrames * 2 > std::min(finalFrames, plannedFrames))
+        message.text += '' + core::messages::settingsProbablyDiffer().text;
+    return message;
 }
 
 VerifyReport verifyFinalAvi(const core::JobSettings& settings, core::UiPort& ui)

@@ -230,6 +230,8 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
     if (finalAvi.finish() != video::AviStatus::Ok)
         writeFailed = true;
     const bool cancelled = progress->cancelled();
+    if (!cancelled && !writeFailed)
+        progress->showCompleted(statistics);
     progress.reset();
 
     if (writeFailed) {

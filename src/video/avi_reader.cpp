@@ -73,15 +73,18 @@ public:
             return 0;
         const int64_t want = std::min<int64_t>(static_cast<int64_t>(out.size()), m_fileSize - offset);
         if (offset < m_blockStart || offset + want > m_blockStart + m_blockBytes) {
-            m_block.resize(kBlockBytes);
-            const int64_t got = m_file.readAt(offset, m_block);
+            // A file smaller than a block needs no more room than its size.
+            const auto blockBytes = static_cast<size_t>(std::min<int64_t>(kBlockBytes, m_fileSize));
+            if (!m_block)
+                m_block = std::make_unique_for_overwrite<uint8_t[]>(blockBytes);
+            const int64_t got = m_file.readAt(offset, std::span<uint8_t>(m_block.get(), blockBytes));
             m_blockStart = offset;
             m_blockBytes = std::max<int64_t>(got, 0);
         }
         const int64_t have = std::min<int64_t>(want, m_blockStart + m_blockBytes - offset);
         if (have <= 0)
             return 0;
-        std::memcpy(out.data(), m_block.data() + (offset - m_blockStart), static_cast<size_t>(have));
+        std::memcpy(out.data(), m_block.get() + (offset - m_blockStart), static_cast<size_t>(have));
         return static_cast<size_t>(have);
     }
 
@@ -89,7 +92,8 @@ private:
     static constexpr size_t kBlockBytes = 1 << 20;
     FileIo& m_file;
     int64_t m_fileSize = 0;
-    Bytes m_block;
+    std::unique_ptr<uint8_t[]> m_block; // allocated at the first read
+
     int64_t m_blockStart = 0;
     int64_t m_blockBytes = 0;
 };
@@ -652,6 +656,7 @@ struct Block {
 
 struct AviReader::Impl {
     std::unique_ptr<FileIo> file;
+    int64_t fileSize = 0; // at opening
     std::vector<StreamData> streams;
     std::string errorText;
     std::array<ByteRange, kAnnouncedRanges> announced{}; // most recent first
@@ -713,7 +718,8 @@ struct AviReader::Impl {
             if (!block)
                 block = std::make_shared<Block>();
             if (block->capacity < static_cast<size_t>(want)) {
-                block->capacity = std::max<size_t>(static_cast<size_t>(want), kBlockReadBytes);
+                // No read reaches past the file's end, so a small file needs no full-size block.
+                block->capacity = static_cast<size_t>(std::max(want, std::min(kBlockReadBytes, fileSize)));
                 block->bytes = std::make_unique_for_overwrite<uint8_t[]>(block->capacity);
             }
             const int64_t got =
@@ -784,6 +790,7 @@ AviOpenResult AviReader::open(std::unique_ptr<FileIo> file)
     if (result.status != AviStatus::Ok)
         return result;
     impl->file = std::move(file);
+    impl->fileSize = fileSize;
     result.reader.reset(new AviReader(std::move(impl)));
     return result;
 }

@@ -8,6 +8,11 @@
 #include <fstream>
 #include <regex>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace test_support;
@@ -42,6 +47,42 @@ protected:
                 std::regex_search(exitCode == 0 ? result.out : result.out + result.err, std::regex(pattern)))
                 << result.out.substr(0, 1000) << result.err;
         }
+    }
+
+    // Runs kestrelion-cli with arguments on a new pseudo-terminal, types input once the question
+    // shows, and returns the exit status and everything the terminal showed (-1 without a terminal).
+    static RunResult runOnTerminal(std::vector<std::string> arguments, const std::string& input)
+    {
+        RunResult result;
+        int terminal = -1;
+        const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (child == 0) {
+            std::vector<char*> argv{const_cast<char*>(KESTRELION_CLI)};
+            for (std::string& argument : arguments)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(KESTRELION_CLI, argv.data());
+            _exit(127);
+        }
+        if (child < 0)
+            return result;
+        pollfd ready{terminal, POLLIN, 0};
+        char buffer[4096];
+        ssize_t got = 0;
+        // The terminal reports an error once the program ended and closed it.
+        while (poll(&ready, 1, 60'000) > 0 && (got = read(terminal, buffer, sizeof buffer)) > 0) {
+            const bool typed = result.out.find("[y/N] ") != std::string::npos;
+            result.out.append(buffer, static_cast<size_t>(got));
+            if (!typed && result.out.find("[y/N] ") != std::string::npos) {
+                EXPECT_EQ(write(terminal, input.data(), input.size()), std::ssize(input));
+            }
+        }
+        kill(child, SIGKILL); // a program that still runs after a minute of silence hangs
+        int status = 0;
+        waitpid(child, &status, 0);
+        close(terminal);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return result;
     }
 
     const std::string scratch = freshTempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -116,9 +157,47 @@ TEST_F(BatchFrontEnd, FitCountsTheFinalAviCreateWritesAndVerifyChecks)
          "\"finalFileBytes\": " + fileBytes + ", \"plannedSampleBytes\": " + sampleBytes + ", "},
         {"verify " + shellQuote(final) + " --limit " + limit + sources, 0,
          "^Final AVI verified: 1000 frames\n$"},
-        {"verify " + shellQuote(final) + " --limit 0" + sources, 1, "^Final AVI differs from its plan in "},
         {"fit --audio 500" + sources, 1, "Even all Low Motion groups need "},
+        // verify takes create's command line; "more than half" sees the settings differ.
+        {"verify --fit --stats --yes --quiet --final " + shellQuote(final) + sources, 0,
+         "^High Bitrate Limit \\(Kbps\\): " + limit + "\nFinal AVI verified: 1000 frames\n$"},
+        {"verify --fit --no-smoother " + shellQuote(final) + sources, 1,
+         "\nFinal AVI differs from its plan in \\d+ places:\n(?![\\s\\S]*half)"},
+        {"verify --final " + shellQuote(final) + " --limit 0" + sources, 1,
+         "^Final AVI differs from its plan in \\d+ places:\n[\\s\\S]*more\nMore than half of the frames "
+         "differ: "
+         "the settings probably differ from the ones the Final AVI was made with.\n$"},
     });
+}
+
+// Without --yes the question about different frame counts is asked on the terminal, and the
+// progress line ends at 100 % before the result.
+TEST_F(BatchFrontEnd, AsksOnTheTerminalAndTakesOnlyYesForYes)
+{
+    buildAvi(scratch + "/fm.avi", {.frames = gridFrames(100, 25, 3000, 500)});
+    buildAvi(scratch + "/lm.avi", {.frames = gridFrames(102, 25, 1000, 100)});
+    const std::vector<std::string> create = {"create",
+                                             "--fm",
+                                             scratch + "/fm.avi",
+                                             "--lm",
+                                             scratch + "/lm.avi",
+                                             "--final",
+                                             scratch + "/Final.avi"};
+    const std::pair<const char*, int> rows[] = {{"y\n", 0}, {"Y\n", 0}, {"yes\n", 0},
+                                                {"n\n", 1}, {"\n", 1},  {"\x04", 1} /* end of input */};
+    for (const auto& [input, exitCode] : rows) {
+        SCOPED_TRACE(input);
+        const RunResult result = runOnTerminal(create, input);
+        if (result.exitCode == -1 && result.out.empty())
+            GTEST_SKIP() << "no pseudo-terminal";
+        EXPECT_EQ(result.exitCode, exitCode) << result.out;
+        EXPECT_TRUE(std::regex_search(
+            result.out, std::regex(R"(errors\r\nContinue \(only if this is intended\) \? \[y/N\] )")));
+        EXPECT_EQ(std::regex_search(result.out,
+                                    std::regex(R"(Creating \[#{30}\] 100%.*\r\nFinal AVI-size: \d+\r\n$)")),
+                  exitCode == 0)
+            << result.out;
+    }
 }
 
 TEST_F(BatchFrontEnd, CtrlCAbortsTheCopyAndLeavesAReadableFinalAvi)

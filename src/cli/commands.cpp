@@ -2,6 +2,7 @@
 
 #include "cli/analyze_command.h"
 #include "cli/create_command.h"
+#include "cli/encode_commands.h"
 #include "cli/exact_commands.h"
 #include "cli/job_options.h"
 #include "cli/probe_command.h"
@@ -71,6 +72,11 @@ int runCommandLine(int argc, char** argv)
     verify->get_option("--lm")->required();
     verify->add_flag("--quiet", verifyQuiet, "Show no progress bar");
 
+    EncodeLowMotionOptions encodeLowMotionOptions;
+    CLI::App* encodeLowMotion = addEncodeLowMotion(app, encodeLowMotionOptions);
+    EncodeFastMotionOptions encodeFastMotionOptions;
+    CLI::App* encodeFastMotion = addEncodeFastMotion(app, encodeFastMotionOptions);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -88,6 +94,10 @@ int runCommandLine(int argc, char** argv)
         return runFitCommand(fitOptions, fitJson);
     if (verify->parsed())
         return runVerifyCommand(verifyOptions, verifyPath, verifyQuiet);
+    if (encodeLowMotion->parsed())
+        return runEncodeLowMotionCommand(encodeLowMotionOptions);
+    if (encodeFastMotion->parsed())
+        return runEncodeFastMotionCommand(encodeFastMotionOptions);
     return runCreateCommand(createOptions, createFlags);
 }
 

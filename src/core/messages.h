@@ -39,9 +39,18 @@ enum class MessageId {
     NothingFits,
     FinalAviVerified,
     FinalAviDiffers,
+    CodecNotEncodable,
+    PackedBitstream,
+    FourccNotOfCodec,
+    FilmUnreadable,
+    FrameCountsDiffer,
+    FrameRatesDiffer,
+    EstimateUnavailable,
+    EncodeFailed,
+    KeyFramesMoved,
 };
 
-enum class QuestionId { DifferentTotalFrames };
+enum class QuestionId { DifferentTotalFrames, ReplaceFile };
 
 // A modal message with one OK button.
 struct Message {
@@ -125,7 +134,28 @@ Message finalAviVerified(int64_t frames);
 Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
                         const std::vector<FinalDifference>& listed);
 
+// The Fast Motion AVI's FourCC names no codec the encode can reproduce.
+Message codecNotEncodable(const std::string& fourcc);
+// The Fast Motion AVI keeps B-frames packed into the frames before them.
+Message packedBitstream();
+// A FourCC asked for an encode is not one of the codec's.
+Message fourccNotOfCodec(const std::string& fourcc, const std::string& codec);
+// The film at path cannot be read; reason is FFmpeg's explanation.
+Message filmUnreadable(const std::string& path, const std::string& reason);
+// The source film holds sourceFrames frames where the Fast Motion AVI holds fmFrames.
+Message frameCountsDiffer(int64_t sourceFrames, int64_t fmFrames);
+// The source film runs at sourceRate frames per second, the Fast Motion AVI at fmRate (texts).
+Message frameRatesDiffer(const std::string& sourceRate, const std::string& fmRate);
+// The estimate gives no Low Motion bitrate (label is what the window shows: "n/a" or "0").
+Message estimateUnavailable(const std::string& label);
+// An encode stopped; reason says why. Nothing was written.
+Message encodeFailed(const std::string& what, const std::string& reason);
+// The encoder made frame a key frame where the layout has none (or the other way round).
+Message keyFramesMoved(int64_t frame, bool madeKey);
+
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
+// The file an encode writes exists already (what: "Low Motion AVI", ...).
+Question replaceFile(const std::string& what, const std::string& path);
 
 } // namespace messages
 

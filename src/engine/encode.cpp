@@ -425,14 +425,14 @@ CommandOutcome runEncodeLowMotion(core::Job& job, const LowMotionEncodeRequest& 
     if (!checkSource(media, plan.sourcePath, static_cast<int64_t>(plan.keys.size()), plan.info.dwRate,
                      plan.info.dwScale, ui))
         return CommandOutcome::Ended;
+    const int32_t kbps = request.kbps > 0 ? request.kbps : estimatedKbps(job, ui);
+    if (kbps <= 0)
+        return CommandOutcome::Ended;
     if (!destinationIsFree(plan.what, plan.destination,
                            {{"Fast Motion AVI", settings.fastMotionPath},
                             {"source film", plan.sourcePath},
                             {"Ending AVI", settings.endingEnabled ? settings.endingPath : std::string()}},
                            ui))
-        return CommandOutcome::Ended;
-    const int32_t kbps = request.kbps > 0 ? request.kbps : estimatedKbps(job, ui);
-    if (kbps <= 0)
         return CommandOutcome::Ended;
     plan.settings.bitsPerSecond = int64_t{kbps} * 1024;
     return encodeToAvi(plan, media, ui, result);

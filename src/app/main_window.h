@@ -82,6 +82,9 @@ public slots:
     void runFit();
     // Checks the Final AVI against the plan of the settings and shows what it found.
     void runVerify();
+    // Asks for the source, bitrate and path of the Low Motion AVI and encodes it; afterwards the
+    // Low Motion path names it and the exact size and Fit count with it.
+    void runEncode();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

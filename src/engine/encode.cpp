@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -293,7 +295,7 @@ bool destinationIsFree(const std::string& what, const std::string& destination,
     return ui.askYesNo(core::messages::replaceFile(what, destination));
 }
 
-// Opens the source film and checks its frame count and rate against the wanted ones; nullptr
+// Opens the source film and checks its frame count and rate against the wanted ones; false
 // after a message.
 bool checkSource(media::VideoMedia& media, const std::string& path, int64_t frames, uint32_t rate, uint32_t scale,
                  core::UiPort& ui)

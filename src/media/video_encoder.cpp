@@ -11,6 +11,9 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
+#include <deque>
 #include <fstream>
 #include <iterator>
 
@@ -34,6 +37,9 @@ public:
 
 private:
     EncodeStatus send(const AVFrame* frame, std::vector<EncodedPacket>& packets);
+    // Decodes packet and sums its squared error against the input it was made from, for encoders
+    // that do not report it themselves.
+    void measureError(const AVPacket& packet, EncodedPacket& out);
     void setMpeg4Options(Dictionary& options);
     void setH264Options(Dictionary& options);
 
@@ -43,8 +49,32 @@ private:
     CodecContext m_context;
     Packet m_packet = makePacket();
     Frame m_frame = makeFrame();
+    CodecContext m_checker;         // decodes the packets when the error is computed here
+    std::deque<Frame> m_inputs;     // the inputs whose packets are not measured yet, in order
+    Frame m_decoded = makeFrame();
     std::string m_errorText;
 };
+
+// Sums the squared differences of two pictures of the same size and format, per plane.
+std::array<uint64_t, 3> squaredError(const AVFrame& a, const AVFrame& b)
+{
+    std::array<uint64_t, 3> sums{};
+    for (int plane = 0; plane < 3; ++plane) {
+        const int width = plane == 0 ? a.width : (a.width + 1) / 2;
+        const int height = plane == 0 ? a.height : (a.height + 1) / 2;
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* rowA = a.data[plane] + static_cast<ptrdiff_t>(y) * a.linesize[plane];
+            const uint8_t* rowB = b.data[plane] + static_cast<ptrdiff_t>(y) * b.linesize[plane];
+            uint64_t sum = 0;
+            for (int x = 0; x < width; ++x) {
+                const int d = rowA[x] - rowB[x];
+                sum += static_cast<uint64_t>(d * d);
+            }
+            sums[static_cast<size_t>(plane)] += sum;
+        }
+    }
+    return sums;
+}
 
 void FfmpegEncoder::setMpeg4Options(Dictionary& options)
 {
@@ -127,6 +157,22 @@ bool FfmpegEncoder::open(std::string& errorText)
         errorText = errorString(code);
         return false;
     }
+    // libx264 reports no squared error through libavcodec: decode its packets and compare. One
+    // thread and low delay give each packet's picture at once.
+    if (m_settings.measureError && m_settings.codec == VideoCodec::H264) {
+        const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
+        m_checker.reset(decoder != nullptr ? avcodec_alloc_context3(decoder) : nullptr);
+        if (!m_checker) {
+            errorText = "no H.264 decoder to measure the error";
+            return false;
+        }
+        m_checker->thread_count = 1;
+        m_checker->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        if (const int code = avcodec_open2(m_checker.get(), decoder, nullptr); code < 0) {
+            errorText = errorString(code);
+            return false;
+        }
+    }
     if (m_settings.pass == 1 && m_settings.codec == VideoCodec::Mpeg4) {
         m_statsOut.open(m_settings.statsPath, std::ios::binary | std::ios::trunc);
         if (!m_statsOut) {
@@ -163,9 +209,29 @@ EncodeStatus FfmpegEncoder::send(const AVFrame* frame, std::vector<EncodedPacket
             for (size_t plane = 0; plane < 3; ++plane)
                 out.squaredError[plane] = AV_RL64(stats + 8 + 8 * plane);
         }
+        if (m_checker)
+            measureError(*m_packet, out);
         av_packet_unref(m_packet.get());
         if (m_statsOut.is_open() && m_context->stats_out != nullptr)
             m_statsOut << m_context->stats_out;
+    }
+}
+
+void FfmpegEncoder::measureError(const AVPacket& packet, EncodedPacket& out)
+{
+    if (avcodec_send_packet(m_checker.get(), &packet) < 0)
+        return; // the error stays unmeasured
+    while (avcodec_receive_frame(m_checker.get(), m_decoded.get()) == 0) {
+        if (!m_inputs.empty()) {
+            const AVFrame& input = *m_inputs.front();
+            if (input.width == m_decoded->width && input.height == m_decoded->height &&
+                m_decoded->format == kEncoderPixelFormat) {
+                out.squaredError = squaredError(input, *m_decoded);
+                out.errorMeasured = true;
+            }
+            m_inputs.pop_front();
+        }
+        av_frame_unref(m_decoded.get());
     }
 }
 
@@ -182,6 +248,11 @@ EncodeStatus FfmpegEncoder::encode(const Picture& picture, int64_t frameIndex, b
     m_frame->key_frame = key ? 1 : 0;
     if (m_settings.mode == RateMode::ConstantQuantizer && m_settings.codec == VideoCodec::Mpeg4)
         m_frame->quality = m_context->global_quality;
+    if (m_checker) {
+        m_inputs.push_back(makeFrame());
+        if (av_frame_ref(m_inputs.back().get(), m_frame.get()) < 0)
+            std::abort(); // only an allocation can fail here
+    }
     return send(m_frame.get(), packets);
 }
 

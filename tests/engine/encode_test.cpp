@@ -152,4 +152,47 @@ TEST_F(Encode, RefusesBeforeWritingAndLeavesNothingWhenAborted)
         EXPECT_TRUE(entry.path().extension() == ".avi" || entry.path().extension() == ".mkv") << entry.path();
 }
 
+// One decode feeds encoders at two constant quantizers; each reports every frame's squared error,
+// the coarser one more, with key frames only where asked.
+TEST_F(Encode, SharesOneDecodeAmongEncodersThatMeasureTheirError)
+{
+    std::string errorText;
+    const std::unique_ptr<media::VideoDecoder> decoder = media::openVideoDecoder(largerSource, errorText);
+    ASSERT_TRUE(decoder) << errorText;
+    decoder->setOutputSize(160, 120);
+    std::vector<std::unique_ptr<media::VideoEncoder>> encoders;
+    for (const media::VideoCodec codec : {media::VideoCodec::Mpeg4, media::VideoCodec::H264}) {
+        for (const int32_t quantizer : {2, 31}) {
+            media::EncoderSettings settings;
+            settings.codec = codec;
+            settings.width = 160;
+            settings.height = 120;
+            settings.mode = media::RateMode::ConstantQuantizer;
+            settings.quantizer = quantizer;
+            settings.measureError = true;
+            encoders.push_back(media::openVideoEncoder(settings, errorText));
+            ASSERT_TRUE(encoders.back()) << errorText;
+        }
+    }
+    std::vector<std::vector<media::EncodedPacket>> packets(encoders.size());
+    media::Picture picture;
+    for (int64_t i = 0; decoder->next(picture) == media::DecodeStatus::Ok; ++i) {
+        for (size_t e = 0; e < encoders.size(); ++e)
+            ASSERT_EQ(encoders[e]->encode(picture, i, i % 30 == 7, packets[e]), media::EncodeStatus::Ok);
+    }
+    std::vector<uint64_t> errors;
+    for (size_t e = 0; e < encoders.size(); ++e) {
+        ASSERT_EQ(encoders[e]->finish(packets[e]), media::EncodeStatus::Ok);
+        ASSERT_EQ(packets[e].size(), 75u);
+        errors.push_back(0);
+        for (const media::EncodedPacket& packet : packets[e]) {
+            EXPECT_EQ(packet.key, packet.frameIndex == 0 || packet.frameIndex % 30 == 7) << packet.frameIndex;
+            EXPECT_TRUE(packet.errorMeasured) << e;
+            errors.back() += packet.squaredError[0];
+        }
+    }
+    EXPECT_LT(errors[0], errors[1]);
+    EXPECT_LT(errors[2], errors[3]);
+}
+
 } // namespace

@@ -230,6 +230,24 @@ Message encodeFailed(const std::string& what, const std::string& reason)
     return {MessageId::EncodeFailed, "The " + what + " could not be encoded: " + reason + "\rNothing was written."};
 }
 
+Message encoderOutOfStep(const std::string& what, int64_t foundFrame, int64_t dueFrame)
+{
+    return {MessageId::EncoderOutOfStep, "The " + what + " could not be encoded: the encoder gave frame " +
+                                             std::to_string(foundFrame) + " where frame " + std::to_string(dueFrame) +
+                                             " was due.\rNothing was written."};
+}
+
+Message fastMotionUnusable()
+{
+    return {MessageId::FastMotionUnusable,
+            "The Fast Motion AVI gives no frames, frame rate or picture size to encode after"};
+}
+
+Message filmUnusable(const std::string& path)
+{
+    return {MessageId::FilmUnusable, "The film\r" + path + "\rgives no frame count or frame rate to encode"};
+}
+
 Message keyFramesMoved(int64_t frame, bool madeKey)
 {
     return {MessageId::KeyFramesMoved,

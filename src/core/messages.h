@@ -48,6 +48,9 @@ enum class MessageId {
     EstimateUnavailable,
     EncodeFailed,
     KeyFramesMoved,
+    EncoderOutOfStep,
+    FastMotionUnusable,
+    FilmUnusable,
 };
 
 enum class QuestionId { DifferentTotalFrames, ReplaceFile };
@@ -150,6 +153,12 @@ Message frameRatesDiffer(const std::string& sourceRate, const std::string& fmRat
 Message estimateUnavailable(const std::string& label);
 // An encode stopped; reason says why. Nothing was written.
 Message encodeFailed(const std::string& what, const std::string& reason);
+// The encoder gave frame foundFrame where dueFrame was due (or ended at foundFrame of dueFrame).
+Message encoderOutOfStep(const std::string& what, int64_t foundFrame, int64_t dueFrame);
+// The Fast Motion AVI gives no frames, frame rate or picture size to encode after.
+Message fastMotionUnusable();
+// The film at path gives no frame count or frame rate to encode.
+Message filmUnusable(const std::string& path);
 // The encoder made frame a key frame where the layout has none (or the other way round).
 Message keyFramesMoved(int64_t frame, bool madeKey);
 

@@ -183,9 +183,7 @@ PassEnd runPass(const EncodePlan& plan, int32_t pass, media::VideoMedia& media, 
     const auto writePackets = [&]() -> bool {
         for (const media::EncodedPacket& packet : packets) {
             if (packet.frameIndex != written || written >= frames) {
-                ui.showMessage(core::messages::encodeFailed(
-                    plan.what, "the encoder gave frame " + std::to_string(packet.frameIndex) + " in place of " +
-                                   std::to_string(written)));
+                ui.showMessage(core::messages::encoderOutOfStep(plan.what, packet.frameIndex, written));
                 return false;
             }
             if (packet.key != (plan.keys[static_cast<size_t>(written)] != 0)) {
@@ -226,8 +224,10 @@ PassEnd runPass(const EncodePlan& plan, int32_t pass, media::VideoMedia& media, 
         return fail(encoder->errorText());
     if (!writePackets())
         return PassEnd::Failed;
-    if (written != frames)
-        return fail("the encoder gave " + std::to_string(written) + " of " + std::to_string(frames) + " frames");
+    if (written != frames) {
+        ui.showMessage(core::messages::encoderOutOfStep(plan.what, written, frames));
+        return PassEnd::Failed;
+    }
     return PassEnd::Done;
 }
 
@@ -397,7 +397,7 @@ CommandOutcome runEncodeLowMotion(core::Job& job, const LowMotionEncodeRequest& 
         SourceTable table;
         readSourceTable(table, *fm);
         if (table.frames.count() == 0) {
-            ui.showMessage(core::messages::encodeFailed(plan.what, "the Fast Motion AVI holds no frames"));
+            ui.showMessage(core::messages::fastMotionUnusable());
             return CommandOutcome::Ended;
         }
         if (*codec == media::VideoCodec::Mpeg4) {
@@ -421,7 +421,7 @@ CommandOutcome runEncodeLowMotion(core::Job& job, const LowMotionEncodeRequest& 
     plan.settings.scale = plan.info.dwScale;
     plan.settings.threads = request.threads;
     if (plan.settings.rate == 0 || plan.settings.scale == 0 || plan.settings.width <= 0 || plan.settings.height <= 0) {
-        ui.showMessage(core::messages::encodeFailed(plan.what, "the Fast Motion AVI gives no frame rate or size"));
+        ui.showMessage(core::messages::fastMotionUnusable());
         return CommandOutcome::Ended;
     }
     if (!checkSource(media, plan.sourcePath, static_cast<int64_t>(plan.keys.size()), plan.info.dwRate,
@@ -467,7 +467,7 @@ CommandOutcome runEncodeFastMotion(const FastMotionEncodeRequest& request, media
     }
     const int64_t distance = std::llround(double(std::max(request.keySeconds, 1)) * film.rate / film.scale);
     if (film.frameCount <= 0 || film.frameCount > INT32_MAX || distance < 1) {
-        ui.showMessage(core::messages::filmUnreadable(plan.sourcePath, "its frame count or rate is unusable"));
+        ui.showMessage(core::messages::filmUnusable(plan.sourcePath));
         return CommandOutcome::Ended;
     }
     if (!destinationIsFree(plan.what, plan.destination, {{"source film", plan.sourcePath}}, ui))

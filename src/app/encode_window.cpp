@@ -41,6 +41,7 @@ engine::LowMotionEncodeRequest EncodeWindow::request() const
         request.sourcePath = source.toStdString();
     request.kbps = m_form->kbpsEdit->text().toInt(); // empty: 0, the estimate
     request.passes = m_form->twoPassCheck->isChecked() ? 2 : 1;
+    request.replaceAgreed = !m_pickedPath.isEmpty() && m_pickedPath == lowMotionPath();
     return request;
 }
 
@@ -58,8 +59,10 @@ void EncodeWindow::pickSource()
 void EncodeWindow::pickLowMotionAvi()
 {
     const QString start = lowMotionPath().isEmpty() ? QFileInfo(m_fastMotionPath).path() : QFileInfo(lowMotionPath()).path();
-    if (const std::optional<QString> path = m_picker.pickFile(this, PickerKind::Save, aviFilters(), start))
+    if (const std::optional<QString> path = m_picker.pickFile(this, PickerKind::Save, aviFilters(), start)) {
         m_form->lmPathEdit->setText(*path);
+        m_pickedPath = lowMotionPath();
+    }
 }
 
 void EncodeWindow::accept()

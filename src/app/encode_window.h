@@ -40,6 +40,7 @@ private:
     std::unique_ptr<Ui::EncodeWindow> m_form;
     FilePicker& m_picker;
     QString m_fastMotionPath;
+    QString m_pickedPath; // the Low Motion path the save picker gave, whose replacing it confirmed
 };
 
 // The progress of one encode: a bar with the percentage in the title, the pass, the speed and

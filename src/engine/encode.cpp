@@ -281,7 +281,8 @@ CommandOutcome encodeToAvi(const EncodePlan& plan, media::VideoMedia& media, cor
 // Refuses a destination that is one of the inputs (by file identity, so links count) and asks
 // before replacing an existing file. Returns false after a message or a No.
 bool destinationIsFree(const std::string& what, const std::string& destination,
-                       const std::vector<std::pair<std::string, std::string>>& inputs, core::UiPort& ui)
+                       const std::vector<std::pair<std::string, std::string>>& inputs, core::UiPort& ui,
+                       bool replaceAgreed = false)
 {
     const std::optional<video::FileIdentity> identity = video::identityOfPath(destination);
     if (!identity)
@@ -292,7 +293,7 @@ bool destinationIsFree(const std::string& what, const std::string& destination,
             return false;
         }
     }
-    return ui.askYesNo(core::messages::replaceFile(what, destination));
+    return replaceAgreed || ui.askYesNo(core::messages::replaceFile(what, destination));
 }
 
 // Opens the source film and checks its frame count and rate against the wanted ones; false
@@ -434,7 +435,7 @@ CommandOutcome runEncodeLowMotion(core::Job& job, const LowMotionEncodeRequest& 
                            {{"Fast Motion AVI", settings.fastMotionPath},
                             {"source film", plan.sourcePath},
                             {"Ending AVI", settings.endingEnabled ? settings.endingPath : std::string()}},
-                           ui))
+                           ui, request.replaceAgreed))
         return CommandOutcome::Ended;
     plan.settings.bitsPerSecond = int64_t{kbps} * 1024;
     return encodeToAvi(plan, media, ui, result);

@@ -25,6 +25,7 @@ struct LowMotionEncodeRequest {
     int32_t kbps = 0;       // the Low Motion bitrate; 0: the estimate for the job's settings
     int32_t passes = 1;     // 1 or 2
     int32_t threads = 0;    // 0: the encoder's choice
+    bool replaceAgreed = false; // the person already agreed to replace an existing LM (in a save picker)
 };
 
 // Encodes the job's Low Motion AVI (settings.lowMotionPath) from the source film with the Fast

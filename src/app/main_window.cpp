@@ -4,6 +4,7 @@
 #include "app/app_resources.h"
 #include "app/create_status.h"
 #include "app/dialog_units.h"
+#include "app/encode_window.h"
 #include "app/locale_numbers.h"
 #include "app/plan_window.h"
 #include "engine/commands.h"
@@ -194,6 +195,8 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     connect(m_form->aboutAction, &QAction::triggered, this, &MainWindow::showAboutBox);
     connect(m_form->fitButton, &QPushButton::clicked, this, &MainWindow::runFit);
     connect(m_form->verifyAction, &QAction::triggered, this, &MainWindow::runVerify);
+    connect(m_form->encodeAction, &QAction::triggered, this, &MainWindow::runEncode);
+    connect(m_form->lmEncodeButton, &QPushButton::clicked, this, &MainWindow::runEncode);
     // The exact size follows the Low Motion and Ending AVIs as well as the estimate's settings.
     connect(m_form->lmPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
     connect(m_form->endingPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
@@ -352,6 +355,27 @@ void MainWindow::runCreate()
     if (const std::optional<core::Message>& message = m_port->lastMessage())
         summary.endMessage = displayText(message->text).section(QLatin1Char('\n'), 0, 0);
     m_form->statusLabel->setText(createStatusText(summary));
+}
+
+void MainWindow::runEncode()
+{
+    if (commandsBlocked() || !storeControlsInJob())
+        return;
+    EncodeWindow window(m_job.settings, *m_picker, this);
+    if (window.exec() != QDialog::Accepted)
+        return;
+    engine::CommandOutcome outcome = engine::CommandOutcome::Ended;
+    core::Job job = m_job;
+    job.settings.lowMotionPath = window.lowMotionPath().toStdString();
+    {
+        CopyScope encoding(*this);
+        core::BusyCursor busy(*m_port);
+        EncodeUiPort port(*m_port, this);
+        engine::EncodeResult result;
+        outcome = engine::runEncodeLowMotion(job, window.request(), media::ffmpegMedia(), port, result);
+    }
+    if (outcome == engine::CommandOutcome::Completed)
+        setPath(&core::JobSettings::lowMotionPath, window.lowMotionPath());
 }
 
 void MainWindow::refreshEstimate()

@@ -86,6 +86,9 @@ public slots:
     void runFit();
     // Checks the Final AVI against the plan of the settings and shows what it found.
     void runVerify();
+    // Asks for the source, bitrate and path of the Low Motion AVI and encodes it; afterwards the
+    // Low Motion path names it and the exact size and Fit count with it.
+    void runEncode();
 
 protected:
     // Enter presses the focused push button and does nothing in a field; the window never takes

@@ -2,6 +2,7 @@
 
 #include "cli/analyze_command.h"
 #include "cli/create_command.h"
+#include "cli/encode_commands.h"
 #include "cli/exact_commands.h"
 #include "cli/job_options.h"
 #include "cli/probe_command.h"
@@ -130,6 +131,11 @@ int runCommandLine(int argc, char** argv)
     help->footer(footer({{"help"}, {"help verify"}}));
     help->add_option("SUBCOMMAND", helpTopic, "Subcommand whose help to print");
 
+    EncodeLowMotionOptions encodeLowMotionOptions;
+    CLI::App* encodeLowMotion = addEncodeLowMotion(app, encodeLowMotionOptions);
+    EncodeFastMotionOptions encodeFastMotionOptions;
+    CLI::App* encodeFastMotion = addEncodeFastMotion(app, encodeFastMotionOptions);
+
     try {
         app.parse(argc, argv);
         for (const JobOptions* options : {&analyzeOptions, &createOptions, &fitOptions, &verifyOptions})
@@ -170,6 +176,10 @@ int runCommandLine(int argc, char** argv)
             return app.exit(CLI::RequiredError("FINAL or --final")) == 0 ? kExitCompleted : kExitUsage;
         return runVerifyCommand(verifyOptions, verifyPath, verifyFlags);
     }
+    if (encodeLowMotion->parsed())
+        return runEncodeLowMotionCommand(encodeLowMotionOptions);
+    if (encodeFastMotion->parsed())
+        return runEncodeFastMotionCommand(encodeFastMotionOptions);
     return runCreateCommand(createOptions, createFlags);
 }
 

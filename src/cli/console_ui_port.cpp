@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -50,6 +51,12 @@ public:
         draw();
     }
 
+    void setEncodeProgress(const core::EncodeProgress& progress) override
+    {
+        m_encode = progress;
+        draw();
+    }
+
     void pumpMessages(bool allowEscape) override
     {
         if (allowEscape && g_interrupted != 0)
@@ -76,6 +83,18 @@ private:
         const int64_t filled = std::min<int64_t>(kWidth, std::max<int64_t>(0, percent * kWidth / 100));
         std::string bar(static_cast<size_t>(filled), '#');
         bar.append(static_cast<size_t>(kWidth - filled), '.');
+        if (m_encode) {
+            const int64_t left = m_encode->secondsLeft;
+            std::fprintf(stderr, "\rEncoding [%s] %3lld%%  pass %d/%d  %.1f fps  %s left   ", bar.c_str(),
+                         static_cast<long long>(percent), m_encode->pass, m_encode->passes, m_encode->framesPerSecond,
+                         left < 0 ? "--:--"
+                                  : (std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") +
+                                     std::to_string(left % 60))
+                                        .c_str());
+            std::fflush(stderr);
+            m_drawn = true;
+            return;
+        }
         std::fprintf(stderr, "\r%s [%s] %3lld%%  FM %llds  LM %llds  total %s MB", m_activity, bar.c_str(),
                      static_cast<long long>(percent), static_cast<long long>(m_statistics.fmSeconds),
                      static_cast<long long>(m_statistics.lmSeconds),
@@ -92,6 +111,7 @@ private:
     int32_t m_upper = 0;
     int32_t m_position = 0;
     core::ProgressStatistics m_statistics;
+    std::optional<core::EncodeProgress> m_encode;
 };
 
 } // namespace

@@ -186,6 +186,87 @@ Message settingsProbablyDiffer()
                                                "differ from the ones the Final AVI was made with."};
 }
 
+Message codecNotEncodable(const std::string& fourcc)
+{
+    return {MessageId::CodecNotEncodable,
+            "The Fast Motion AVI's FourCC " + fourcc +
+                " cannot be encoded here.\rMPEG-4 Part 2 (XVID, DIVX, DX50, FMP4, MP4V) and H.264 (H264, X264, AVC1) can."};
+}
+
+Message packedBitstream()
+{
+    return {MessageId::PackedBitstream,
+            "The Fast Motion AVI stores B-frames as packed bitstream.\rIts frames cannot be reproduced one for one."};
+}
+
+Message fourccNotOfCodec(const std::string& fourcc, const std::string& codec)
+{
+    return {MessageId::FourccNotOfCodec, "The FourCC " + fourcc + " is not one of " + codec + "'s"};
+}
+
+Message filmUnreadable(const std::string& path, const std::string& reason)
+{
+    return {MessageId::FilmUnreadable, "Could not read the film\r" + path + "\r" + reason};
+}
+
+Message frameCountsDiffer(int64_t sourceFrames, int64_t fmFrames)
+{
+    return {MessageId::FrameCountsDiffer, "The source has " + std::to_string(sourceFrames) +
+                                              " frames, the Fast Motion AVI " + std::to_string(fmFrames) +
+                                              ".\rBoth must have the same frames."};
+}
+
+Message frameRatesDiffer(const std::string& sourceRate, const std::string& fmRate)
+{
+    return {MessageId::FrameRatesDiffer, "The source runs at " + sourceRate + " frames per second, the Fast Motion AVI at " +
+                                             fmRate + ".\rBoth must have the same frame rate."};
+}
+
+Message estimateUnavailable(const std::string& label)
+{
+    return {MessageId::EstimateUnavailable,
+            "The Low Motion Bitrate is " + label +
+                ": the high-motion groups and the audio already fill the Final size.\r"
+                "Raise the Final size or the High Bitrate Limit, lower the audio bitrate, or give a bitrate."};
+}
+
+Message encodeFailed(const std::string& what, const std::string& reason)
+{
+    return {MessageId::EncodeFailed, "The " + what + " could not be encoded: " + reason + "\rNothing was written."};
+}
+
+Message encoderOutOfStep(const std::string& what, int64_t foundFrame, int64_t dueFrame)
+{
+    return {MessageId::EncoderOutOfStep, "The " + what + " could not be encoded: the encoder gave frame " +
+                                             std::to_string(foundFrame) + " where frame " + std::to_string(dueFrame) +
+                                             " was due.\rNothing was written."};
+}
+
+Message fastMotionUnusable()
+{
+    return {MessageId::FastMotionUnusable,
+            "The Fast Motion AVI gives no frames, frame rate or picture size to encode after"};
+}
+
+Message filmUnusable(const std::string& path)
+{
+    return {MessageId::FilmUnusable, "The film\r" + path + "\rgives no frame count or frame rate to encode"};
+}
+
+Message keyFramesMoved(int64_t frame, bool madeKey)
+{
+    return {MessageId::KeyFramesMoved,
+            "The encoder made frame " + std::to_string(frame) +
+                (madeKey ? " a key frame where the Fast Motion AVI has none."
+                         : " a delta frame where the Fast Motion AVI has a key frame.") +
+                "\rNothing was written."};
+}
+
+Question replaceFile(const std::string& what, const std::string& path)
+{
+    return {QuestionId::ReplaceFile, "The " + what + " exists:\r" + path + "\rReplace it?"};
+}
+
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames)
 {
     return {QuestionId::DifferentTotalFrames,

@@ -42,9 +42,21 @@ enum class MessageId {
     FinalAviVerified,
     FinalAviDiffers,
     SettingsProbablyDiffer,
+    CodecNotEncodable,
+    PackedBitstream,
+    FourccNotOfCodec,
+    FilmUnreadable,
+    FrameCountsDiffer,
+    FrameRatesDiffer,
+    EstimateUnavailable,
+    EncodeFailed,
+    KeyFramesMoved,
+    EncoderOutOfStep,
+    FastMotionUnusable,
+    FilmUnusable,
 };
 
-enum class QuestionId { DifferentTotalFrames, QuitWithoutSaving };
+enum class QuestionId { DifferentTotalFrames, QuitWithoutSaving, ReplaceFile };
 
 // A modal message with one OK button.
 struct Message {
@@ -134,9 +146,36 @@ Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t diffe
 // More than half of the frames verify compared differ: the line added to finalAviDiffers.
 Message settingsProbablyDiffer();
 
+// The Fast Motion AVI's FourCC names no codec the encode can reproduce.
+Message codecNotEncodable(const std::string& fourcc);
+// The Fast Motion AVI keeps B-frames packed into the frames before them.
+Message packedBitstream();
+// A FourCC asked for an encode is not one of the codec's.
+Message fourccNotOfCodec(const std::string& fourcc, const std::string& codec);
+// The film at path cannot be read; reason is FFmpeg's explanation.
+Message filmUnreadable(const std::string& path, const std::string& reason);
+// The source film holds sourceFrames frames where the Fast Motion AVI holds fmFrames.
+Message frameCountsDiffer(int64_t sourceFrames, int64_t fmFrames);
+// The source film runs at sourceRate frames per second, the Fast Motion AVI at fmRate (texts).
+Message frameRatesDiffer(const std::string& sourceRate, const std::string& fmRate);
+// The estimate gives no Low Motion bitrate (label is what the window shows: "n/a" or "0").
+Message estimateUnavailable(const std::string& label);
+// An encode stopped; reason says why. Nothing was written.
+Message encodeFailed(const std::string& what, const std::string& reason);
+// The encoder gave frame foundFrame where dueFrame was due (or ended at foundFrame of dueFrame).
+Message encoderOutOfStep(const std::string& what, int64_t foundFrame, int64_t dueFrame);
+// The Fast Motion AVI gives no frames, frame rate or picture size to encode after.
+Message fastMotionUnusable();
+// The film at path gives no frame count or frame rate to encode.
+Message filmUnusable(const std::string& path);
+// The encoder made frame a key frame where the layout has none (or the other way round).
+Message keyFramesMoved(int64_t frame, bool madeKey);
+
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 // The main window is closing with settings that were neither loaded nor saved as they are.
 Question quitWithoutSaving();
+// The file an encode writes exists already (what: "Low Motion AVI", ...).
+Question replaceFile(const std::string& what, const std::string& path);
 
 } // namespace messages
 

@@ -174,7 +174,7 @@ core::Message VerifyReport::message(const core::NumberFormat& numbers) const
     core::Message message =
         core::messages::finalAviDiffers(finalFrames, plannedFrames, differenceCount, differences, numbers);
     if (differingFrames * 2 > std::min(finalFrames, plannedFrames))
-        message.text += '' + core::messages::settingsProbablyDiffer().text;
+        message.text += '\r' + core::messages::settingsProbablyDiffer().text;
     return message;
 }
 

@@ -1,5 +1,6 @@
 #include "app/about_box.h"
 #include "app/create_status.h"
+#include "app/encode_window.h"
 #include "app/main_window.h"
 #include "app/plan_chart.h"
 #include "app/plan_window.h"
@@ -489,6 +490,35 @@ private slots:
                                                             dir.toStdString() + "/no/such/folder/plan.svg"}));
         QTest::keyClick(plan, Qt::Key_Escape);
         QVERIFY((!plan || !plan->isVisible()) && f.window.isVisible());
+    }
+
+    // Encode... offers the Fast Motion AVI as the source and the shown estimate as the bitrate; OK with
+    // no Low Motion path asks for one, and after the encode the Low Motion path names it and the
+    // exact size counts with it.
+    void encodeSetsTheLowMotionPath()
+    {
+        const QString dir = QString::fromStdString(test_support::freshTempDir("encode_window"));
+        const QString fm = QString::fromStdString(test_support::mediaFile({.frames = 75, .width = 160, .height = 120}));
+        Fixture f;
+        f.fill({"fmPathEdit", fm.toStdString(), "finalSizeEdit", "1", "audioEdit", "0"});
+        f.click("analyzeButton");
+        QStringList seen;
+        QTimer::singleShot(0, this, [&] {
+            if (auto* window = qobject_cast<app::EncodeWindow*>(QApplication::activeModalWidget())) {
+                seen << window->findChild<QLineEdit*>("sourcePathEdit")->text()
+                     << window->findChild<QLineEdit*>("kbpsEdit")->text();
+                window->findChild<QLineEdit*>("kbpsEdit")->setText("150");
+                window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+            }
+        });
+        f.picker.answers = {dir + "/lm.avi"};
+        f.click("lmEncodeButton");
+        const QString estimate = f.at<QLabel>("lmBitrateLabel")->text();
+        QCOMPARE(seen, QStringList({fm, estimate.toInt() > 0 ? estimate : QString()}));
+        QCOMPARE(f.picker.calls, QStringList({"Save avi " + QFileInfo(fm).path()}));
+        QVERIFY2(f.port.messages.empty(), f.port.messages.empty() ? "" : f.port.messages.front().c_str());
+        QCOMPARE(f.text("lmPathEdit"), dir + "/lm.avi");
+        QVERIFY(QFileInfo::exists(dir + "/lm.avi") && f.at<QPushButton>("fitButton")->isEnabled());
     }
 
     // Renders the four windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;

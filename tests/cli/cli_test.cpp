@@ -218,4 +218,33 @@ TEST_F(BatchFrontEnd, CtrlCAbortsTheCopyAndLeavesAReadableFinalAvi)
     EXPECT_EQ(probePackets(scratch + "/Final.avi").size() % (25 * 30), 0u);
 }
 
+TEST_F(BatchFrontEnd, EncodesTheFastAndLowMotionAvisAndCtrlCLeavesNothing)
+{
+    const std::string source = shellQuote(mediaFile({.frames = 500, .width = 160, .height = 120}));
+    const std::string fmAvi = " --fm " + here + "/fm.avi", lmAvi = " --lm " + here + "/lm.avi";
+    expectRuns({
+        {"encode-fm --quiet --kbps 500 --key-seconds 2 --source " + source + fmAvi, 0,
+         R"(^Fast Motion AVI written: 500 frames, 10 key frames, \d+ bytes, \d+ Kbps\n$)"},
+        {"encode-lm --kbps 150 --json" + fmAvi + lmAvi, 0,
+         R"(^\{"frames": 500, "keyFrames": 10, "bytes": \d+, "kbps": \d+, "seconds": [\d.]+\}\n$)"},
+        {"encode-lm --kbps 150" + fmAvi + lmAvi, 1, R"(Replace it\? no \(not asked: no terminal; --yes answers yes\)\n$)"},
+        {"encode-lm --passes 3" + fmAvi + lmAvi, 2, "--passes: 3 not in"},
+        {"encode-fm --kbps 500 --codec vp9 --source " + source + fmAvi, 2, "--codec: "},
+        {"encode-fm --kbps 500 --codec h264 --fourcc XVID --source " + source + fmAvi, 1,
+         "^The FourCC XVID is not one of H.264's\n$"},
+        {"encode-lm --size 0" + fmAvi + lmAvi, 1, "^The Low Motion Bitrate is (n/a|0): "},
+    });
+    EXPECT_EQ(decodeErrors(scratch + "/lm.avi"), "");
+    std::filesystem::remove(scratch + "/lm.avi");
+    const std::string temporary = here + "/lm.avi.encoding";
+    const auto [exitCode, out, err] = run("encode-lm --kbps 150" + fmAvi + lmAvi + " 2>/dev/null & i=0; while [ ! -e " +
+                                          temporary + " ] && [ $i -lt 60000 ]; do sleep 0.001; i=$((i+1)); done; " +
+                                          "kill -INT $!; wait $!");
+    if (exitCode == 0)
+        GTEST_SKIP() << "the encode finished before Ctrl-C arrived";
+    EXPECT_EQ(exitCode, 130);
+    EXPECT_FALSE(std::filesystem::exists(scratch + "/lm.avi"));
+    EXPECT_FALSE(std::filesystem::exists(scratch + "/lm.avi.encoding"));
+}
+
 } // namespace

@@ -10,44 +10,73 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int kRounds = 9;
 constexpr int kRunsPerRound = 200;
 
-// Returns the mean wall time of one run, in milliseconds, over kRunsPerRound runs.
-double meanRunMs(const std::vector<std::string>& argv)
+// The mean time of one run, in milliseconds, over kRunsPerRound runs: wall time, and the processor
+// time of the program (user and system), which other programs on a busy machine disturb less.
+struct RunTime {
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+double childCpuMs()
 {
-    double total = 0;
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + t.tv_usec / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+RunTime meanRun(const std::vector<std::string>& argv)
+{
+    RunTime total;
+    const double cpuBefore = childCpuMs();
     for (int i = 0; i < kRunsPerRound; ++i)
-        total += bench::timeProgram(argv);
-    return total / kRunsPerRound;
+        total.wallMs += bench::timeProgram(argv);
+    total.cpuMs = childCpuMs() - cpuBefore;
+    return {total.wallMs / kRunsPerRound, total.cpuMs / kRunsPerRound};
+}
+
+void print(const char* what, const std::vector<double>& shared, const std::vector<double>& linkedIn)
+{
+    std::vector<double> extra;
+    for (size_t i = 0; i < shared.size(); ++i)
+        extra.push_back(shared[i] - linkedIn[i]);
+    const bench::Spread s = bench::spreadOf(shared), l = bench::spreadOf(linkedIn),
+                        e = bench::spreadOf(extra);
+    std::printf("  %s: shared runtime %.2f ms (%.2f .. %.2f), runtime linked in %.2f ms (%.2f .. %.2f); "
+                "the shared runtime adds %.2f ms a run (%.2f .. %.2f)\n",
+                what, s.median, s.low, s.high, l.median, l.low, l.high, e.median, e.low, e.high);
 }
 
 void compare(const char* what, const std::vector<std::string>& arguments)
 {
-    std::vector<double> shared, linkedIn, extra;
+    std::vector<std::string> sharedArgv{KESTRELION_CLI}, linkedInArgv{KESTRELION_CLI_STATIC_RUNTIME};
+    sharedArgv.insert(sharedArgv.end(), arguments.begin(), arguments.end());
+    linkedInArgv.insert(linkedInArgv.end(), arguments.begin(), arguments.end());
+    std::vector<double> sharedWall, linkedInWall, sharedCpu, linkedInCpu;
     for (int round = 0; round < kRounds; ++round) {
-        std::vector<std::string> sharedArgv{KESTRELION_CLI}, linkedInArgv{KESTRELION_CLI_STATIC_RUNTIME};
-        sharedArgv.insert(sharedArgv.end(), arguments.begin(), arguments.end());
-        linkedInArgv.insert(linkedInArgv.end(), arguments.begin(), arguments.end());
-        double a = 0, b = 0;
+        RunTime a, b;
         if (round % 2 == 0) {
-            a = meanRunMs(sharedArgv);
-            b = meanRunMs(linkedInArgv);
+            a = meanRun(sharedArgv);
+            b = meanRun(linkedInArgv);
         } else {
-            b = meanRunMs(linkedInArgv);
-            a = meanRunMs(sharedArgv);
+            b = meanRun(linkedInArgv);
+            a = meanRun(sharedArgv);
         }
-        shared.push_back(a);
-        linkedIn.push_back(b);
-        extra.push_back(a - b);
+        sharedWall.push_back(a.wallMs);
+        linkedInWall.push_back(b.wallMs);
+        sharedCpu.push_back(a.cpuMs);
+        linkedInCpu.push_back(b.cpuMs);
     }
-    const bench::Spread s = bench::spreadOf(shared), l = bench::spreadOf(linkedIn),
-                        e = bench::spreadOf(extra);
-    std::printf("%s: shared runtime %.2f ms (%.2f .. %.2f), runtime linked in %.2f ms (%.2f .. %.2f); "
-                "the shared runtime adds %.2f ms a run (%.2f .. %.2f)\n",
-                what, s.median, s.low, s.high, l.median, l.low, l.high, e.median, e.low, e.high);
+    std::printf("%s\n", what);
+    print("wall time", sharedWall, linkedInWall);
+    print("processor time", sharedCpu, linkedInCpu);
 }
 
 } // namespace

@@ -58,8 +58,8 @@ complete_words() { # the words on the command line, the last one being completed
 }
 subcommands=$("$cli" --help | awk '/^Subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { exit }')
 for subcommand in $subcommands; do
-    [ "$(complete_words kestrelion-cli "${subcommand:0:3}")" = "$subcommand" ] || fail "no completion of $subcommand"
-    section=$(awk -v head=".SS \"kestrelion\\\\-cli $subcommand " 'index($0, head) == 1 { on = 1; next } /^\.S[SH]/ { on = 0 } on' <<<"$page")
+    [ "$(complete_words kestrelion-cli "${subcommand%?}")" = "$subcommand" ] || fail "no completion of $subcommand"
+    section=$(awk -v head=".SS \"kestrelion\\\\-cli ${subcommand//-/\\\\-} " 'index($0, head) == 1 { on = 1; next } /^\.S[SH]/ { on = 0 } on' <<<"$page")
     [ -n "$section" ] || fail "kestrelion-cli.1 lacks the subcommand $subcommand"
     [ "$subcommand" = help ] && continue
     offered=" $(complete_words kestrelion-cli "$subcommand" -) "

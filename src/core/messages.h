@@ -39,6 +39,9 @@ enum class MessageId {
     NothingFits,
     FinalAviVerified,
     FinalAviDiffers,
+    SoundOpenFailed,
+    SoundHasNoAudio,
+    SoundCodecRefused,
 };
 
 enum class QuestionId { DifferentTotalFrames };
@@ -66,6 +69,8 @@ struct FinalDifference {
         Size,         // a frame's size
         Bytes,        // a frame's bytes, at the planned size
         KeyFlag,      // a frame's key flag
+        SoundCount,   // sound chunks held (found) and planned
+        SoundChunk,   // a sound chunk's size or bytes (frame: the chunk's number)
     };
     Kind kind = Kind::Size;
     int64_t frame = -1; // frame of the Final AVI; -1 for the header, the format and the count
@@ -124,6 +129,13 @@ Message finalAviVerified(int64_t frames);
 // differs in differenceCount ways, the first of which are listed.
 Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
                         const std::vector<FinalDifference>& listed);
+
+// The sound file at path cannot be read; detail holds the reason.
+Message soundOpenFailed(const std::string& path, const std::string& detail);
+// The file at path holds no sound.
+Message soundHasNoAudio(const std::string& path);
+// The sound's codec is not one an AVI carries well.
+Message soundCodecRefused(const std::string& codec);
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 

@@ -1,5 +1,6 @@
 #include "engine/command_steps.h"
 #include "engine/commands.h"
+#include "engine/sound.h"
 #include "output/final_avi.h"
 #include "profiles/stat_file.h"
 
@@ -48,11 +49,22 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
 {
     const core::JobSettings& settings = job.settings;
     core::AnalysisState& state = job.state;
-    if (!detail::prepareFinal(settings, state, sources, ui))
+    const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
+    if (!tables)
         return CommandOutcome::Ended;
 
     if (!destinationsAreFree(settings, sources, ui))
         return CommandOutcome::Ended;
+
+    std::unique_ptr<media::SoundFile> sound;
+    std::optional<video::AudioTrack> track;
+    if (!settings.audioFilePath.empty()) {
+        sound = openSound(settings.audioFilePath, ui);
+        if (!sound)
+            return CommandOutcome::Ended;
+        track = finalTrack(*sound, detail::finalFrameCount(state, settings.framePos, *tables),
+                           tables->fastMotion->info);
+    }
 
     output::FinalAviRequest request;
     request.framesPerGroup = state.keyframeDistance;
@@ -60,6 +72,10 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
     request.groupSeconds = state.groupSeconds;
     request.finalPath = settings.finalPath;
     request.writerOptions = options.writerOptions;
+    if (track) {
+        request.audio = &*track;
+        request.audioReader = sound.get();
+    }
     const int32_t result = output::writeFinalAvi(
         sources.source(SourceRole::FastMotion), sources.source(SourceRole::LowMotion),
         sources.source(SourceRole::Ending), state.planTable, request, state.finalBytes, ui);

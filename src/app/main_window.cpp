@@ -479,7 +479,8 @@ void MainWindow::pickAudioFile()
     const QStringList filters = {
         QStringLiteral("Sound files (*.mp3 *.mp2 *.ac3 *.dts *.wav *.mka *.mkv *.mp4 *.m4a *.avi)"),
         QStringLiteral("All files (*)")};
-    if (const std::optional<QString> path = pickFile(PickerKind::OpenExisting, filters, m_form->audioFilePathEdit->text()))
+    if (const std::optional<QString> path =
+            pickFile(PickerKind::OpenExisting, filters, m_form->audioFilePathEdit->text()))
         setPath(&core::JobSettings::audioFilePath, *path);
 }
 
@@ -678,7 +679,8 @@ QString MainWindow::droppedSoundFile(const QDropEvent& event) const
 {
     const QList<QUrl> urls = event.mimeData()->urls();
     QWidget* under = childAt(event.position().toPoint());
-    if (commandsBlocked() || urls.size() != 1 || !urls.front().isLocalFile() || under != m_form->audioFilePathEdit)
+    if (commandsBlocked() || urls.size() != 1 || !urls.front().isLocalFile() ||
+        under != m_form->audioFilePathEdit)
         return {};
     return urls.front().toLocalFile();
 }

@@ -185,7 +185,8 @@ Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t diffe
             text += frame + "other bytes than planned";
             break;
         case FinalDifference::Kind::SoundCount:
-            text += "\rsound: " + std::to_string(d.found) + " chunks, " + std::to_string(d.planned) + " planned";
+            text +=
+                "\rsound: " + std::to_string(d.found) + " chunks, " + std::to_string(d.planned) + " planned";
             break;
         case FinalDifference::Kind::SoundChunk:
             text += "\rsound chunk " + std::to_string(d.frame) + ": other bytes than the sound file's";

@@ -28,8 +28,8 @@ FinalSize countFinal(const core::JobSettings& settings, const core::AnalysisStat
         track = finalTrack(*sound, detail::finalFrameCount(state, settings.framePos, sources),
                            sources.fastMotion->info);
     // The Final AVI takes the FM stream's information as the file gives it and a 40-byte format.
-    video::avi_layout::SizeCounter counter(sources.fastMotion->info, core::kBitmapInfoHeaderBytes, writerOptions,
-                                           track ? &*track : nullptr);
+    video::avi_layout::SizeCounter counter(sources.fastMotion->info, core::kBitmapInfoHeaderBytes,
+                                           writerOptions, track ? &*track : nullptr);
     FinalSize size;
     detail::forEachFinalFrame(
         state, settings.framePos, sources,

@@ -28,7 +28,8 @@ std::unique_ptr<media::SoundFile> openSound(const std::string& path, core::UiPor
     return nullptr;
 }
 
-video::AudioTrack finalTrack(const media::SoundFile& sound, int64_t videoFrames, const core::AviStreamInfo& video)
+video::AudioTrack finalTrack(const media::SoundFile& sound, int64_t videoFrames,
+                             const core::AviStreamInfo& video)
 {
     video::AudioTrack track = sound.track();
     video::cutAudioTrack(track, videoFrames, video);

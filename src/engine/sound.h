@@ -18,7 +18,8 @@ std::unique_ptr<media::SoundFile> openSound(const std::string& path, core::UiPor
 
 // Returns the sound a Final AVI of videoFrames frames with the video stream video carries: the
 // sound's track, cut after the last chunk that starts before the video ends.
-video::AudioTrack finalTrack(const media::SoundFile& sound, int64_t videoFrames, const core::AviStreamInfo& video);
+video::AudioTrack finalTrack(const media::SoundFile& sound, int64_t videoFrames,
+                             const core::AviStreamInfo& video);
 
 // Returns the bytes the sound adds to a Final AVI: its stream header list, its chunks with their
 // headers and pads, and their 'idx1' entries.

@@ -93,9 +93,8 @@ void checkSound(VerifyReport& report, video::AviReader& file, media::SoundFile& 
         found.resize(size);
         int32_t read = 0;
         const bool same = file.readSample(stream, i, found, read) == video::AviStatus::Ok &&
-                          read == static_cast<int32_t>(size) &&
-                          sound.readChunk(i, wanted) && wanted.size() >= size &&
-                          std::memcmp(found.data(), wanted.data(), size) == 0;
+                          read == static_cast<int32_t>(size) && sound.readChunk(i, wanted) &&
+                          wanted.size() >= size && std::memcmp(found.data(), wanted.data(), size) == 0;
         if (!same)
             addDifference(report, {Kind::SoundChunk, i, -1, read, size});
     }

@@ -55,8 +55,8 @@ int mpegBitrateIndex(const uint8_t* data, int size)
 }
 
 // Appends the WAVEFORMATEX fields common to every codec (without cbSize).
-void putWaveFormat(std::vector<uint8_t>& f, uint16_t tag, int channels, int sampleRate, uint32_t avgBytesPerSec,
-                   uint16_t blockAlign, uint16_t bitsPerSample)
+void putWaveFormat(std::vector<uint8_t>& f, uint16_t tag, int channels, int sampleRate,
+                   uint32_t avgBytesPerSec, uint16_t blockAlign, uint16_t bitsPerSample)
 {
     putU16(f, tag);
     putU16(f, static_cast<uint16_t>(channels));
@@ -165,7 +165,8 @@ OpenedSound SoundFile::open(const std::string& path)
         const int bits = av_get_bits_per_sample(par.codec_id);
         const auto blockAlign = static_cast<uint16_t>(channels * bits / 8);
         const auto bytesPerSec = static_cast<uint32_t>(par.sample_rate) * blockAlign;
-        putWaveFormat(f, tag, channels, par.sample_rate, bytesPerSec, blockAlign, static_cast<uint16_t>(bits));
+        putWaveFormat(f, tag, channels, par.sample_rate, bytesPerSec, blockAlign,
+                      static_cast<uint16_t>(bits));
         track.scale = blockAlign;
         track.rate = bytesPerSec;
         track.sampleSize = blockAlign;
@@ -180,7 +181,8 @@ OpenedSound SoundFile::open(const std::string& path)
         track.sampleSize = 0;
         const int64_t units = static_cast<int64_t>(track.chunkBytes.size());
         const double seconds = static_cast<double>(units) * frameSamples / par.sample_rate;
-        const auto average = static_cast<uint32_t>(seconds > 0 ? static_cast<double>(sound->m_bytes) / seconds : 0);
+        const auto average =
+            static_cast<uint32_t>(seconds > 0 ? static_cast<double>(sound->m_bytes) / seconds : 0);
         putWaveFormat(f, tag, channels, par.sample_rate, average, static_cast<uint16_t>(frameSamples), 0);
     } else {
         // A constant bitrate: a byte stream at the nominal rate.
@@ -197,14 +199,14 @@ OpenedSound SoundFile::open(const std::string& path)
     }
     if (tag == kTagMp3) {
         // MPEGLAYER3WAVEFORMAT: wID, fdwFlags, nBlockSize, nFramesPerBlock, nCodecDelay.
-        const int frameSamples = track.sampleSize == 0 ? static_cast<int>(track.scale)
-                                                        : (par.sample_rate >= 32000 ? 1152 : 576);
+        const int frameSamples =
+            track.sampleSize == 0 ? static_cast<int>(track.scale) : (par.sample_rate >= 32000 ? 1152 : 576);
         putU16(f, 12);
         putU16(f, 1);
         putU32(f, 0);
-        const int64_t blockSize = track.sampleSize == 0
-                                      ? frameSamples
-                                      : static_cast<int64_t>(nominalBytesPerSec) * frameSamples / par.sample_rate;
+        const int64_t blockSize =
+            track.sampleSize == 0 ? frameSamples
+                                  : static_cast<int64_t>(nominalBytesPerSec) * frameSamples / par.sample_rate;
         putU16(f, static_cast<uint16_t>(blockSize));
         putU16(f, 1);
         putU16(f, 0);

@@ -9,7 +9,8 @@ namespace {
 __extension__ typedef __int128 Wide; // start times compared exactly, whatever the rates
 
 // True when a track position of units starts before the moment frames video frames end.
-bool startsBefore(int64_t units, const AudioTrack& track, int64_t frames, uint32_t videoScale, uint32_t videoRate)
+bool startsBefore(int64_t units, const AudioTrack& track, int64_t frames, uint32_t videoScale,
+                  uint32_t videoRate)
 {
     // units * scale / rate < frames * videoScale / videoRate, multiplied out.
     return Wide{units} * track.scale * videoRate < Wide{frames} * videoScale * track.rate;

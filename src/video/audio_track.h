@@ -14,8 +14,8 @@ namespace video {
 struct AudioTrack {
     uint32_t scale = 1;
     uint32_t rate = 0;
-    uint32_t sampleSize = 0;  // bytes per unit of a byte stream; 0 for one chunk per unit
-    bool splittable = false;  // PCM: a chunk may be cut at any multiple of sampleSize
+    uint32_t sampleSize = 0; // bytes per unit of a byte stream; 0 for one chunk per unit
+    bool splittable = false; // PCM: a chunk may be cut at any multiple of sampleSize
     std::vector<uint8_t> format;
     std::vector<uint32_t> chunkBytes;
 
@@ -47,9 +47,9 @@ private:
     const AudioTrack* m_track;
     uint32_t m_videoScale;
     uint32_t m_videoRate;
-    int32_t m_next = 0;         // chunks known to start before the last frame asked for
-    int64_t m_nextStart = 0;    // start of chunk m_next in units
-    int64_t m_nextBytes = 0;    // bytes before chunk m_next
+    int32_t m_next = 0;      // chunks known to start before the last frame asked for
+    int64_t m_nextStart = 0; // start of chunk m_next in units
+    int64_t m_nextBytes = 0; // bytes before chunk m_next
 };
 
 // Cuts track after the last chunk that starts before a video of videoFrames frames ends; a

@@ -28,8 +28,8 @@ int64_t firstChunkPos(const core::AviStreamInfo& info, size_t formatBytes, const
         pos += riff::chunkSpan(static_cast<uint32_t>(name + 1)); // with its NUL
     pos += 8 + superIndexBytes(options);
     if (audioFormatBytes) // the sound's LIST 'strl': strh, strf and its super index placeholder
-        pos += kListHeader + riff::chunkSpan(56) + riff::chunkSpan(static_cast<uint32_t>(*audioFormatBytes)) + 8 +
-               superIndexBytes(options);
+        pos += kListHeader + riff::chunkSpan(56) + riff::chunkSpan(static_cast<uint32_t>(*audioFormatBytes)) +
+               8 + superIndexBytes(options);
     pos += 8 + kOdmlPlaceholderBytes;
     // A JUNK chunk (at least its header) fills up to the boundary on which the first chunk starts.
     const int64_t unaligned = pos + 8 + kListHeader;
@@ -49,15 +49,16 @@ int64_t partClosingBytes(const PartSamples& samples, bool firstPart, bool openDm
     return bytes;
 }
 
-bool startsNewPart(int64_t partBytes, const PartSamples& samples, int64_t chunkBytes, bool audio, bool firstPart,
-                   int32_t partCount, const AviWriterOptions& options)
+bool startsNewPart(int64_t partBytes, const PartSamples& samples, int64_t chunkBytes, bool audio,
+                   bool firstPart, int32_t partCount, const AviWriterOptions& options)
 {
     // While a file has one part nobody knows whether it will stay AVI 1.0, so room for the
     // standard indexes is kept in every part.
     PartSamples grown = samples;
     ++(audio ? grown.audio : grown.video);
     const int64_t projected = partBytes + chunkBytes + partClosingBytes(grown, firstPart, true);
-    return samples.total() > 0 && projected > options.partBytes && partCount < std::max(options.superIndexEntries, 1);
+    return samples.total() > 0 && projected > options.partBytes &&
+           partCount < std::max(options.superIndexEntries, 1);
 }
 
 SizeCounter::SizeCounter(const core::AviStreamInfo& info, size_t formatBytes, const AviWriterOptions& options,

@@ -53,8 +53,8 @@ int64_t partClosingBytes(const PartSamples& samples, bool firstPart, bool openDm
 // included); partCount parts exist so far. A part would then grow past options.partBytes with its
 // closing bytes counted as for an OpenDML file; a part always takes its first sample, and the
 // file never has more parts than the super index holds.
-bool startsNewPart(int64_t partBytes, const PartSamples& samples, int64_t chunkBytes, bool audio, bool firstPart,
-                   int32_t partCount, const AviWriterOptions& options);
+bool startsNewPart(int64_t partBytes, const PartSamples& samples, int64_t chunkBytes, bool audio,
+                   bool firstPart, int32_t partCount, const AviWriterOptions& options);
 
 // Counts the size of a file sample by sample, as the writer lays it out: with a sound, its
 // chunks go in where AudioSchedule puts them and the rest at the end.

@@ -117,8 +117,8 @@ struct AviWriter::Impl {
     AviStatus fail()
     {
         errorText = !readErrorText.empty() ? readErrorText
-                    : file                  ? file->errorText()
-                                            : std::string("the file is closed");
+                    : file                 ? file->errorText()
+                                           : std::string("the file is closed");
         if (errorText.empty())
             errorText = "write failed";
         state = State::Failed;
@@ -519,8 +519,8 @@ struct AviWriter::Impl {
         const int64_t chunkBytes = riff::chunkSpan(size);
         const Part& current = parts.back();
         const avi_layout::PartSamples counts{current.frames, current.audioChunks, audio.has_value()};
-        if (avi_layout::startsNewPart(writePos - current.riffPos, counts, chunkBytes, audioChunk, parts.size() == 1,
-                                      static_cast<int32_t>(parts.size()), options)) {
+        if (avi_layout::startsNewPart(writePos - current.riffPos, counts, chunkBytes, audioChunk,
+                                      parts.size() == 1, static_cast<int32_t>(parts.size()), options)) {
             if (!startNextPart())
                 return false;
         }

@@ -32,9 +32,9 @@ struct AviCreateResult {
     std::string errorText;             // the system's error text otherwise
 };
 
-// Writes an AVI file with one video stream and, when given, a sound stream after it. Up to partBytes it is AVI 1.0 with 'idx1'; beyond,
-// OpenDML, still with 'idx1' for the first part. The file is complete after finish() (or the
-// destructor, which finishes an unfinished file and ignores the outcome).
+// Writes an AVI file with one video stream and, when given, a sound stream after it. Up to partBytes it is
+// AVI 1.0 with 'idx1'; beyond, OpenDML, still with 'idx1' for the first part. The file is complete after
+// finish() (or the destructor, which finishes an unfinished file and ignores the outcome).
 class AviWriter : public SampleWriter {
 public:
     // Creates (or truncates) the file at path.

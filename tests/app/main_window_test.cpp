@@ -261,8 +261,8 @@ private slots:
         const std::string dir = test_support::freshTempDir("window_sound");
         int exitCode = 0;
         for (const char* sound : {"s.mp3", "s.m4a"})
-            test_support::runCommand("ffmpeg -nostdin -v error -f lavfi -i sine -t 1 -b:a 64k " + dir + "/" + sound,
-                                     exitCode);
+            test_support::runCommand(
+                "ffmpeg -nostdin -v error -f lavfi -i sine -t 1 -b:a 64k " + dir + "/" + sound, exitCode);
         Fixture f;
         f.fill({"audioEdit", "96"});
         f.type("audioFilePathEdit", QString::fromStdString(dir + "/s.mp3"));

@@ -125,9 +125,10 @@ TEST_F(BatchFrontEnd, FitCountsTheFinalAviCreateWritesAndVerifyChecks)
 TEST_F(BatchFrontEnd, TakesASoundFile)
 {
     int exitCode = 0;
-    runCommand("ffmpeg -nostdin -v error -f lavfi -i sine=sample_rate=44100 -t 40 -c:a libmp3lame -b:a 128k " + here +
-                   "/s.mp3",
-               exitCode);
+    runCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=sample_rate=44100 -t 40 -c:a libmp3lame -b:a 128k " +
+            here + "/s.mp3",
+        exitCode);
     const std::string films = " --fm " + shellQuote(fm) + " --lm " + shellQuote(lowMotionAvi());
     const std::string sound = " --audio-file " + here + "/s.mp3" + films;
     expectRuns({

@@ -42,7 +42,7 @@ std::pair<int64_t, std::string> runPlan(const PlanInput& in)
 {
     // Opening settings but for the size, the smoother, the run limits and the ending.
     const core::JobSettings settings{
-        "", "",  "",           "",           in.framePos, in.finalSizeMB, 128,  false, in.framePos >= 0,
+        "", "",  "",           "",           in.framePos, in.finalSizeMB, 128,   false, in.framePos >= 0,
         0,  700, in.runLimits, in.runLimits, "",          in.smoother,    false, ""};
     const auto total = static_cast<int32_t>(in.sizes.size());
     core::AviStreamInfo info;

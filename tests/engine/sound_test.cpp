@@ -23,13 +23,15 @@ namespace fs = std::filesystem;
 namespace m = core::messages;
 
 // Makes dir/name with ffmpeg from a tone of the given length, encoded with codecArgs.
-std::string makeSound(const std::string& dir, const std::string& name, double seconds, const std::string& codecArgs)
+std::string makeSound(const std::string& dir, const std::string& name, double seconds,
+                      const std::string& codecArgs)
 {
     const std::string path = dir + "/" + name;
     int exitCode = 0;
-    test_support::runCommand("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t " +
-                                 std::to_string(seconds) + " " + codecArgs + " " + test_support::shellQuote(path),
-                             exitCode);
+    test_support::runCommand(
+        "ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 -t " +
+            std::to_string(seconds) + " " + codecArgs + " " + test_support::shellQuote(path),
+        exitCode);
     EXPECT_EQ(exitCode, 0) << name;
     return path;
 }
@@ -38,8 +40,9 @@ std::string makeSound(const std::string& dir, const std::string& name, double se
 std::string soundData(const std::string& path)
 {
     int exitCode = 0;
-    return test_support::runCommand(
-        "ffmpeg -nostdin -v error -i " + test_support::shellQuote(path) + " -map 0:a:0 -c copy -f data -", exitCode);
+    return test_support::runCommand("ffmpeg -nostdin -v error -i " + test_support::shellQuote(path) +
+                                        " -map 0:a:0 -c copy -f data -",
+                                    exitCode);
 }
 
 // One packet as ffprobe lists it, in file order.
@@ -107,7 +110,8 @@ TEST(Sound, CreateCopiesTheSoundInterleavedAndCountedToTheByte)
         job.settings.stopAfterFrames = c.stopAfter;
         engine::SourceTableCache cache;
         engine::QuietUiPort quiet;
-        const std::optional<engine::FinalSize> size = engine::predictFinalSize(job.settings, cache, quiet, c.writer);
+        const std::optional<engine::FinalSize> size =
+            engine::predictFinalSize(job.settings, cache, quiet, c.writer);
         test_support::RecordingUiPort ui;
         ASSERT_EQ(engine::runCreate(job, ui, {c.writer}), engine::CommandOutcome::Completed);
         EXPECT_EQ(size->fileBytes, static_cast<int64_t>(fs::file_size(job.settings.finalPath)));

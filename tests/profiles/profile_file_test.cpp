@@ -23,8 +23,8 @@ std::string readText(const std::string& path)
 // from every one written.
 core::JobSettings loaded(const std::string& path)
 {
-    core::JobSettings settings(
-        core::JobSettings{"", "", "", "shown-ending", 11, 0, 0, false, false, 44, 0, 1, 1, "", true, false, ""});
+    core::JobSettings settings(core::JobSettings{"", "", "", "shown-ending", 11, 0, 0, false, false, 44, 0, 1,
+                                                 1, "", true, false, ""});
     profiles::readProfile(path, settings);
     return settings;
 }

@@ -4,6 +4,7 @@
 #include "output/final_avi.h"
 #include "profiles/stat_file.h"
 
+#include <future>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
 {
     const core::JobSettings& settings = job.settings;
     core::AnalysisState& state = job.state;
+    // The sound's packets are listed on a helper thread while the sources are read.
+    std::future<media::OpenedSound> soundOpening;
+    if (!settings.audioFilePath.empty())
+        soundOpening = std::async(std::launch::async, media::SoundFile::open, settings.audioFilePath);
     const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
     if (!tables)
         return CommandOutcome::Ended;
@@ -59,7 +64,7 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
     std::unique_ptr<media::SoundFile> sound;
     std::optional<video::AudioTrack> track;
     if (!settings.audioFilePath.empty()) {
-        sound = openSound(settings.audioFilePath, ui);
+        sound = takeSound(soundOpening.get(), settings.audioFilePath, ui);
         if (!sound)
             return CommandOutcome::Ended;
         track = finalTrack(*sound, detail::finalFrameCount(state, settings.framePos, *tables),

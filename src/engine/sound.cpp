@@ -10,7 +10,11 @@ namespace engine {
 
 std::unique_ptr<media::SoundFile> openSound(const std::string& path, core::UiPort& ui)
 {
-    media::OpenedSound opened = media::SoundFile::open(path);
+    return takeSound(media::SoundFile::open(path), path, ui);
+}
+
+std::unique_ptr<media::SoundFile> takeSound(media::OpenedSound opened, const std::string& path, core::UiPort& ui)
+{
     switch (opened.status) {
     case media::SoundStatus::Ok:
         return std::move(opened.sound);

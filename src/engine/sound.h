@@ -16,6 +16,10 @@ namespace engine {
 // or its codec is refused) and returns nullptr then.
 std::unique_ptr<media::SoundFile> openSound(const std::string& path, core::UiPort& ui);
 
+// Takes the sound out of opened (media::SoundFile::open of path), showing openSound's messages
+// and returning nullptr when it cannot be used.
+std::unique_ptr<media::SoundFile> takeSound(media::OpenedSound opened, const std::string& path, core::UiPort& ui);
+
 // Returns the sound a Final AVI of videoFrames frames with the video stream video carries: the
 // sound's track, cut after the last chunk that starts before the video ends.
 video::AudioTrack finalTrack(const media::SoundFile& sound, int64_t videoFrames,

@@ -139,7 +139,7 @@ OpenedSound SoundFile::open(const std::string& path)
             const auto size = static_cast<size_t>(packet->size);
             Packet where;
             onDisk.resize(size);
-            if (packet->pos >= 0 && sound->m_file->readAt(packet->pos, onDisk) == packet->size &&
+            if (packet->pos >= 0 && sound->readBytes(packet->pos, size, onDisk.data()) &&
                 std::memcmp(onDisk.data(), packet->data, size) == 0) {
                 where.offset = packet->pos;
             } else {
@@ -240,10 +240,28 @@ bool SoundFile::readChunk(int32_t chunk, std::vector<uint8_t>& bytes)
         return true;
     }
     bytes.resize(m_track.chunkBytes[static_cast<size_t>(chunk)]);
-    if (m_file->readAt(where.offset, bytes) != static_cast<int64_t>(bytes.size())) {
+    if (!readBytes(where.offset, bytes.size(), bytes.data())) {
         m_errorText = m_file->errorText();
+        if (m_errorText.empty())
+            m_errorText = "the sound file ends early";
         return false;
     }
+    return true;
+}
+
+bool SoundFile::readBytes(int64_t offset, size_t size, uint8_t* out)
+{
+    constexpr size_t kBlockBytes = 1 << 20;
+    const auto blockEnd = m_blockStart + static_cast<int64_t>(m_block.size());
+    if (offset < m_blockStart || offset + static_cast<int64_t>(size) > blockEnd) {
+        m_block.resize(std::max(kBlockBytes, size));
+        const int64_t got = m_file->readAt(offset, m_block);
+        m_block.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+        m_blockStart = offset;
+        if (m_block.size() < size)
+            return false;
+    }
+    std::memcpy(out, m_block.data() + (offset - m_blockStart), size);
     return true;
 }
 

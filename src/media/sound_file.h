@@ -53,6 +53,9 @@ public:
 
 private:
     SoundFile() = default;
+    // Copies size bytes of the file at offset into out, through a block read ahead, since packets
+    // are read in file order; false when the file holds fewer there.
+    bool readBytes(int64_t offset, size_t size, uint8_t* out);
 
     // Where one packet's bytes are: the file offset, or the index of the kept copy (offset -1).
     struct Packet {
@@ -66,6 +69,8 @@ private:
     std::vector<Packet> m_packets;
     std::vector<std::vector<uint8_t>> m_keptPackets;
     std::unique_ptr<video::FileIo> m_file;
+    std::vector<uint8_t> m_block; // file bytes from m_blockStart
+    int64_t m_blockStart = 0;
     std::string m_errorText;
 };
 

@@ -104,11 +104,7 @@ void SizeCounter::addSample(uint32_t sizeBytes)
 
 int64_t SizeCounter::fileBytes() const
 {
-    SizeCounter finished = *this;
-    if (m_audio) // the writer adds the sound left over when it finishes
-        finished.addAudioUpTo(static_cast<int32_t>(m_audio->chunkBytes.size()));
-    return finished.m_closedBytes + finished.m_partBytes +
-           partClosingBytes(finished.m_partSamples, finished.m_partCount == 1, finished.m_partCount > 1);
+    return m_closedBytes + m_partBytes + partClosingBytes(m_partSamples, m_partCount == 1, m_partCount > 1);
 }
 
 } // namespace video::avi_layout

@@ -57,7 +57,8 @@ bool startsNewPart(int64_t partBytes, const PartSamples& samples, int64_t chunkB
                    bool firstPart, int32_t partCount, const AviWriterOptions& options);
 
 // Counts the size of a file sample by sample, as the writer lays it out: with a sound, its
-// chunks go in where AudioSchedule puts them and the rest at the end.
+// chunks go in where AudioSchedule puts them; those that start after the last frame ends are left
+// out.
 class SizeCounter {
 public:
     // Counts a file without sound, or with audio (kept alive and unchanged by the caller).

@@ -598,8 +598,6 @@ struct AviWriter::Impl {
         }
         if (!headerReserved && !reserveHeader())
             return fail();
-        if (audio && !writeAudioUpTo(static_cast<int32_t>(audio->chunkBytes.size())))
-            return fail();
         const bool openDml = parts.size() > 1;
         if (!closePart(openDml))
             return fail();

@@ -53,7 +53,8 @@ public:
     [[nodiscard]] AviStatus setFormat(std::span<const uint8_t> format);
     // Adds the sound stream ('auds', stream 1) after createStream and before the first sample.
     // Its chunks are read from reader (kept alive by the caller until finish) and written before
-    // the video frame they play with, as AudioSchedule says; those left go in at finish().
+    // the video frame they play with, as AudioSchedule says; chunks that start after the last
+    // frame ends are left out, so an aborted copy holds the sound of the frames it holds.
     [[nodiscard]] AviStatus addAudio(const AudioTrack& track, AudioChunkReader& reader);
     // Appends sample pos (see SampleWriter::writeSample); an empty sample is an empty chunk.
     [[nodiscard]] AviStatus writeSample(int32_t pos, std::span<const uint8_t> data, bool key) override;

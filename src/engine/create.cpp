@@ -12,9 +12,9 @@ namespace engine {
 
 namespace {
 
-// Refuses a Final AVI or statistics file that is one of the files Create reads, whatever path
-// reaches it (the same path, a symbolic or hard link): creating it would truncate a film while
-// it is being copied. Shows which source it is and returns false then.
+// Refuses a Final AVI or statistics file that is one of the files Create reads (the sound file
+// too), whatever path reaches it (the same path, a symbolic or hard link): creating it would
+// truncate a film while it is being copied. Shows which source it is and returns false then.
 bool destinationsAreFree(const core::JobSettings& settings, OpenedSources& sources, core::UiPort& ui)
 {
     const struct {
@@ -39,6 +39,10 @@ bool destinationsAreFree(const core::JobSettings& settings, OpenedSources& sourc
                 ui.showMessage(core::messages::destinationIsSource(destination.name, name, destination.path));
                 return false;
             }
+        }
+        if (!settings.audioFilePath.empty() && video::identityOfPath(settings.audioFilePath) == identity) {
+            ui.showMessage(core::messages::destinationIsSource(destination.name, "sound file", destination.path));
+            return false;
         }
     }
     return true;

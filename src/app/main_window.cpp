@@ -11,6 +11,7 @@
 #include "engine/exact_size.h"
 #include "engine/planner.h"
 #include "engine/quiet_ui_port.h"
+#include "engine/sound.h"
 #include "engine/verify.h"
 #include "profiles/profile_file.h"
 #include "ui_main_window.h"
@@ -183,6 +184,8 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     connect(m_form->endingBrowseButton, &QPushButton::clicked, this, &MainWindow::pickEndingAvi);
     connect(m_form->lmBrowseButton, &QPushButton::clicked, this, &MainWindow::pickLowMotionAvi);
     connect(m_form->finalBrowseButton, &QPushButton::clicked, this, &MainWindow::pickFinalAvi);
+    connect(m_form->audioFileBrowseButton, &QPushButton::clicked, this, &MainWindow::pickAudioFile);
+    connect(m_form->audioFilePathEdit, &QLineEdit::textChanged, this, &MainWindow::showSoundFile);
     connect(m_form->stopAfterCheck, &QCheckBox::clicked, this, &MainWindow::updateStopAfterControls);
     connect(m_form->endingCheck, &QCheckBox::clicked, this, &MainWindow::updateEndingControls);
     connect(m_form->highBitrateLimitEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
@@ -240,6 +243,7 @@ QLineEdit* MainWindow::readControls(core::JobSettings& settings) const
     settings.lowMotionPath = form.lmPathEdit->text().toStdString();
     settings.finalPath = form.finalPathEdit->text().toStdString();
     settings.endingPath = form.endingPathEdit->text().toStdString();
+    settings.audioFilePath = form.audioFilePathEdit->text().toStdString();
     for (const auto& [edit, field] : {std::pair{form.framePosEdit, &settings.framePos},
                                       {form.finalSizeEdit, &settings.finalSizeMB},
                                       {form.audioEdit, &settings.audioKbps}}) {
@@ -315,6 +319,9 @@ void MainWindow::showJobInControls()
     showText(form.lmBitrateLabel, toQt(settings.lowMotionBitrateText));
     form.smootherCheck->setChecked(settings.sceneSwitchingSmoother);
     form.statisticFileCheck->setChecked(settings.writeStatisticFile);
+    // After the audio field: a sound file puts its own Kbps there.
+    showText(form.audioFilePathEdit, toQt(settings.audioFilePath));
+    applySoundFile(true);
 }
 
 void MainWindow::runAnalyze()
@@ -543,6 +550,66 @@ void MainWindow::pickFinalAvi()
     pickAvi(PickerKind::Save, m_form->finalPathEdit, &core::JobSettings::finalPath, true);
 }
 
+void MainWindow::pickAudioFile()
+{
+    if (commandsBlocked())
+        return;
+    const QStringList filters = {
+        QStringLiteral("Sound files (*.mp3 *.mp2 *.ac3 *.dts *.wav *.mka *.mkv *.mp4 *.m4a *.avi)"),
+        QStringLiteral("All files (*)")};
+    if (const std::optional<QString> path =
+            pickFile(PickerKind::OpenExisting, filters, m_form->audioFilePathEdit->text()))
+        setPath(&core::JobSettings::audioFilePath, *path);
+}
+
+void MainWindow::showSoundFile()
+{
+    // An exchange shows the job's sound file itself once the audio field holds the job's value.
+    if (!m_exchanging)
+        applySoundFile(false);
+}
+
+void MainWindow::applySoundFile(bool fieldShowsJob)
+{
+    Ui::MainWindow& form = *m_form;
+    const QString path = form.audioFilePathEdit->text().trimmed();
+    const bool newPath = path != m_soundPath;
+    if (newPath) {
+        // A sound file is read once per path; its packets are not kept.
+        m_soundPath = path;
+        m_soundKbps.reset();
+        m_soundInfo.clear();
+        if (!path.isEmpty()) {
+            const media::OpenedSound opened = media::SoundFile::open(path.toStdString());
+            if (opened.sound) {
+                m_soundKbps = engine::soundKbps(*opened.sound);
+                m_soundInfo = QStringLiteral("%1, %2 Kbps")
+                                  .arg(toQt(opened.sound->codecName()))
+                                  .arg(opened.sound->kbps(), 0, 'f', 1);
+            } else if (opened.status == media::SoundStatus::Refused) {
+                m_soundInfo = toQt(core::messages::soundCodecRefused(opened.detail).text);
+            } else {
+                m_soundInfo = QStringLiteral("no sound to copy");
+            }
+        }
+    }
+    // The field's value is the reserve to give back later when it was typed, or when it comes from
+    // a job whose sound file the field did not show yet.
+    const bool reserveShown = form.audioEdit->isEnabled() || (fieldShowsJob && newPath);
+    // The field's state is set before its text: the text's change runs the exchange, which comes
+    // back here.
+    form.audioEdit->setEnabled(!m_soundKbps);
+    if (m_soundKbps) {
+        if (reserveShown)
+            m_typedAudioKbps = form.audioEdit->text();
+        showText(form.audioEdit, QString::number(*m_soundKbps));
+    } else if (!reserveShown) {
+        showText(form.audioEdit, m_typedAudioKbps);
+    }
+    form.audioFileInfoLabel->setText(m_soundInfo);
+    form.audioFileInfoLabel->setToolTip(m_soundInfo);
+}
+
 void MainWindow::updateEndingControls()
 {
     if (commandsBlocked())
@@ -684,11 +751,27 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event)
 {
-    answerDrag(*event, planDrop(*event).action != DropAction::Refuse);
+    answerDrag(*event, !droppedSoundFile(*event).isEmpty() || planDrop(*event).action != DropAction::Refuse);
+}
+
+QString MainWindow::droppedSoundFile(const QDropEvent& event) const
+{
+    const QList<QUrl> urls = event.mimeData()->urls();
+    QWidget* under = childAt(event.position().toPoint());
+    if (commandsBlocked() || urls.size() != 1 || !urls.front().isLocalFile() ||
+        under != m_form->audioFilePathEdit)
+        return {};
+    return urls.front().toLocalFile();
 }
 
 void MainWindow::dropEvent(QDropEvent* event)
 {
+    // The sound field takes any one file; the film fields and the window follow their own rules.
+    if (const QString sound = droppedSoundFile(*event); !sound.isEmpty()) {
+        answerDrag(*event, true);
+        setPath(&core::JobSettings::audioFilePath, sound);
+        return;
+    }
     const PlannedDrop drop = planDrop(*event);
     answerDrag(*event, drop.action != DropAction::Refuse);
     if (!event->isAccepted())

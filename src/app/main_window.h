@@ -71,6 +71,10 @@ public slots:
     void pickEndingAvi();
     void pickLowMotionAvi();
     void pickFinalAvi();
+    void pickAudioFile();
+    // Shows the sound file's codec and average Kbps and puts that Kbps, greyed, in place of the
+    // typed audio reserve; an empty or unusable path gives the field back.
+    void showSoundFile();
     // Enables the ending's controls exactly when its box is ticked, and the Stop-after box
     // exactly when it is not; then applies the Stop-after rule.
     void updateEndingControls();
@@ -136,6 +140,11 @@ private:
     };
     // Returns the one local file a drag carries and what dropping it where it is would do.
     PlannedDrop planDrop(const QDropEvent& event) const;
+    // Returns the one local file a drag carries over the sound file's field, else nothing.
+    QString droppedSoundFile(const QDropEvent& event) const;
+    // Does showSoundFile's work; fieldShowsJob tells that the audio field holds the job's value
+    // rather than the sound's, so a sound file keeps it as the reserve to give back.
+    void applySoundFile(bool fieldShowsJob);
     // Enables Plan... once the job has a plan and shows the plan in the plan view when it is open.
     void showPlan();
 
@@ -147,6 +156,10 @@ private:
     engine::SourceTableCache m_sourceTables; // read once per path for the exact size and Fit
     std::optional<engine::FinalSize> m_exactSize; // the last exact size shown, for the plan view
     std::optional<core::JobSettings> m_keptSettings; // see keepSettingsShown
+    QString m_typedAudioKbps;           // the reserve typed before a sound file took the field's place
+    QString m_soundPath;                // the sound file path last read
+    std::optional<int32_t> m_soundKbps; // its average Kbps, rounded up, when it can be copied
+    QString m_soundInfo;                // its codec and Kbps, or why it cannot be copied
     bool m_exchanging = false;
     bool m_copying = false;
     QPointer<PlanWindow> m_planWindow; // a child window, deleted when closed

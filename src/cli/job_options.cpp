@@ -49,6 +49,10 @@ void JobOptions::addTo(CLI::App& command, bool withCreate)
                             ->check(wholeNumber("a frame count"));
     m_audioOption = command.add_option("--audio", m_audio, "Audio bitrate in Kbps reserved out of the size (default 128)")
                         ->check(wholeNumber("a bitrate in Kbps"));
+    m_audioFileOption =
+        command.add_option("--audio-file", m_audioFile,
+                           "Sound copied into the Final AVI (MP3, MP2, AC-3, DTS, PCM WAV, or the first "
+                           "sound of an MKV, MP4 or AVI); its real bytes replace the --audio reserve");
     m_sizeOption = command.add_option("--size", m_size, "Target size of the Final AVI in MB (default 702)")
                        ->check(wholeNumber("a size in MB"));
     m_limitOption = command.add_option("--limit", m_limit, "High bitrate limit in Kbps (default 700)")
@@ -97,6 +101,8 @@ core::JobSettings JobOptions::settings() const
     }
     if (m_audioOption->count() > 0)
         settings.audioKbps = m_audio;
+    if (m_audioFileOption->count() > 0)
+        settings.audioFilePath = m_audioFile;
     if (m_sizeOption->count() > 0)
         settings.finalSizeMB = m_size;
     if (m_limitOption->count() > 0)

@@ -30,6 +30,7 @@ private:
     std::string m_lm;
     std::string m_final;
     std::string m_ending;
+    std::string m_audioFile;
     int32_t m_framePos = 0;
     int32_t m_stopAfter = 0;
     int32_t m_audio = 0;
@@ -41,6 +42,7 @@ private:
     CLI::Option* m_lmOption = nullptr;
     CLI::Option* m_finalOption = nullptr;
     CLI::Option* m_endingOption = nullptr;
+    CLI::Option* m_audioFileOption = nullptr;
     CLI::Option* m_framePosOption = nullptr;
     CLI::Option* m_stopAfterOption = nullptr;
     CLI::Option* m_audioOption = nullptr;

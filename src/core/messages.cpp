@@ -129,6 +129,22 @@ Message nothingFits(int64_t neededBytes, int64_t availableBytes, const NumberFor
                                         " MB."};
 }
 
+Message soundOpenFailed(const std::string& path, const std::string& detail)
+{
+    return {MessageId::SoundOpenFailed, "Could not read the sound file\r" + path + "\r" + detail};
+}
+
+Message soundHasNoAudio(const std::string& path)
+{
+    return {MessageId::SoundHasNoAudio, "The sound file holds no audio stream\r" + path};
+}
+
+Message soundCodecRefused(const std::string& codec)
+{
+    return {MessageId::SoundCodecRefused, "An AVI does not carry " + codec +
+                                              " sound well; convert it to MP3, MP2, AC-3, DTS or PCM first."};
+}
+
 Message finalAviVerified(int64_t frames, const NumberFormat& numbers)
 {
     return {MessageId::FinalAviVerified, "Final AVI verified: " + numbers.whole(frames) + " frames"};
@@ -166,6 +182,13 @@ Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t diffe
             break;
         case FinalDifference::Kind::Bytes:
             text += frame + "other bytes than planned";
+            break;
+        case FinalDifference::Kind::SoundCount:
+            text +=
+                "\rsound: " + std::to_string(d.found) + " chunks, " + std::to_string(d.planned) + " planned";
+            break;
+        case FinalDifference::Kind::SoundChunk:
+            text += "\rsound chunk " + std::to_string(d.frame) + ": other bytes than the sound file's";
             break;
         case FinalDifference::Kind::KeyFlag:
             text += frame;

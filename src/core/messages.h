@@ -54,6 +54,9 @@ enum class MessageId {
     EncoderOutOfStep,
     FastMotionUnusable,
     FilmUnusable,
+    SoundOpenFailed,
+    SoundHasNoAudio,
+    SoundCodecRefused,
 };
 
 enum class QuestionId { DifferentTotalFrames, QuitWithoutSaving, ReplaceFile };
@@ -81,6 +84,8 @@ struct FinalDifference {
         Size,         // a frame's size
         Bytes,        // a frame's bytes, at the planned size
         KeyFlag,      // a frame's key flag
+        SoundCount,   // sound chunks held (found) and planned
+        SoundChunk,   // a sound chunk's size or bytes (frame: the chunk's number)
     };
     Kind kind = Kind::Size;
     int64_t frame = -1; // frame of the Final AVI; -1 for the header, the format and the count
@@ -170,6 +175,13 @@ Message fastMotionUnusable();
 Message filmUnusable(const std::string& path);
 // The encoder made frame a key frame where the layout has none (or the other way round).
 Message keyFramesMoved(int64_t frame, bool madeKey);
+
+// The sound file at path cannot be read; detail holds the reason.
+Message soundOpenFailed(const std::string& path, const std::string& detail);
+// The file at path holds no sound.
+Message soundHasNoAudio(const std::string& path);
+// The sound's codec is not one an AVI carries well.
+Message soundCodecRefused(const std::string& codec);
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 // The main window is closing with settings that were neither loaded nor saved as they are.

@@ -331,6 +331,34 @@ private slots:
         QTEST(outcome.isEmpty() ? "refused" : outcome.join(' '), "expected");
     }
 
+    // A sound file takes the audio field's place with its own Kbps, greyed, and says its codec; a
+    // refused codec says why; clearing the file gives the typed reserve back. The picker sets it too.
+    void soundFileReplacesTheAudioReserve()
+    {
+        const std::string dir = test_support::freshTempDir("window_sound");
+        int exitCode = 0;
+        for (const char* sound : {"s.mp3", "s.m4a"})
+            test_support::runCommand(
+                "ffmpeg -nostdin -v error -f lavfi -i sine -t 1 -b:a 64k " + dir + "/" + sound, exitCode);
+        Fixture f;
+        f.fill({"audioEdit", "96"});
+        f.type("audioFilePathEdit", QString::fromStdString(dir + "/s.mp3"));
+        QVERIFY(!f.at("audioEdit")->isEnabled() && f.text("audioEdit").toInt() >= 64);
+        QVERIFY(f.at<QLabel>("audioFileInfoLabel")->text().startsWith("mp3, "));
+        f.at("audioFilePathEdit")->setText(QString::fromStdString(dir + "/s.m4a"));
+        QCOMPARE(f.at<QLabel>("audioFileInfoLabel")->text(),
+                 "An AVI does not carry aac sound well; convert it to MP3, MP2, AC-3, DTS or PCM first.");
+        QCOMPARE(f.text("audioEdit"), "96");
+        QVERIFY(f.at("audioEdit")->isEnabled());
+        f.picker.answers = {QString::fromStdString(dir + "/s.mp3")};
+        f.click("audioFileBrowseButton");
+        QCOMPARE(f.text("audioFilePathEdit").toStdString(), dir + "/s.mp3");
+        QVERIFY(!f.at("audioEdit")->isEnabled());
+        f.at("audioFilePathEdit")->clear();
+        QVERIFY(f.at("audioEdit")->isEnabled() && f.text("audioEdit") == "96" &&
+                f.at<QLabel>("audioFileInfoLabel")->text().isEmpty());
+    }
+
     // While Create copies, the progress window's pump runs the window's events: every command is
     // refused then, and Escape aborts the copy between groups. The status line says how each Create
     // ended until the next command.

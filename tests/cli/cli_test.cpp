@@ -200,6 +200,27 @@ TEST_F(BatchFrontEnd, AsksOnTheTerminalAndTakesOnlyYesForYes)
     }
 }
 
+// --audio-file: analyze reports the sound, create writes it and verify checks it.
+TEST_F(BatchFrontEnd, TakesASoundFile)
+{
+    int exitCode = 0;
+    runCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=sample_rate=44100 -t 40 -c:a libmp3lame -b:a 128k " +
+            here + "/s.mp3",
+        exitCode);
+    const std::string films = " --fm " + shellQuote(fm) + " --lm " + shellQuote(lowMotionAvi());
+    const std::string sound = " --audio-file " + here + "/s.mp3" + films;
+    expectRuns({
+        {"analyze --json" + sound, 0,
+         R"("endingBytes": 0, "finalFileBytes": \d+, "plannedSampleBytes": \d+, )"
+         R"("audio": \{"codec": "mp3", "kbps": 128\.000, "seconds": 40\.0\d+, "bytes": 64\d{4}\}, "plan")"},
+        {"create --quiet --final " + here + "/Final.avi" + sound, 0, R"(^Final AVI-size: \d+\n$)"},
+        {"verify " + here + "/Final.avi" + sound, 0, "^Final AVI verified: 1000 frames\n$"},
+        {"verify " + here + "/Final.avi --audio-file " + here + "/none.mp3" + films, 1,
+         "Could not read the sound file\n"},
+    });
+}
+
 TEST_F(BatchFrontEnd, CtrlCAbortsTheCopyAndLeavesAReadableFinalAvi)
 {
     buildAvi(scratch + "/fm.avi", {.frames = gridFrames(100000, 25, 6000, 1500)});

@@ -97,10 +97,10 @@ std::optional<FinalSize> predictFinalSize(const core::JobSettings& settings, Sou
     const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
     if (!tables)
         return std::nullopt;
-    std::unique_ptr<media::SoundFile> sound;
-    if (!settings.audioFilePath.empty() && !(sound = openSound(settings.audioFilePath, ui)))
+    media::SoundFile* sound = nullptr;
+    if (!settings.audioFilePath.empty() && !(sound = sources.sound(settings.audioFilePath, ui)))
         return std::nullopt;
-    return countFinal(settings, state, *tables, writerOptions, sound.get());
+    return countFinal(settings, state, *tables, writerOptions, sound);
 }
 
 FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, core::UiPort& ui,
@@ -113,8 +113,8 @@ FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, cor
         detail::prepareFinal(settings, state, sources, ui, &measures);
     if (!tables)
         return result;
-    std::unique_ptr<media::SoundFile> sound;
-    if (!settings.audioFilePath.empty() && !(sound = openSound(settings.audioFilePath, ui)))
+    media::SoundFile* sound = nullptr;
+    if (!settings.audioFilePath.empty() && !(sound = sources.sound(settings.audioFilePath, ui)))
         return result;
 
     // A plan's sample bytes: every group from FM (ending groups from the Ending AVI), less what
@@ -195,7 +195,7 @@ FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, cor
                state.fastMotionFrames, state.planTable, false, 0, fitted); // the plan table is what counts
     result.status = FitStatus::Fitted;
     result.limit = fitted.highBitrateLimit;
-    result.size = countFinal(fitted, state, *tables, writerOptions, sound.get());
+    result.size = countFinal(fitted, state, *tables, writerOptions, sound);
     assert(result.size.plannedSampleBytes == bestBytes);
     return result;
 }

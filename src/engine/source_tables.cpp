@@ -1,6 +1,7 @@
 #include "engine/source_tables.h"
 
 #include "engine/quiet_ui_port.h"
+#include "engine/sound.h"
 #include "video/frame_tables.h"
 
 namespace engine {
@@ -72,6 +73,22 @@ const SourceTable* SourceTableCache::table(SourceRole role, const std::string& p
     readSourceTable(*slot.table, *source);
     ++m_tablesRead;
     return &*slot.table;
+}
+
+media::SoundFile* SourceTables::sound(const std::string& path, core::UiPort& ui)
+{
+    m_sound = openSound(path, ui);
+    return m_sound.get();
+}
+
+media::SoundFile* SourceTableCache::sound(const std::string& path, core::UiPort& ui)
+{
+    const std::optional<video::FileStamp> stamp = video::stampOfPath(path);
+    if (m_sound && stamp && m_soundPath == path && m_soundStamp == stamp)
+        return m_sound.get();
+    m_soundPath = path;
+    m_soundStamp = stamp;
+    return SourceTables::sound(path, ui);
 }
 
 } // namespace engine

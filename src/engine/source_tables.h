@@ -3,11 +3,13 @@
 #include "core/frame_table.h"
 #include "core/stream_info.h"
 #include "core/user_interface_port.h"
+#include "media/sound_file.h"
 #include "video/file_io.h"
 #include "video/source.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +39,12 @@ public:
     // shows ("Could not open AVI", "Unable to open file", "AVI has no video-stream", "Format too
     // large"). The table stays valid until the next call for the same role.
     virtual const SourceTable* table(SourceRole role, const std::string& path, core::UiPort& ui) = 0;
+    // Returns the sound file at path with its packets listed, or nullptr after the messages of
+    // engine::openSound. It stays valid until the next call.
+    virtual media::SoundFile* sound(const std::string& path, core::UiPort& ui);
+
+protected:
+    std::unique_ptr<media::SoundFile> m_sound;
 };
 
 // The sources of one command, opened on first use and kept open so their samples can be read;
@@ -66,10 +74,14 @@ private:
 class SourceTableCache : public SourceTables {
 public:
     const SourceTable* table(SourceRole role, const std::string& path, core::UiPort& ui) override;
+    // Lists the sound file's packets again only when its path changes or the file was rewritten.
+    media::SoundFile* sound(const std::string& path, core::UiPort& ui) override;
     // Returns how many tables were read from files so far.
     int32_t tablesRead() const { return m_tablesRead; }
 
 private:
+    std::string m_soundPath;
+    std::optional<video::FileStamp> m_soundStamp;
     struct Slot {
         std::string path;
         std::optional<video::FileStamp> stamp;

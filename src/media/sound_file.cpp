@@ -123,6 +123,8 @@ OpenedSound SoundFile::open(const std::string& path)
 
     // Every packet of the stream, its bytes compared with the file's where the demuxer says they
     // lie: equal ones are read from the file when they are written, others are kept.
+    // The packets' bytes and sizes are all that is kept: FFmpeg need not fill in their times.
+    input->flags |= AVFMT_FLAG_NOFILLIN;
     media::Packet packet = makePacket();
     std::vector<uint8_t> onDisk;
     std::vector<int> bitrateIndexes;

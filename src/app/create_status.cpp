@@ -1,12 +1,14 @@
 #include "app/create_status.h"
 
+#include "app/locale_numbers.h"
+
 namespace app {
 
 namespace {
 
 QString megabytes(int64_t bytes)
 {
-    return QString::number(static_cast<double>(bytes) / 1048576.0, 'f', 1) + QStringLiteral(" MB");
+    return localeMegabytes(bytes) + QStringLiteral(" MB");
 }
 
 QString minutesAndSeconds(int64_t milliseconds)
@@ -32,8 +34,8 @@ QString createStatusText(const CreateSummary& summary)
             .arg(megabytes(summary.finalFileBytes), minutesAndSeconds(summary.elapsedMs));
     case CreateEnd::Aborted:
         return QStringLiteral("Create aborted: the Final AVI holds the %1 %2 copied, %3")
-            .arg(summary.groupsCopied)
-            .arg(summary.groupsCopied == 1 ? QStringLiteral("group") : QStringLiteral("groups"),
+            .arg(localeNumber(summary.groupsCopied),
+                 summary.groupsCopied == 1 ? QStringLiteral("group") : QStringLiteral("groups"),
                  megabytes(summary.finalFileBytes));
     case CreateEnd::Failed:
         break;

@@ -29,10 +29,10 @@ struct CreateSummary {
 // both as Ended.
 CreateEnd createEnd(engine::CommandOutcome outcome, const ProgressRecord& progress);
 
-// Returns the status line: "Final AVI written: 695.3 MB in 0:07" (1 MB = 1,048,576 bytes,
-// minutes:seconds), "Create aborted: the Final AVI holds the 12 groups copied, 42.0 MB", or for
-// a Create that ended otherwise the first line of its last message ("Create ended: Writing the
-// Final AVI failed!"; "Create ended: nothing was written" after a No).
+// Returns the status line, its numbers in the person's locale: "Final AVI written: 695.3 MB in
+// 0:07" (1 MB = 1,048,576 bytes, minutes:seconds), "Create aborted: the Final AVI holds the 12
+// groups copied, 42.0 MB", or for a Create that ended otherwise the first line of its last message
+// ("Create ended: Writing the Final AVI failed!"; "Create ended: nothing was written" after a No).
 QString createStatusText(const CreateSummary& summary);
 
 } // namespace app

@@ -2,7 +2,6 @@
 #include "core/version.h"
 
 #include <QApplication>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <cstring>
@@ -10,10 +9,10 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kestrelion [OPTION]... [PROFILE.ini]\n"
+    "Usage: kestrelion [OPTION]... [FILE]\n"
     "Builds one Final AVI near a target size from a Fast Motion and a Low Motion encoding of the\n"
-    "same film, in a window. With PROFILE.ini the window opens with that profile loaded, as the\n"
-    "Load button loads it.\n"
+    "same film, in a window. A FILE ending in .ini is a profile: the window opens with it loaded,\n"
+    "as the Load button loads it. Any other FILE, an AVI, opens as the Fast Motion AVI.\n"
     "\n"
     "  -h, --help     show this help and exit\n"
     "      --version  print the name and version and exit\n"
@@ -37,22 +36,16 @@ int main(int argc, char* argv[])
         }
     }
     QApplication application(argc, argv);
-    // QApplication has taken its own options out of argv; what is left is the profile.
+    // QApplication has taken its own options out of argv; what is left is the file.
     if (argc > 2) {
-        std::fputs("kestrelion: give at most one profile\n", stderr);
+        std::fputs("kestrelion: give at most one file\n", stderr);
         std::fputs(kUsage, stderr);
         return 2;
     }
     app::MainWindow window;
-    if (argc == 2) {
-        const QString path = QString::fromLocal8Bit(argv[1]);
-        const QFileInfo profile(path);
-        if (profile.isFile() && profile.isReadable())
-            window.loadProfileFile(path);
-        else
-            std::fprintf(stderr, "kestrelion: cannot read the profile %s; the window opens without it\n",
-                         argv[1]);
-    }
+    if (argc == 2 && !window.openGivenFile(QString::fromLocal8Bit(argv[1])))
+        std::fprintf(stderr, "kestrelion: cannot read the profile %s; the window opens without it\n",
+                     argv[1]);
     window.exec();
     return 0;
 }

@@ -4,12 +4,14 @@
 #include "app/app_resources.h"
 #include "app/create_status.h"
 #include "app/dialog_units.h"
+#include "app/encode_window.h"
+#include "app/locale_numbers.h"
 #include "app/plan_window.h"
-#include "core/format_thousands.h"
 #include "engine/commands.h"
 #include "engine/exact_size.h"
 #include "engine/planner.h"
 #include "engine/quiet_ui_port.h"
+#include "engine/sound.h"
 #include "engine/verify.h"
 #include "profiles/profile_file.h"
 #include "ui_main_window.h"
@@ -158,7 +160,7 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
     if (const std::optional<QPoint> position = m_memory.position())
-        move(*position);
+        placeOnScreen(*this, *position);
 
     // A setting's caption and its second control explain it as the control does.
     for (const auto& [control, explained] :
@@ -182,6 +184,8 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     connect(m_form->endingBrowseButton, &QPushButton::clicked, this, &MainWindow::pickEndingAvi);
     connect(m_form->lmBrowseButton, &QPushButton::clicked, this, &MainWindow::pickLowMotionAvi);
     connect(m_form->finalBrowseButton, &QPushButton::clicked, this, &MainWindow::pickFinalAvi);
+    connect(m_form->audioFileBrowseButton, &QPushButton::clicked, this, &MainWindow::pickAudioFile);
+    connect(m_form->audioFilePathEdit, &QLineEdit::textChanged, this, &MainWindow::showSoundFile);
     connect(m_form->stopAfterCheck, &QCheckBox::clicked, this, &MainWindow::updateStopAfterControls);
     connect(m_form->endingCheck, &QCheckBox::clicked, this, &MainWindow::updateEndingControls);
     connect(m_form->highBitrateLimitEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
@@ -194,6 +198,8 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     connect(m_form->aboutAction, &QAction::triggered, this, &MainWindow::showAboutBox);
     connect(m_form->fitButton, &QPushButton::clicked, this, &MainWindow::runFit);
     connect(m_form->verifyAction, &QAction::triggered, this, &MainWindow::runVerify);
+    connect(m_form->encodeAction, &QAction::triggered, this, &MainWindow::runEncode);
+    connect(m_form->lmEncodeButton, &QPushButton::clicked, this, &MainWindow::runEncode);
     // The exact size follows the Low Motion and Ending AVIs as well as the estimate's settings.
     connect(m_form->lmPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
     connect(m_form->endingPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
@@ -210,49 +216,86 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     updateEndingControls();
     updateStopAfterControls();
     showExactSize();
+    keepSettingsShown();
     m_form->fmPathEdit->setFocus(Qt::OtherFocusReason);
 }
 
 MainWindow::~MainWindow() = default;
 
-bool MainWindow::takeNumber(QLineEdit* edit, int32_t& field)
+namespace {
+
+// Reads a whole number from edit into field; false leaves field as it was.
+bool readNumber(const QLineEdit* edit, int32_t& field)
 {
     bool ok = false;
     const int value = edit->text().trimmed().toInt(&ok, 10);
-    if (ok) {
+    if (ok)
         field = value;
-        return true;
+    return ok;
+}
+
+} // namespace
+
+QLineEdit* MainWindow::readControls(core::JobSettings& settings) const
+{
+    const Ui::MainWindow& form = *m_form;
+    settings.fastMotionPath = form.fmPathEdit->text().toStdString();
+    settings.lowMotionPath = form.lmPathEdit->text().toStdString();
+    settings.finalPath = form.finalPathEdit->text().toStdString();
+    settings.endingPath = form.endingPathEdit->text().toStdString();
+    settings.audioFilePath = form.audioFilePathEdit->text().toStdString();
+    for (const auto& [edit, field] : {std::pair{form.framePosEdit, &settings.framePos},
+                                      {form.finalSizeEdit, &settings.finalSizeMB},
+                                      {form.audioEdit, &settings.audioKbps}}) {
+        if (!readNumber(edit, *field))
+            return edit;
     }
-    m_port->promptWholeNumber();
-    edit->setFocus(Qt::OtherFocusReason);
-    edit->selectAll();
-    return false;
+    settings.stopAfterEnabled = form.stopAfterCheck->isChecked();
+    settings.endingEnabled = form.endingCheck->isChecked();
+    for (const auto& [edit, field] : {std::pair{form.stopAfterFramesEdit, &settings.stopAfterFrames},
+                                      {form.highBitrateLimitEdit, &settings.highBitrateLimit},
+                                      {form.highRunMinGroupsEdit, &settings.highRunMinGroups},
+                                      {form.lowRunMaxGroupsEdit, &settings.lowRunMaxGroups}}) {
+        if (!readNumber(edit, *field))
+            return edit;
+    }
+    settings.lowMotionBitrateText = form.lmBitrateLabel->text().toStdString();
+    settings.sceneSwitchingSmoother = form.smootherCheck->isChecked();
+    settings.writeStatisticFile = form.statisticFileCheck->isChecked();
+    return nullptr;
 }
 
 bool MainWindow::storeControlsInJob()
 {
     FlagScope exchange(m_exchanging);
-    core::JobSettings& settings = m_job.settings;
-    Ui::MainWindow& form = *m_form;
-    settings.fastMotionPath = form.fmPathEdit->text().toStdString();
-    settings.lowMotionPath = form.lmPathEdit->text().toStdString();
-    settings.finalPath = form.finalPathEdit->text().toStdString();
-    settings.endingPath = form.endingPathEdit->text().toStdString();
-    if (!takeNumber(form.framePosEdit, settings.framePos) ||
-        !takeNumber(form.finalSizeEdit, settings.finalSizeMB) ||
-        !takeNumber(form.audioEdit, settings.audioKbps))
-        return false;
-    settings.stopAfterEnabled = form.stopAfterCheck->isChecked();
-    settings.endingEnabled = form.endingCheck->isChecked();
-    if (!takeNumber(form.stopAfterFramesEdit, settings.stopAfterFrames) ||
-        !takeNumber(form.highBitrateLimitEdit, settings.highBitrateLimit) ||
-        !takeNumber(form.highRunMinGroupsEdit, settings.highRunMinGroups) ||
-        !takeNumber(form.lowRunMaxGroupsEdit, settings.lowRunMaxGroups))
-        return false;
-    settings.lowMotionBitrateText = form.lmBitrateLabel->text().toStdString();
-    settings.sceneSwitchingSmoother = form.smootherCheck->isChecked();
-    settings.writeStatisticFile = form.statisticFileCheck->isChecked();
-    return true;
+    QLineEdit* without = readControls(m_job.settings);
+    if (without == nullptr)
+        return true;
+    m_port->promptWholeNumber();
+    without->setFocus(Qt::OtherFocusReason);
+    without->selectAll();
+    return false;
+}
+
+std::optional<core::JobSettings> MainWindow::settingsShown() const
+{
+    core::JobSettings shown = m_job.settings;
+    if (readControls(shown) != nullptr)
+        return std::nullopt;
+    // The estimate follows the other settings; nobody sets it.
+    shown.lowMotionBitrateText.clear();
+    return shown;
+}
+
+void MainWindow::keepSettingsShown()
+{
+    m_keptSettings = settingsShown();
+}
+
+bool MainWindow::settingsChangedSinceKept() const
+{
+    const std::optional<core::JobSettings> shown = settingsShown();
+    return !shown || shown != m_keptSettings;
 }
 
 void MainWindow::showJobInControls()
@@ -276,6 +319,9 @@ void MainWindow::showJobInControls()
     showText(form.lmBitrateLabel, toQt(settings.lowMotionBitrateText));
     form.smootherCheck->setChecked(settings.sceneSwitchingSmoother);
     form.statisticFileCheck->setChecked(settings.writeStatisticFile);
+    // After the audio field: a sound file puts its own Kbps there.
+    showText(form.audioFilePathEdit, toQt(settings.audioFilePath));
+    applySoundFile(true);
 }
 
 void MainWindow::runAnalyze()
@@ -318,6 +364,27 @@ void MainWindow::runCreate()
     m_form->statusLabel->setText(createStatusText(summary));
 }
 
+void MainWindow::runEncode()
+{
+    if (commandsBlocked() || !storeControlsInJob())
+        return;
+    EncodeWindow window(m_job.settings, *m_picker, this);
+    if (window.exec() != QDialog::Accepted)
+        return;
+    engine::CommandOutcome outcome = engine::CommandOutcome::Ended;
+    core::Job job = m_job;
+    job.settings.lowMotionPath = window.lowMotionPath().toStdString();
+    {
+        CopyScope encoding(*this);
+        core::BusyCursor busy(*m_port);
+        EncodeUiPort port(*m_port, this);
+        engine::EncodeResult result;
+        outcome = engine::runEncodeLowMotion(job, window.request(), media::ffmpegMedia(), port, result);
+    }
+    if (outcome == engine::CommandOutcome::Completed)
+        setPath(&core::JobSettings::lowMotionPath, window.lowMotionPath());
+}
+
 void MainWindow::refreshEstimate()
 {
     if (commandsBlocked())
@@ -338,10 +405,10 @@ void MainWindow::showExactSize()
         engine::QuietUiPort quiet;
         size = engine::predictFinalSize(m_job.settings, m_sourceTables, quiet);
     }
-    showText(m_form->exactSizeLabel, size ? QStringLiteral("Final AVI (MB): %1 + %2 audio")
-                                                .arg(toQt(core::formatMegabytes(size->fileBytes)),
-                                                     toQt(core::formatMegabytes(size->audioReserveBytes)))
-                                          : QString());
+    showText(m_form->exactSizeLabel,
+             size ? QStringLiteral("Final AVI (MB): %1 + %2 audio")
+                        .arg(localeMegabytes(size->fileBytes), localeMegabytes(size->audioReserveBytes))
+                  : QString());
     m_form->fitButton->setEnabled(size.has_value());
 }
 
@@ -369,7 +436,7 @@ void MainWindow::runVerify()
     (void)storeControlsInJob();
     const engine::VerifyReport report = engine::verifyFinalAvi(m_job.settings, *m_port);
     if (report.status == engine::VerifyStatus::Verified || report.status == engine::VerifyStatus::Differs)
-        m_port->showMessage(report.message());
+        m_port->showMessage(report.message(m_port->numbers()));
 }
 
 void MainWindow::loadProfile()
@@ -395,6 +462,22 @@ void MainWindow::loadProfileFile(const QString& path)
     m_job.state.analysed = false;
     showExactSize();
     showPlan();
+    keepSettingsShown();
+}
+
+bool MainWindow::openGivenFile(const QString& path)
+{
+    if (droppedFileKind(path) == DroppedFile::Profile) {
+        const QFileInfo profile(path);
+        if (!profile.isFile() || !profile.isReadable())
+            return false;
+        loadProfileFile(path);
+    } else {
+        // Whole, so that the pickers start in its folder whatever folder the program started in.
+        setPath(&core::JobSettings::fastMotionPath, QFileInfo(path).absoluteFilePath());
+    }
+    keepSettingsShown();
+    return true;
 }
 
 void MainWindow::saveProfile()
@@ -409,8 +492,10 @@ void MainWindow::saveProfile()
         path->append(QStringLiteral(".ini"));
     (void)storeControlsInJob();
     // writeProfile tells the person about a failed write itself.
-    (void)profiles::writeProfile(path->toStdString(), m_job.settings, *m_port);
+    const bool saved = profiles::writeProfile(path->toStdString(), m_job.settings, *m_port);
     showJobInControls();
+    if (saved)
+        keepSettingsShown();
 }
 
 std::optional<QString> MainWindow::pickFile(PickerKind kind, const QStringList& filters,
@@ -465,6 +550,66 @@ void MainWindow::pickFinalAvi()
     pickAvi(PickerKind::Save, m_form->finalPathEdit, &core::JobSettings::finalPath, true);
 }
 
+void MainWindow::pickAudioFile()
+{
+    if (commandsBlocked())
+        return;
+    const QStringList filters = {
+        QStringLiteral("Sound files (*.mp3 *.mp2 *.ac3 *.dts *.wav *.mka *.mkv *.mp4 *.m4a *.avi)"),
+        QStringLiteral("All files (*)")};
+    if (const std::optional<QString> path =
+            pickFile(PickerKind::OpenExisting, filters, m_form->audioFilePathEdit->text()))
+        setPath(&core::JobSettings::audioFilePath, *path);
+}
+
+void MainWindow::showSoundFile()
+{
+    // An exchange shows the job's sound file itself once the audio field holds the job's value.
+    if (!m_exchanging)
+        applySoundFile(false);
+}
+
+void MainWindow::applySoundFile(bool fieldShowsJob)
+{
+    Ui::MainWindow& form = *m_form;
+    const QString path = form.audioFilePathEdit->text().trimmed();
+    const bool newPath = path != m_soundPath;
+    if (newPath) {
+        // A sound file is read once per path; its packets are not kept.
+        m_soundPath = path;
+        m_soundKbps.reset();
+        m_soundInfo.clear();
+        if (!path.isEmpty()) {
+            const media::OpenedSound opened = media::SoundFile::open(path.toStdString());
+            if (opened.sound) {
+                m_soundKbps = engine::soundKbps(*opened.sound);
+                m_soundInfo = QStringLiteral("%1, %2 Kbps")
+                                  .arg(toQt(opened.sound->codecName()))
+                                  .arg(opened.sound->kbps(), 0, 'f', 1);
+            } else if (opened.status == media::SoundStatus::Refused) {
+                m_soundInfo = toQt(core::messages::soundCodecRefused(opened.detail).text);
+            } else {
+                m_soundInfo = QStringLiteral("no sound to copy");
+            }
+        }
+    }
+    // The field's value is the reserve to give back later when it was typed, or when it comes from
+    // a job whose sound file the field did not show yet.
+    const bool reserveShown = form.audioEdit->isEnabled() || (fieldShowsJob && newPath);
+    // The field's state is set before its text: the text's change runs the exchange, which comes
+    // back here.
+    form.audioEdit->setEnabled(!m_soundKbps);
+    if (m_soundKbps) {
+        if (reserveShown)
+            m_typedAudioKbps = form.audioEdit->text();
+        showText(form.audioEdit, QString::number(*m_soundKbps));
+    } else if (!reserveShown) {
+        showText(form.audioEdit, m_typedAudioKbps);
+    }
+    form.audioFileInfoLabel->setText(m_soundInfo);
+    form.audioFileInfoLabel->setToolTip(m_soundInfo);
+}
+
 void MainWindow::updateEndingControls()
 {
     if (commandsBlocked())
@@ -489,14 +634,6 @@ void MainWindow::updateStopAfterControls()
                                             m_form->stopAfterCheck->isEnabled());
 }
 
-void MainWindow::acceptSettings()
-{
-    if (commandsBlocked())
-        return;
-    if (storeControlsInJob())
-        accept();
-}
-
 void MainWindow::showAboutBox()
 {
     if (commandsBlocked())
@@ -514,6 +651,10 @@ void MainWindow::showPlanWindow()
         m_planWindow = new PlanWindow(*m_picker, *m_port, this);
         m_planWindow->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_planWindow, &PlanWindow::limitDragged, this, &MainWindow::setHighBitrateLimit);
+        // Centred over this window, on a screen that holds the whole of it.
+        QRect frame(QPoint(), m_planWindow->frameGeometry().size());
+        frame.moveCenter(frameGeometry().center());
+        placeOnScreen(*m_planWindow, frame.topLeft());
     }
     showPlan();
     m_planWindow->show();
@@ -544,13 +685,10 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
         event->accept();
         if (commandsBlocked())
             return;
-        // No button is the default: Enter presses the focused push button, else it is the OK action.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-            if (button->isEnabled())
-                button->click();
-            return;
-        }
-        acceptSettings();
+        // No button is the default: Enter presses the focused push button. In a field it does
+        // nothing; the value reaches the job at the next command.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled())
+            button->click();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -562,7 +700,15 @@ void MainWindow::reject()
     // Abort ends the copy instead.
     if (m_copying)
         return;
+    if (settingsChangedSinceKept() && !m_port->askYesNo(core::messages::quitWithoutSaving()))
+        return;
     QDialog::reject();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    placeOnScreen(*this, pos());
 }
 
 void MainWindow::done(int result)
@@ -605,11 +751,27 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event)
 {
-    answerDrag(*event, planDrop(*event).action != DropAction::Refuse);
+    answerDrag(*event, !droppedSoundFile(*event).isEmpty() || planDrop(*event).action != DropAction::Refuse);
+}
+
+QString MainWindow::droppedSoundFile(const QDropEvent& event) const
+{
+    const QList<QUrl> urls = event.mimeData()->urls();
+    QWidget* under = childAt(event.position().toPoint());
+    if (commandsBlocked() || urls.size() != 1 || !urls.front().isLocalFile() ||
+        under != m_form->audioFilePathEdit)
+        return {};
+    return urls.front().toLocalFile();
 }
 
 void MainWindow::dropEvent(QDropEvent* event)
 {
+    // The sound field takes any one file; the film fields and the window follow their own rules.
+    if (const QString sound = droppedSoundFile(*event); !sound.isEmpty()) {
+        answerDrag(*event, true);
+        setPath(&core::JobSettings::audioFilePath, sound);
+        return;
+    }
     const PlannedDrop drop = planDrop(*event);
     answerDrag(*event, drop.action != DropAction::Refuse);
     if (!event->isAccepted())

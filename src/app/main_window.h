@@ -12,6 +12,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 class QDropEvent;
 class QLineEdit;
@@ -60,18 +61,25 @@ public slots:
     void loadProfile();
     // Loads the profile at path as Load does after its picker.
     void loadProfileFile(const QString& path);
+    // Opens a file given to the program as the desktop gives it: a profile (".ini") loads as Load
+    // loads it, any other file goes into the Fast Motion field. The settings then count as the
+    // ones the window opened with. Returns false, changing nothing, for a profile that cannot be
+    // read.
+    bool openGivenFile(const QString& path);
     void saveProfile();
     void pickFastMotionAvi();
     void pickEndingAvi();
     void pickLowMotionAvi();
     void pickFinalAvi();
+    void pickAudioFile();
+    // Shows the sound file's codec and average Kbps and puts that Kbps, greyed, in place of the
+    // typed audio reserve; an empty or unusable path gives the field back.
+    void showSoundFile();
     // Enables the ending's controls exactly when its box is ticked, and the Stop-after box
     // exactly when it is not; then applies the Stop-after rule.
     void updateEndingControls();
     // Enables the stop frame count exactly when its box is ticked and enabled.
     void updateStopAfterControls();
-    // Closes the window when every setting was taken in; otherwise the window stays open.
-    void acceptSettings();
     void showAboutBox();
     // Opens the plan view (or raises it) with the current plan.
     void showPlanWindow();
@@ -82,10 +90,19 @@ public slots:
     void runFit();
     // Checks the Final AVI against the plan of the settings and shows what it found.
     void runVerify();
+    // Asks for the source, bitrate and path of the Low Motion AVI and encodes it; afterwards the
+    // Low Motion path names it and the exact size and Fit count with it.
+    void runEncode();
 
 protected:
+    // Enter presses the focused push button and does nothing in a field; the window never takes
+    // it as an order to close.
     void keyPressEvent(QKeyEvent* event) override;
+    // Escape, Exit and the close box: closes the window, after asking whether to quit when the
+    // settings changed since they were kept. Nothing happens while Create copies.
     void reject() override;
+    // Keeps the window on a screen once its frame is known.
+    void showEvent(QShowEvent* event) override;
     // Remembers the window's position and closes the plan view, then closes the window.
     void done(int result) override;
     // A file dragged over the window is accepted only where dropping it does something.
@@ -98,7 +115,16 @@ private:
 
     // True while an exchange or Create runs: notifications and commands are dropped then.
     bool commandsBlocked() const { return m_exchanging || m_copying; }
-    bool takeNumber(QLineEdit* edit, int32_t& field);
+    // Reads the controls into settings in the fixed exchange order. Returns the first number
+    // field that holds no whole number, leaving it and the later fields out, or nullptr.
+    QLineEdit* readControls(core::JobSettings& settings) const;
+    // Returns the settings as the controls show them, the estimate left out; nothing while a number
+    // field holds no whole number.
+    std::optional<core::JobSettings> settingsShown() const;
+    // Keeps the settings shown as those the person has on file: after opening, Load and Save.
+    void keepSettingsShown();
+    // True when the settings shown differ from the kept ones.
+    bool settingsChangedSinceKept() const;
     // Shows the exact size of the Final AVI for the job's settings once it is analysed (empty
     // while it cannot be known) and enables Fit exactly then.
     void showExactSize();
@@ -114,6 +140,11 @@ private:
     };
     // Returns the one local file a drag carries and what dropping it where it is would do.
     PlannedDrop planDrop(const QDropEvent& event) const;
+    // Returns the one local file a drag carries over the sound file's field, else nothing.
+    QString droppedSoundFile(const QDropEvent& event) const;
+    // Does showSoundFile's work; fieldShowsJob tells that the audio field holds the job's value
+    // rather than the sound's, so a sound file keeps it as the reserve to give back.
+    void applySoundFile(bool fieldShowsJob);
     // Enables Plan... once the job has a plan and shows the plan in the plan view when it is open.
     void showPlan();
 
@@ -124,6 +155,11 @@ private:
     WindowMemory m_memory;
     engine::SourceTableCache m_sourceTables; // read once per path for the exact size and Fit
     std::optional<engine::FinalSize> m_exactSize; // the last exact size shown, for the plan view
+    std::optional<core::JobSettings> m_keptSettings; // see keepSettingsShown
+    QString m_typedAudioKbps;           // the reserve typed before a sound file took the field's place
+    QString m_soundPath;                // the sound file path last read
+    std::optional<int32_t> m_soundKbps; // its average Kbps, rounded up, when it can be copied
+    QString m_soundInfo;                // its codec and Kbps, or why it cannot be copied
     bool m_exchanging = false;
     bool m_copying = false;
     QPointer<PlanWindow> m_planWindow; // a child window, deleted when closed

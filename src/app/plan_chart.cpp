@@ -1,12 +1,17 @@
 #include "app/plan_chart.h"
 
+#include "app/locale_numbers.h"
+
 #include <QFontInfo>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
+#include <vector>
 
 namespace app {
 
@@ -49,18 +54,72 @@ QString toQt(const std::string& text)
     return QString::fromStdString(text);
 }
 
-// Draws one legend entry at x on the legend row (top y, height h): its sample, sampleWidth wide,
-// then its text; returns the x of the next entry.
-template <typename DrawSample>
-int drawLegendEntry(QPainter& painter, int x, int y, int h, int sampleWidth, const QString& text,
-                    DrawSample drawSample)
+// One entry of the legend: a band's colour or a line as its sample, then its text.
+struct LegendEntry {
+    QString text;
+    QString widest; // measured in place of text where wider
+    std::optional<GroupChoice> band;
+    QPen pen; // the line's, when band is empty
+};
+
+// Where one legend entry goes: its sample's and its text's rectangles, and the text, elided where
+// a row is too narrow for it.
+struct PlacedEntry {
+    QRect sample;
+    QRect textRect;
+    QString text;
+};
+
+// Places the entries from left to right in rows line pixels high, starting at (left, top), and
+// starts a new row where the next entry would pass right. An entry is measured by the wider of its
+// text and its widest text, so that a number that changes while the limit is dragged never moves
+// the rows.
+std::vector<PlacedEntry> placeLegend(const std::vector<LegendEntry>& entries, const QFontMetrics& metrics,
+                                     int left, int right, int top)
 {
-    drawSample(QRect(x, y + 2, sampleWidth, h - 4));
-    painter.setPen(Qt::black);
-    const int textX = x + sampleWidth + h / 3;
-    const int textWidth = painter.fontMetrics().horizontalAdvance(text);
-    painter.drawText(QRect(textX, y, textWidth + 1, h), Qt::AlignVCenter, text);
-    return textX + textWidth + h;
+    const int line = metrics.height();
+    const int swatch = line - 4;
+    std::vector<PlacedEntry> placed;
+    int x = left;
+    int y = top;
+    for (const LegendEntry& entry : entries) {
+        const int sampleWidth = entry.band ? swatch : 3 * swatch;
+        const int textWidth =
+            std::max(metrics.horizontalAdvance(entry.text), metrics.horizontalAdvance(entry.widest));
+        const int width = sampleWidth + line / 3 + textWidth;
+        if (x > left && x + width > right) {
+            x = left;
+            y += line;
+        }
+        const int textX = x + sampleWidth + line / 3;
+        const int room = std::max(right - textX, 0);
+        placed.push_back({QRect(x, y + 2, sampleWidth, line - 4),
+                          QRect(textX, y, std::min(textWidth, room) + 1, line),
+                          metrics.elidedText(entry.text, Qt::ElideRight, room)});
+        x += width + line;
+    }
+    return placed;
+}
+
+// Returns the legend's entries: the four choices' bands, the limit and the estimate.
+std::vector<LegendEntry> legendEntries(const PlanViewModel& model)
+{
+    std::vector<LegendEntry> entries;
+    for (const GroupChoice choice :
+         {GroupChoice::Low, GroupChoice::High, GroupChoice::SmoothedHigh, GroupChoice::Ending})
+        entries.push_back({toQt(engine::choiceName(choice)), {}, choice, {}});
+    // A dragged limit stays within the axis.
+    const QString widestKbps = localeNumber(model.kbpsScale(1).topKbps);
+    const QString limit = QStringLiteral("High Bitrate Limit %1 Kbps");
+    entries.push_back({limit.arg(localeNumber(model.limitKbps())), limit.arg(widestKbps), std::nullopt,
+                       QPen(kLimitColor, 2)});
+    const QString estimate = QStringLiteral("Estimated LM bitrate %1");
+    entries.push_back({estimate.arg(model.estimateKbps() < 0
+                                        ? QStringLiteral("n/a")
+                                        : QStringLiteral("%1 Kbps").arg(localeNumber(model.estimateKbps()))),
+                       estimate.arg(widestKbps + QStringLiteral(" Kbps")), std::nullopt,
+                       QPen(kEstimateColor, 2, Qt::DashLine)});
+    return entries;
 }
 
 } // namespace
@@ -93,16 +152,16 @@ QRect PlanChart::plotRect(QSize size) const
     const int line = metrics.height();
     const int pad = line / 2;
     const int left = metrics.horizontalAdvance(QStringLiteral("0000000")) + pad;
-    const int top = line + 2 * pad;
+    const std::vector<PlacedEntry> legend =
+        placeLegend(legendEntries(m_model), metrics, left, size.width() - pad, pad);
+    const int top = legend.back().textRect.bottom() + 1 + pad;
     const int bottom = 2 * line + 2 * pad;
     return {left, top, std::max(size.width() - left - pad, 2), std::max(size.height() - top - bottom, 2)};
 }
 
 engine::KbpsScale PlanChart::kbpsScale(int height) const
 {
-    engine::KbpsScale scale = m_drag == Drag::Limit ? m_dragScale : m_model.kbpsScale(height);
-    scale.plotHeight = height;
-    return scale;
+    return m_model.kbpsScale(height);
 }
 
 double PlanChart::frameAt(const QRect& plot, double x) const
@@ -184,6 +243,14 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
                              kMinBarColor);
         }
     }
+    // A line above the axis's top lies on the plot's edge; its value, in a row of its own below the
+    // edge, says how far above. The mark's caption comes below those rows.
+    std::vector<std::pair<int64_t, QColor>> aboveTop;
+    for (const auto& [kbps, color] :
+         {std::pair{int64_t{m_model.limitKbps()}, kLimitColor}, {m_model.estimateKbps(), kEstimateColor}}) {
+        if (kbps > scale.topKbps)
+            aboveTop.emplace_back(kbps, color);
+    }
     if (const std::optional<engine::PlanMark> mark = m_model.mark()) {
         int x = static_cast<int>(std::lround(xOf(static_cast<double>(mark->frame))));
         // A stop at the film's end lies just past the plot's last column; it is drawn on that column.
@@ -192,12 +259,14 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
         if (x >= plot.left() && x <= plot.right()) {
             painter.setPen(QPen(Qt::black, 1, Qt::DashDotLine));
             painter.drawLine(x, plot.top(), x, plot.bottom());
-            const QString text = toQt(engine::markText(*mark));
+            const QString text = toQt(engine::markText(*mark, LocaleNumbers()));
             const int width = metrics.horizontalAdvance(text);
             // Right of the line, or left of it where the plot ends too soon.
             const int textX = x + pad + width < plot.right() ? x + pad / 2 : x - pad / 2 - width;
             painter.setPen(Qt::black);
-            painter.drawText(QRect(textX, plot.top() + 2, width + 1, line), Qt::AlignVCenter, text);
+            painter.drawText(
+                QRect(textX, plot.top() + 2 + line * static_cast<int>(aboveTop.size()), width + 1, line),
+                Qt::AlignVCenter, text);
         }
     }
     if (m_model.estimateKbps() >= 0) {
@@ -206,6 +275,13 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
     }
     painter.setPen(QPen(kLimitColor, 2));
     painter.drawLine(plot.left(), yOf(m_model.limitKbps()), plot.right(), yOf(m_model.limitKbps()));
+    for (size_t i = 0; i < aboveTop.size(); ++i) {
+        painter.setPen(aboveTop[i].second);
+        painter.drawText(
+            QRect(plot.left(), plot.top() + 2 + line * static_cast<int>(i), plot.width() - pad, line),
+            Qt::AlignRight | Qt::AlignVCenter,
+            QStringLiteral("\u2191 %1 Kbps").arg(localeNumber(aboveTop[i].first)));
+    }
     painter.restore();
 
     painter.setPen(Qt::gray);
@@ -213,7 +289,7 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
     painter.setPen(Qt::black);
     for (int64_t kbps = 0; kbps <= scale.topKbps; kbps += scale.stepKbps)
         painter.drawText(QRect(0, yOf(kbps) - line / 2, plot.left() - pad / 2, line),
-                         Qt::AlignRight | Qt::AlignVCenter, QString::number(kbps));
+                         Qt::AlignRight | Qt::AlignVCenter, localeNumber(kbps));
     painter.drawText(QRect(0, pad, plot.left() - pad / 2, line), Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral("Kbps"));
 
@@ -227,44 +303,46 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
         }
     }
     const double firstSecond = m_range.firstFrame / m_model.framesPerSecond();
+    const int timeWidth = metrics.horizontalAdvance(QStringLiteral("00:00:00")) + pad;
+    std::vector<std::pair<QRect, double>> labels;
     for (double second = std::ceil(firstSecond / stepSeconds) * stepSeconds;
          second * m_model.framesPerSecond() <= m_range.endFrame; second += stepSeconds) {
         const int x = static_cast<int>(std::lround(xOf(second * m_model.framesPerSecond())));
         painter.drawLine(x, plot.bottom(), x, plot.bottom() + pad / 2);
-        painter.drawText(QRect(x - labelWidth / 2, plot.bottom() + pad / 2, labelWidth, line),
-                         Qt::AlignCenter, toQt(engine::formatFilmTime(second)));
+        // A label at the plot's end is moved in to stay whole.
+        const int labelLeft = std::clamp(x - timeWidth / 2, 0, std::max(size.width() - timeWidth, 0));
+        labels.emplace_back(QRect(labelLeft, plot.bottom() + pad / 2, timeWidth, line), second);
+    }
+    // The last label stays; one that it was moved over gives way.
+    int freeRight = size.width();
+    for (auto label = labels.rbegin(); label != labels.rend(); ++label) {
+        if (label->first.right() >= freeRight)
+            continue;
+        painter.drawText(label->first, Qt::AlignCenter, toQt(engine::formatFilmTime(label->second)));
+        freeRight = label->first.left();
     }
 
-    int x = plot.left();
-    const int swatch = line - 4;
-    for (const GroupChoice choice :
-         {GroupChoice::Low, GroupChoice::High, GroupChoice::SmoothedHigh, GroupChoice::Ending}) {
-        x = drawLegendEntry(painter, x, pad, line, swatch, toQt(engine::choiceName(choice)),
-                            [&](const QRect& sample) {
-                                painter.fillRect(sample, bandColor(choice));
-                                painter.setPen(Qt::gray);
-                                painter.drawRect(sample);
-                            });
-    }
-    const auto lineSample = [&painter](const QPen& pen) {
-        return [&painter, pen](const QRect& sample) {
-            painter.setPen(pen);
+    const std::vector<LegendEntry> entries = legendEntries(m_model);
+    const std::vector<PlacedEntry> legend =
+        placeLegend(entries, metrics, plot.left(), size.width() - pad, pad);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const QRect& sample = legend[i].sample;
+        if (entries[i].band) {
+            painter.fillRect(sample, bandColor(*entries[i].band));
+            painter.setPen(Qt::gray);
+            painter.drawRect(sample);
+        } else {
+            painter.setPen(entries[i].pen);
             painter.drawLine(sample.left(), sample.center().y(), sample.right(), sample.center().y());
-        };
-    };
-    const QString estimate = m_model.estimateKbps() < 0
-                                 ? QStringLiteral("n/a")
-                                 : QStringLiteral("%1 Kbps").arg(m_model.estimateKbps());
-    x = drawLegendEntry(painter, x, pad, line, 3 * swatch,
-                        QStringLiteral("High Bitrate Limit %1 Kbps").arg(m_model.limitKbps()),
-                        lineSample(QPen(kLimitColor, 2)));
-    drawLegendEntry(painter, x, pad, line, 3 * swatch,
-                    QStringLiteral("Estimated LM bitrate %1").arg(estimate),
-                    lineSample(QPen(kEstimateColor, 2, Qt::DashLine)));
+        }
+        painter.setPen(Qt::black);
+        painter.drawText(legend[i].textRect, Qt::AlignVCenter, legend[i].text);
+    }
 
     const QRect summary(pad, size.height() - pad - line, size.width() - 2 * pad, line);
     painter.drawText(summary, Qt::AlignLeft | Qt::AlignVCenter,
-                     metrics.elidedText(toQt(engine::summaryText(m_model)), Qt::ElideRight, summary.width()));
+                     metrics.elidedText(toQt(engine::summaryText(m_model, LocaleNumbers())), Qt::ElideRight,
+                                        summary.width()));
     painter.restore();
 }
 
@@ -284,7 +362,6 @@ void PlanChart::mousePressEvent(QMouseEvent* event)
         return;
     }
     if (nearLimitLine(plot, at.y())) {
-        m_dragScale = m_model.kbpsScale(plot.height() - 1);
         m_drag = Drag::Limit;
     } else if (plot.contains(at)) {
         m_drag = Drag::Scroll;
@@ -319,7 +396,8 @@ void PlanChart::mouseMoveEvent(QMouseEvent* event)
         plot.contains(at) ? m_model.hoverAt(static_cast<int64_t>(std::floor(frameAt(plot, at.x()))))
                           : std::nullopt;
     if (hover)
-        QToolTip::showText(event->globalPosition().toPoint(), toQt(engine::hoverText(*hover)), this);
+        QToolTip::showText(event->globalPosition().toPoint(),
+                           toQt(engine::hoverText(*hover, LocaleNumbers())), this);
     else
         QToolTip::hideText();
 }
@@ -332,8 +410,6 @@ void PlanChart::mouseReleaseEvent(QMouseEvent* event)
     }
     m_drag = Drag::None;
     unsetCursor();
-    // The scale may grow to a limit dragged near its top.
-    update();
 }
 
 void PlanChart::wheelEvent(QWheelEvent* event)

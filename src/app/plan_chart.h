@@ -51,7 +51,6 @@ private:
     engine::PlanViewModel m_model;
     engine::PlanTimeRange m_range;
     Drag m_drag = Drag::None;
-    engine::KbpsScale m_dragScale; // kept while the limit is dragged, so the line stays under the pointer
     double m_dragStartX = 0;
     engine::PlanTimeRange m_dragStartRange;
 };

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QSvgGenerator>
@@ -89,6 +90,21 @@ bool PlanWindow::exportChart(const QString& path, QSize size) const
     m_form->planChart->paintChart(painter, size);
     painter.end();
     return image.save(path, "PNG");
+}
+
+void PlanWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PlanWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    placeOnScreen(*this, pos());
 }
 
 void PlanWindow::exportTo(QSize size, const QStringList& filters, const QString& defaultExtension)

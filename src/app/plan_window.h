@@ -50,6 +50,12 @@ public slots:
     // Asks for a size (width x height), then for a PNG or SVG file, and exports.
     void exportAtSize();
 
+protected:
+    // Escape closes the window.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Keeps the window on a screen once its frame is known.
+    void showEvent(QShowEvent* event) override;
+
 private:
     void exportTo(QSize size, const QStringList& filters, const QString& defaultExtension);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/locale_numbers.h"
 #include "core/user_interface_port.h"
 
 #include <QPointer>
@@ -42,6 +43,8 @@ public:
     // Creates a ProgressWindow over the owner and shows it without activating it; what it sees
     // is kept in lastProgress.
     std::unique_ptr<core::ProgressPort> openProgress() override;
+    // Writes the numbers of the texts beyond the fixed formats in the person's locale.
+    const core::NumberFormat& numbers() const override { return m_numbers; }
 
     // What the last progress window saw since forgetLastCommand.
     const ProgressRecord& lastProgress() const { return m_lastProgress; }
@@ -65,6 +68,7 @@ private:
     QPointer<QWidget> m_owner;
     ProgressRecord m_lastProgress;
     std::optional<core::Message> m_lastMessage;
+    LocaleNumbers m_numbers;
 };
 
 // Turns a message text into display text: each '\r' (or "\r\n") becomes a line break.

@@ -5,6 +5,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
+#include <QWidget>
+
+#include <algorithm>
 
 namespace app {
 
@@ -36,16 +39,47 @@ std::optional<QPoint> WindowMemory::position() const
     const QVariant stored = userSettings().value(kPositionKey);
     if (!stored.canConvert<QPoint>())
         return std::nullopt;
-    const QPoint position = stored.toPoint();
-    // A screen that was unplugged since would leave the window out of reach.
-    if (QGuiApplication::screenAt(position) == nullptr)
-        return std::nullopt;
-    return position;
+    return stored.toPoint();
 }
 
 void WindowMemory::rememberPosition(QPoint position)
 {
     userSettings().setValue(kPositionKey, position);
+}
+
+QRect fitIntoAreas(const QRect& frame, const QList<QRect>& areas)
+{
+    if (areas.isEmpty())
+        return frame;
+    QRect area = areas.front();
+    qint64 mostShown = 0;
+    for (const QRect& candidate : areas) {
+        const QRect shown = candidate.intersected(frame);
+        const qint64 pixels = qint64{shown.width()} * shown.height();
+        if (pixels > mostShown) {
+            mostShown = pixels;
+            area = candidate;
+        }
+    }
+    const QSize size = frame.size().boundedTo(area.size());
+    // The upper bound never falls below the lower one, since size fits the area.
+    return {QPoint(std::clamp(frame.left(), area.left(), area.right() + 1 - size.width()),
+                   std::clamp(frame.top(), area.top(), area.bottom() + 1 - size.height())),
+            size};
+}
+
+void placeOnScreen(QWidget& window, QPoint topLeft)
+{
+    QList<QRect> areas;
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        areas << primary->availableGeometry();
+    for (QScreen* screen : QGuiApplication::screens())
+        areas << screen->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    const QRect fitted = fitIntoAreas(QRect(topLeft, frame.size()), areas);
+    // A fixed size refuses the resize; its frame then starts at the area's left or top edge.
+    window.resize(window.size() - (frame.size() - fitted.size()));
+    window.move(fitted.topLeft());
 }
 
 QString pickerStartFolder(const QString& fieldPath, const QString& lastFolder)

@@ -6,6 +6,7 @@
 #include "engine/commands.h"
 #include "engine/exact_size.h"
 #include "engine/plan_view_model.h"
+#include "engine/sound.h"
 
 #include <cstdio>
 #include <optional>
@@ -30,6 +31,14 @@ int runAnalyzeCommand(const JobOptions& options, AnalyzeFormat format)
     ConsoleUiPort ui({});
     core::Job job;
     job.settings = options.settings();
+    // A sound file's real Kbps takes the place of the reserve in the estimate.
+    std::unique_ptr<media::SoundFile> sound;
+    if (!job.settings.audioFilePath.empty()) {
+        sound = engine::openSound(job.settings.audioFilePath, ui);
+        if (!sound)
+            return kExitEnded;
+        job.settings.audioKbps = engine::soundKbps(*sound);
+    }
     if (engine::runAnalyze(job, ui) != engine::CommandOutcome::Completed)
         return kExitEnded;
 
@@ -75,6 +84,14 @@ int runAnalyzeCommand(const JobOptions& options, AnalyzeFormat format)
     if (finalSize) {
         out += ", \"finalFileBytes\": " + std::to_string(finalSize->fileBytes);
         out += ", \"plannedSampleBytes\": " + std::to_string(finalSize->plannedSampleBytes);
+    }
+    if (sound) {
+        char kbps[32];
+        std::snprintf(kbps, sizeof kbps, "%.3f", sound->kbps());
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", sound->seconds());
+        out += ", \"audio\": {\"codec\": " + jsonString(sound->codecName()) + ", \"kbps\": " + kbps +
+               ", \"seconds\": " + seconds + ", \"bytes\": " + std::to_string(sound->bytes()) + "}";
     }
     out += ", \"plan\": [";
     const core::PlanTable& plan = job.state.planTable;

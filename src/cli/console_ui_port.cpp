@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -22,7 +23,7 @@ bool isTerminal(int fd) { return isatty(fd) == 1; }
 // A one-line progress bar rewritten in place on stderr.
 class ConsoleProgress : public core::ProgressPort {
 public:
-    explicit ConsoleProgress(bool draw) : m_draw(draw) {}
+    ConsoleProgress(bool draw, const char* activity) : m_draw(draw), m_activity(activity) {}
     ~ConsoleProgress() override
     {
         if (m_draw && m_drawn)
@@ -50,6 +51,12 @@ public:
         draw();
     }
 
+    void setEncodeProgress(const core::EncodeProgress& progress) override
+    {
+        m_encode = progress;
+        draw();
+    }
+
     void pumpMessages(bool allowEscape) override
     {
         if (allowEscape && g_interrupted != 0)
@@ -57,6 +64,13 @@ public:
     }
 
     bool cancelled() const override { return m_cancelled; }
+
+    void showCompleted(const core::ProgressStatistics& totals) override
+    {
+        m_position = m_upper;
+        m_statistics = totals;
+        draw();
+    }
 
 private:
     void draw()
@@ -69,7 +83,19 @@ private:
         const int64_t filled = std::min<int64_t>(kWidth, std::max<int64_t>(0, percent * kWidth / 100));
         std::string bar(static_cast<size_t>(filled), '#');
         bar.append(static_cast<size_t>(kWidth - filled), '.');
-        std::fprintf(stderr, "\rCreating [%s] %3lld%%  FM %llds  LM %llds  total %s MB", bar.c_str(),
+        if (m_encode) {
+            const int64_t left = m_encode->secondsLeft;
+            std::fprintf(stderr, "\rEncoding [%s] %3lld%%  pass %d/%d  %.1f fps  %s left   ", bar.c_str(),
+                         static_cast<long long>(percent), m_encode->pass, m_encode->passes, m_encode->framesPerSecond,
+                         left < 0 ? "--:--"
+                                  : (std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") +
+                                     std::to_string(left % 60))
+                                        .c_str());
+            std::fflush(stderr);
+            m_drawn = true;
+            return;
+        }
+        std::fprintf(stderr, "\r%s [%s] %3lld%%  FM %llds  LM %llds  total %s MB", m_activity, bar.c_str(),
                      static_cast<long long>(percent), static_cast<long long>(m_statistics.fmSeconds),
                      static_cast<long long>(m_statistics.lmSeconds),
                      core::formatThousands(m_statistics.totalBytes / 1048576).c_str());
@@ -78,12 +104,14 @@ private:
     }
 
     bool m_draw = false;
+    const char* m_activity = "";
     bool m_drawn = false;
     bool m_cancelled = false;
     int32_t m_lower = 0;
     int32_t m_upper = 0;
     int32_t m_position = 0;
     core::ProgressStatistics m_statistics;
+    std::optional<core::EncodeProgress> m_encode;
 };
 
 } // namespace
@@ -125,7 +153,7 @@ bool ConsoleUiPort::askYesNo(const core::Question& question)
 
 std::unique_ptr<core::ProgressPort> ConsoleUiPort::openProgress()
 {
-    return std::make_unique<ConsoleProgress>(!m_options.quiet && isTerminal(STDERR_FILENO));
+    return std::make_unique<ConsoleProgress>(!m_options.quiet && isTerminal(STDERR_FILENO), m_options.activity);
 }
 
 ConsoleUiPort::InterruptGuard::InterruptGuard()

@@ -12,8 +12,9 @@ namespace cli {
 class ConsoleUiPort : public core::UiPort {
 public:
     struct Options {
-        bool assumeYes = false; // answer Yes to every question without asking
-        bool quiet = false;     // no progress bar
+        bool assumeYes = false;            // answer Yes to every question without asking
+        bool quiet = false;                // no progress bar
+        const char* activity = "Creating"; // the progress bar's first word
     };
 
     explicit ConsoleUiPort(Options options);

@@ -11,9 +11,22 @@
 
 namespace cli {
 
+bool fitLimitFirst(core::JobSettings& settings, core::UiPort& ui)
+{
+    // Create asks about different frame counts itself; Fit counts as if the answer were Yes.
+    engine::QuietUiPort fitUi(&ui);
+    engine::SourceTableCache sources;
+    const engine::FitResult fit = engine::fitLimit(settings, sources, fitUi);
+    if (fit.status != engine::FitStatus::Fitted)
+        return false;
+    settings.highBitrateLimit = fit.limit;
+    std::printf("High Bitrate Limit (Kbps): %d\n", fit.limit);
+    return true;
+}
+
 int runCreateCommand(const JobOptions& options, const CreateCommandOptions& createOptions)
 {
-    ConsoleUiPort ui({createOptions.assumeYes, createOptions.quiet});
+    ConsoleUiPort ui({.assumeYes = createOptions.assumeYes, .quiet = createOptions.quiet});
     core::Job job;
     job.settings = options.settings();
     // Create alone never measures the Ending AVI; the statistics file shows its size, so measure
@@ -25,16 +38,8 @@ int runCreateCommand(const JobOptions& options, const CreateCommandOptions& crea
         job.state.endingBytes = *endingBytes;
     }
 
-    if (createOptions.fit) {
-        // Create asks about different frame counts itself; Fit counts as if the answer were Yes.
-        engine::QuietUiPort fitUi(&ui);
-        engine::SourceTableCache sources;
-        const engine::FitResult fit = engine::fitLimit(job.settings, sources, fitUi);
-        if (fit.status != engine::FitStatus::Fitted)
-            return kExitEnded;
-        job.settings.highBitrateLimit = fit.limit;
-        std::printf("High Bitrate Limit (Kbps): %d\n", fit.limit);
-    }
+    if (createOptions.fit && !fitLimitFirst(job.settings, ui))
+        return kExitEnded;
 
     const ConsoleUiPort::InterruptGuard interruptGuard;
     const engine::CommandOutcome outcome = engine::runCreate(job, ui);

@@ -26,12 +26,16 @@ int runFitCommand(const JobOptions& options, bool json)
     return kExitCompleted;
 }
 
-int runVerifyCommand(const JobOptions& options, const std::string& finalPath, bool quiet)
+int runVerifyCommand(const JobOptions& options, const std::string& finalPath,
+                     const CreateCommandOptions& flags)
 {
     // Verify only reads, so different frame counts are taken as Create takes them after a Yes.
-    ConsoleUiPort ui({.assumeYes = true, .quiet = quiet});
+    ConsoleUiPort ui({.assumeYes = true, .quiet = flags.quiet, .activity = "Verifying"});
     core::JobSettings settings = options.settings();
-    settings.finalPath = finalPath;
+    if (!finalPath.empty())
+        settings.finalPath = finalPath;
+    if (flags.fit && !fitLimitFirst(settings, ui))
+        return kExitEnded;
     const ConsoleUiPort::InterruptGuard interruptGuard;
     const engine::VerifyReport report = engine::verifyFinalAvi(settings, ui);
     switch (report.status) {

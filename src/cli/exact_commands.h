@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/create_command.h"
 #include "cli/job_options.h"
 
 #include <string>
@@ -11,9 +12,11 @@ namespace cli {
 // cannot make a Final AVI).
 int runFitCommand(const JobOptions& options, bool json);
 
-// Checks the Final AVI at finalPath against the plan of the settings and prints the report
-// ("Final AVI verified: N frames" or what differs). Ctrl-C aborts. Returns an exit status: 0
-// verified, 1 differences or a message, 130 aborted.
-int runVerifyCommand(const JobOptions& options, const std::string& finalPath, bool quiet);
+// Checks the Final AVI at finalPath (when not empty, else the one the options name) against the
+// plan of the settings, after Fit with flags.fit as create --fit, and prints the report ("Final AVI
+// verified: N frames" or what differs). Ctrl-C aborts. Returns an exit status: 0 verified, 1
+// differences or a message, 130 aborted.
+int runVerifyCommand(const JobOptions& options, const std::string& finalPath,
+                     const CreateCommandOptions& flags);
 
 } // namespace cli

@@ -49,14 +49,27 @@ void JobOptions::addTo(CLI::App& command, bool withCreate)
                             ->check(wholeNumber("a frame count"));
     m_audioOption = command.add_option("--audio", m_audio, "Audio bitrate in Kbps reserved out of the size (default 128)")
                         ->check(wholeNumber("a bitrate in Kbps"));
+    m_audioFileOption =
+        command.add_option("--audio-file", m_audioFile,
+                           "Sound copied into the Final AVI (MP3, MP2, AC-3, DTS, PCM WAV, or the first "
+                           "sound of an MKV, MP4 or AVI); its real bytes replace the --audio reserve");
     m_sizeOption = command.add_option("--size", m_size, "Target size of the Final AVI in MB (default 702)")
                        ->check(wholeNumber("a size in MB"));
     m_limitOption = command.add_option("--limit", m_limit, "High bitrate limit in Kbps (default 700)")
                         ->check(wholeNumber("a bitrate in Kbps"));
-    m_smootherOption = command.add_flag("--smoother,!--no-smoother", m_smoother,
-                                        "Switch single low-motion groups between high-motion ones to high (default on)");
+    // Two plain flags: the parser's own "--smoother,!--no-smoother" shows a "{false}" default in
+    // --help, and its exclusions would show as "Excludes:"; checkExclusions() refuses both at once.
+    m_smootherOption = command.add_flag("--smoother")->description(
+        "Switch single low-motion groups between high-motion ones to high (the default)");
+    m_noSmootherOption = command.add_flag("--no-smoother")->description("Leave single low-motion groups low");
     if (withCreate)
         m_statsOption = command.add_flag("--stats", m_stats, "Write stat.txt beside the Final AVI");
+}
+
+void JobOptions::checkExclusions() const
+{
+    if (m_smootherOption->count() > 0 && m_noSmootherOption->count() > 0)
+        throw CLI::ExcludesError("--smoother", "--no-smoother");
 }
 
 void JobOptions::addLowMotionTo(CLI::App& command)
@@ -88,12 +101,16 @@ core::JobSettings JobOptions::settings() const
     }
     if (m_audioOption->count() > 0)
         settings.audioKbps = m_audio;
+    if (m_audioFileOption->count() > 0)
+        settings.audioFilePath = m_audioFile;
     if (m_sizeOption->count() > 0)
         settings.finalSizeMB = m_size;
     if (m_limitOption->count() > 0)
         settings.highBitrateLimit = m_limit;
     if (m_smootherOption->count() > 0)
-        settings.sceneSwitchingSmoother = m_smoother;
+        settings.sceneSwitchingSmoother = true;
+    if (m_noSmootherOption->count() > 0)
+        settings.sceneSwitchingSmoother = false;
     if (m_statsOption != nullptr && m_statsOption->count() > 0)
         settings.writeStatisticFile = m_stats;
     return settings;

@@ -27,6 +27,7 @@ struct JobSettings {
     std::string lowMotionBitrateText; // shown estimate: a number, "n/a" or empty
     bool sceneSwitchingSmoother = true;
     bool writeStatisticFile = false;
+    std::string audioFilePath; // sound copied into the Final AVI; empty for none
 
     bool operator==(const JobSettings&) const = default;
 };

@@ -1,7 +1,5 @@
 #include "core/messages.h"
 
-#include "core/format_thousands.h"
-
 namespace core::messages {
 
 Message couldNotOpenAvi(const std::string& path)
@@ -124,33 +122,50 @@ Message pictureNotSaved(const std::string& path)
     return {MessageId::PictureNotSaved, "The picture could not be saved:\r" + path};
 }
 
-Message nothingFits(int64_t neededBytes, int64_t availableBytes)
+Message nothingFits(int64_t neededBytes, int64_t availableBytes, const NumberFormat& numbers)
 {
-    return {MessageId::NothingFits, "Even all Low Motion groups need " + formatMegabytes(neededBytes) +
-                                        " MB; the target holds " + formatMegabytes(availableBytes) + " MB."};
+    return {MessageId::NothingFits, "Even all Low Motion groups need " + numbers.megabytes(neededBytes) +
+                                        " MB; the target holds " + numbers.megabytes(availableBytes) +
+                                        " MB."};
 }
 
-Message finalAviVerified(int64_t frames)
+Message soundOpenFailed(const std::string& path, const std::string& detail)
 {
-    return {MessageId::FinalAviVerified, "Final AVI verified: " + std::to_string(frames) + " frames"};
+    return {MessageId::SoundOpenFailed, "Could not read the sound file\r" + path + "\r" + detail};
+}
+
+Message soundHasNoAudio(const std::string& path)
+{
+    return {MessageId::SoundHasNoAudio, "The sound file holds no audio stream\r" + path};
+}
+
+Message soundCodecRefused(const std::string& codec)
+{
+    return {MessageId::SoundCodecRefused, "An AVI does not carry " + codec +
+                                              " sound well; convert it to MP3, MP2, AC-3, DTS or PCM first."};
+}
+
+Message finalAviVerified(int64_t frames, const NumberFormat& numbers)
+{
+    return {MessageId::FinalAviVerified, "Final AVI verified: " + numbers.whole(frames) + " frames"};
 }
 
 Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
-                        const std::vector<FinalDifference>& listed)
+                        const std::vector<FinalDifference>& listed, const NumberFormat& numbers)
 {
     std::string text;
     if (framesHeld < framesPlanned)
-        text = "Final AVI cut short: it holds " + std::to_string(framesHeld) + " of " +
-               std::to_string(framesPlanned) + " planned frames";
+        text = "Final AVI cut short: it holds " + numbers.whole(framesHeld) + " of " +
+               numbers.whole(framesPlanned) + " planned frames";
     if (differenceCount > 0) {
         if (!text.empty())
             text += '\r';
-        text += "Final AVI differs from its plan in " + std::to_string(differenceCount);
+        text += "Final AVI differs from its plan in " + numbers.whole(differenceCount);
         text += differenceCount == 1 ? " place:" : " places:";
     }
     for (const FinalDifference& d : listed) {
         std::string frame = "\rframe ";
-        frame += std::to_string(d.frame) + " (group " + std::to_string(d.group) + "): ";
+        frame += numbers.whole(d.frame) + " (group " + numbers.whole(d.group) + "): ";
         switch (d.kind) {
         case FinalDifference::Kind::StreamHeader:
             text += "\rstream header differs from the one Create writes";
@@ -160,13 +175,20 @@ Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t diffe
             break;
         case FinalDifference::Kind::FrameCount:
             text += '\r';
-            text += std::to_string(d.found) + " frames, " + std::to_string(d.planned) + " planned";
+            text += numbers.whole(d.found) + " frames, " + numbers.whole(d.planned) + " planned";
             break;
         case FinalDifference::Kind::Size:
-            text += frame + std::to_string(d.found) + " bytes, " + std::to_string(d.planned) + " planned";
+            text += frame + numbers.whole(d.found) + " bytes, " + numbers.whole(d.planned) + " planned";
             break;
         case FinalDifference::Kind::Bytes:
             text += frame + "other bytes than planned";
+            break;
+        case FinalDifference::Kind::SoundCount:
+            text +=
+                "\rsound: " + std::to_string(d.found) + " chunks, " + std::to_string(d.planned) + " planned";
+            break;
+        case FinalDifference::Kind::SoundChunk:
+            text += "\rsound chunk " + std::to_string(d.frame) + ": other bytes than the sound file's";
             break;
         case FinalDifference::Kind::KeyFlag:
             text += frame;
@@ -175,10 +197,97 @@ Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t diffe
         }
     }
     if (differenceCount > static_cast<int64_t>(listed.size())) {
-        text += "\r... and " + std::to_string(differenceCount - static_cast<int64_t>(listed.size()));
+        text += "\r... and " + numbers.whole(differenceCount - static_cast<int64_t>(listed.size()));
         text += " more";
     }
     return {MessageId::FinalAviDiffers, text};
+}
+
+Message settingsProbablyDiffer()
+{
+    return {MessageId::SettingsProbablyDiffer, "More than half of the frames differ: the settings probably "
+                                               "differ from the ones the Final AVI was made with."};
+}
+
+Message codecNotEncodable(const std::string& fourcc)
+{
+    return {MessageId::CodecNotEncodable,
+            "The Fast Motion AVI's FourCC " + fourcc +
+                " cannot be encoded here.\rMPEG-4 Part 2 (XVID, DIVX, DX50, FMP4, MP4V) and H.264 (H264, X264, AVC1) can."};
+}
+
+Message packedBitstream()
+{
+    return {MessageId::PackedBitstream,
+            "The Fast Motion AVI stores B-frames as packed bitstream.\rIts frames cannot be reproduced one for one."};
+}
+
+Message fourccNotOfCodec(const std::string& fourcc, const std::string& codec)
+{
+    return {MessageId::FourccNotOfCodec, "The FourCC " + fourcc + " is not one of " + codec + "'s"};
+}
+
+Message filmUnreadable(const std::string& path, const std::string& reason)
+{
+    return {MessageId::FilmUnreadable, "Could not read the film\r" + path + "\r" + reason};
+}
+
+Message frameCountsDiffer(int64_t sourceFrames, int64_t fmFrames)
+{
+    return {MessageId::FrameCountsDiffer, "The source has " + std::to_string(sourceFrames) +
+                                              " frames, the Fast Motion AVI " + std::to_string(fmFrames) +
+                                              ".\rBoth must have the same frames."};
+}
+
+Message frameRatesDiffer(const std::string& sourceRate, const std::string& fmRate)
+{
+    return {MessageId::FrameRatesDiffer, "The source runs at " + sourceRate + " frames per second, the Fast Motion AVI at " +
+                                             fmRate + ".\rBoth must have the same frame rate."};
+}
+
+Message estimateUnavailable(const std::string& label)
+{
+    return {MessageId::EstimateUnavailable,
+            "The Low Motion Bitrate is " + label +
+                ": the high-motion groups and the audio already fill the Final size.\r"
+                "Raise the Final size or the High Bitrate Limit, lower the audio bitrate, or give a bitrate."};
+}
+
+Message encodeFailed(const std::string& what, const std::string& reason)
+{
+    return {MessageId::EncodeFailed, "The " + what + " could not be encoded: " + reason + "\rNothing was written."};
+}
+
+Message encoderOutOfStep(const std::string& what, int64_t foundFrame, int64_t dueFrame)
+{
+    return {MessageId::EncoderOutOfStep, "The " + what + " could not be encoded: the encoder gave frame " +
+                                             std::to_string(foundFrame) + " where frame " + std::to_string(dueFrame) +
+                                             " was due.\rNothing was written."};
+}
+
+Message fastMotionUnusable()
+{
+    return {MessageId::FastMotionUnusable,
+            "The Fast Motion AVI gives no frames, frame rate or picture size to encode after"};
+}
+
+Message filmUnusable(const std::string& path)
+{
+    return {MessageId::FilmUnusable, "The film\r" + path + "\rgives no frame count or frame rate to encode"};
+}
+
+Message keyFramesMoved(int64_t frame, bool madeKey)
+{
+    return {MessageId::KeyFramesMoved,
+            "The encoder made frame " + std::to_string(frame) +
+                (madeKey ? " a key frame where the Fast Motion AVI has none."
+                         : " a delta frame where the Fast Motion AVI has a key frame.") +
+                "\rNothing was written."};
+}
+
+Question replaceFile(const std::string& what, const std::string& path)
+{
+    return {QuestionId::ReplaceFile, "The " + what + " exists:\r" + path + "\rReplace it?"};
 }
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames)
@@ -187,6 +296,11 @@ Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames)
             "FM and LM-AVI have different total frames (LM: " + std::to_string(lmFrames) + " / FM: " +
                 std::to_string(fmFrames) +
                 ")\rCheck your videos for possible frameshift-errors\rContinue (only if this is intended) ?"};
+}
+
+Question quitWithoutSaving()
+{
+    return {QuestionId::QuitWithoutSaving, "Quit without saving the settings as a profile?"};
 }
 
 } // namespace core::messages

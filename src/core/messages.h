@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/number_format.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,9 +41,25 @@ enum class MessageId {
     NothingFits,
     FinalAviVerified,
     FinalAviDiffers,
+    SettingsProbablyDiffer,
+    CodecNotEncodable,
+    PackedBitstream,
+    FourccNotOfCodec,
+    FilmUnreadable,
+    FrameCountsDiffer,
+    FrameRatesDiffer,
+    EstimateUnavailable,
+    EncodeFailed,
+    KeyFramesMoved,
+    EncoderOutOfStep,
+    FastMotionUnusable,
+    FilmUnusable,
+    SoundOpenFailed,
+    SoundHasNoAudio,
+    SoundCodecRefused,
 };
 
-enum class QuestionId { DifferentTotalFrames };
+enum class QuestionId { DifferentTotalFrames, QuitWithoutSaving, ReplaceFile };
 
 // A modal message with one OK button.
 struct Message {
@@ -66,6 +84,8 @@ struct FinalDifference {
         Size,         // a frame's size
         Bytes,        // a frame's bytes, at the planned size
         KeyFlag,      // a frame's key flag
+        SoundCount,   // sound chunks held (found) and planned
+        SoundChunk,   // a sound chunk's size or bytes (frame: the chunk's number)
     };
     Kind kind = Kind::Size;
     int64_t frame = -1; // frame of the Final AVI; -1 for the header, the format and the count
@@ -116,16 +136,58 @@ Message profileNotText(const std::string& path);
 Message pictureNotSaved(const std::string& path);
 
 // No High Bitrate Limit fits the target: even the plan with the most Low Motion groups needs
-// neededBytes (its sample bytes and the audio reserve); the target holds availableBytes.
-Message nothingFits(int64_t neededBytes, int64_t availableBytes);
+// neededBytes (its sample bytes and the audio reserve); the target holds availableBytes. numbers
+// writes the figures here and in the two verify messages.
+Message nothingFits(int64_t neededBytes, int64_t availableBytes,
+                    const NumberFormat& numbers = plainNumbers());
 // Every frame of the Final AVI, and its header and format, are as planned.
-Message finalAviVerified(int64_t frames);
+Message finalAviVerified(int64_t frames, const NumberFormat& numbers = plainNumbers());
 // The Final AVI is not what the plan makes: it holds framesHeld of framesPlanned frames, and
 // differs in differenceCount ways, the first of which are listed.
 Message finalAviDiffers(int64_t framesHeld, int64_t framesPlanned, int64_t differenceCount,
-                        const std::vector<FinalDifference>& listed);
+                        const std::vector<FinalDifference>& listed,
+                        const NumberFormat& numbers = plainNumbers());
+
+// More than half of the frames verify compared differ: the line added to finalAviDiffers.
+Message settingsProbablyDiffer();
+
+// The Fast Motion AVI's FourCC names no codec the encode can reproduce.
+Message codecNotEncodable(const std::string& fourcc);
+// The Fast Motion AVI keeps B-frames packed into the frames before them.
+Message packedBitstream();
+// A FourCC asked for an encode is not one of the codec's.
+Message fourccNotOfCodec(const std::string& fourcc, const std::string& codec);
+// The film at path cannot be read; reason is FFmpeg's explanation.
+Message filmUnreadable(const std::string& path, const std::string& reason);
+// The source film holds sourceFrames frames where the Fast Motion AVI holds fmFrames.
+Message frameCountsDiffer(int64_t sourceFrames, int64_t fmFrames);
+// The source film runs at sourceRate frames per second, the Fast Motion AVI at fmRate (texts).
+Message frameRatesDiffer(const std::string& sourceRate, const std::string& fmRate);
+// The estimate gives no Low Motion bitrate (label is what the window shows: "n/a" or "0").
+Message estimateUnavailable(const std::string& label);
+// An encode stopped; reason says why. Nothing was written.
+Message encodeFailed(const std::string& what, const std::string& reason);
+// The encoder gave frame foundFrame where dueFrame was due (or ended at foundFrame of dueFrame).
+Message encoderOutOfStep(const std::string& what, int64_t foundFrame, int64_t dueFrame);
+// The Fast Motion AVI gives no frames, frame rate or picture size to encode after.
+Message fastMotionUnusable();
+// The film at path gives no frame count or frame rate to encode.
+Message filmUnusable(const std::string& path);
+// The encoder made frame a key frame where the layout has none (or the other way round).
+Message keyFramesMoved(int64_t frame, bool madeKey);
+
+// The sound file at path cannot be read; detail holds the reason.
+Message soundOpenFailed(const std::string& path, const std::string& detail);
+// The file at path holds no sound.
+Message soundHasNoAudio(const std::string& path);
+// The sound's codec is not one an AVI carries well.
+Message soundCodecRefused(const std::string& codec);
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
+// The main window is closing with settings that were neither loaded nor saved as they are.
+Question quitWithoutSaving();
+// The file an encode writes exists already (what: "Low Motion AVI", ...).
+Question replaceFile(const std::string& what, const std::string& path);
 
 } // namespace messages
 

@@ -18,6 +18,17 @@ struct ProgressStatistics {
     bool operator==(const ProgressStatistics&) const = default;
 };
 
+// Where one encode stands, for the progress display.
+struct EncodeProgress {
+    int64_t framesDone = 0;     // frames encoded, over all passes
+    int64_t framesTotal = 0;    // frames of all passes
+    int32_t pass = 1;           // the pass running, from 1
+    int32_t passes = 1;
+    double framesPerSecond = 0; // encoding speed so far
+    int64_t secondsLeft = -1;   // expected time to the end; -1 while unknown
+    bool operator==(const EncodeProgress&) const = default;
+};
+
 // The progress display of one Create: shown from creation to destruction.
 class ProgressPort {
 public:
@@ -28,11 +39,17 @@ public:
     virtual int32_t setPosition(int32_t position) = 0;
     // Shows the five running totals.
     virtual void setStatistics(const ProgressStatistics& statistics) = 0;
+    // Shows an encode's speed and time left in place of the totals; displays without room for
+    // them show the position only.
+    virtual void setEncodeProgress(const EncodeProgress& progress) { (void)progress; }
     // Handles every pending user event, returning when none is left, on cancel or on quit.
     // With allowEscape, the Escape key cancels.
     virtual void pumpMessages(bool allowEscape) = 0;
     // True once the person asked to abort; never returns to false.
     virtual bool cancelled() const = 0;
+    // Shows the totals of a run that went through every group, just before the display closes.
+    // A display that closes at once anyway (the progress window) keeps its last update.
+    virtual void showCompleted(const ProgressStatistics& totals) { (void)totals; }
 };
 
 // What the engine needs from a person: messages, one kind of question, a busy indicator and a
@@ -50,6 +67,9 @@ public:
     virtual void endBusy() = 0;
     // Creates and shows the progress display; it closes when the returned object is destroyed.
     virtual std::unique_ptr<ProgressPort> openProgress() = 0;
+    // Returns how the texts beyond the fixed message formats write numbers; plain unless the
+    // port follows a locale.
+    virtual const NumberFormat& numbers() const { return plainNumbers(); }
 };
 
 // Shows the busy cursor for its lifetime.

@@ -92,4 +92,14 @@ void forEachFinalFrame(const core::AnalysisState& state, int32_t framePos, const
     }
 }
 
+// Returns the number of frames the Final AVI of a prepared state holds.
+inline int64_t finalFrameCount(const core::AnalysisState& state, int32_t framePos,
+                               const FinalSources& sources)
+{
+    int64_t frames = 0;
+    forEachFinalFrame(state, framePos, sources,
+                      [&](int32_t, const output::GroupFrames&, const SourceTable&, int32_t) { ++frames; });
+    return frames;
+}
+
 } // namespace engine::detail

@@ -1,8 +1,10 @@
 #include "engine/command_steps.h"
 #include "engine/commands.h"
+#include "engine/sound.h"
 #include "output/final_avi.h"
 #include "profiles/stat_file.h"
 
+#include <future>
 #include <string>
 #include <vector>
 
@@ -10,9 +12,9 @@ namespace engine {
 
 namespace {
 
-// Refuses a Final AVI or statistics file that is one of the files Create reads, whatever path
-// reaches it (the same path, a symbolic or hard link): creating it would truncate a film while
-// it is being copied. Shows which source it is and returns false then.
+// Refuses a Final AVI or statistics file that is one of the files Create reads (the sound file
+// too), whatever path reaches it (the same path, a symbolic or hard link): creating it would
+// truncate a film while it is being copied. Shows which source it is and returns false then.
 bool destinationsAreFree(const core::JobSettings& settings, OpenedSources& sources, core::UiPort& ui)
 {
     const struct {
@@ -38,6 +40,10 @@ bool destinationsAreFree(const core::JobSettings& settings, OpenedSources& sourc
                 return false;
             }
         }
+        if (!settings.audioFilePath.empty() && video::identityOfPath(settings.audioFilePath) == identity) {
+            ui.showMessage(core::messages::destinationIsSource(destination.name, "sound file", destination.path));
+            return false;
+        }
     }
     return true;
 }
@@ -48,11 +54,26 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
 {
     const core::JobSettings& settings = job.settings;
     core::AnalysisState& state = job.state;
-    if (!detail::prepareFinal(settings, state, sources, ui))
+    // The sound's packets are listed on a helper thread while the sources are read.
+    std::future<media::OpenedSound> soundOpening;
+    if (!settings.audioFilePath.empty())
+        soundOpening = std::async(std::launch::async, media::SoundFile::open, settings.audioFilePath);
+    const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
+    if (!tables)
         return CommandOutcome::Ended;
 
     if (!destinationsAreFree(settings, sources, ui))
         return CommandOutcome::Ended;
+
+    std::unique_ptr<media::SoundFile> sound;
+    std::optional<video::AudioTrack> track;
+    if (!settings.audioFilePath.empty()) {
+        sound = takeSound(soundOpening.get(), settings.audioFilePath, ui);
+        if (!sound)
+            return CommandOutcome::Ended;
+        track = finalTrack(*sound, detail::finalFrameCount(state, settings.framePos, *tables),
+                           tables->fastMotion->info);
+    }
 
     output::FinalAviRequest request;
     request.framesPerGroup = state.keyframeDistance;
@@ -60,6 +81,10 @@ CommandOutcome createFromSources(core::Job& job, core::UiPort& ui, const CreateO
     request.groupSeconds = state.groupSeconds;
     request.finalPath = settings.finalPath;
     request.writerOptions = options.writerOptions;
+    if (track) {
+        request.audio = &*track;
+        request.audioReader = sound.get();
+    }
     const int32_t result = output::writeFinalAvi(
         sources.source(SourceRole::FastMotion), sources.source(SourceRole::LowMotion),
         sources.source(SourceRole::Ending), state.planTable, request, state.finalBytes, ui);

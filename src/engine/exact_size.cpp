@@ -4,6 +4,7 @@
 #include "engine/command_steps.h"
 #include "engine/planner.h"
 #include "engine/scene_smoother.h"
+#include "engine/sound.h"
 #include "video/avi_layout.h"
 
 #include <algorithm>
@@ -17,13 +18,18 @@ namespace engine {
 
 namespace {
 
-// Counts the Final AVI of a prepared state.
+// Counts the Final AVI of a prepared state, with the sound when one is given.
 FinalSize countFinal(const core::JobSettings& settings, const core::AnalysisState& state,
-                     const detail::FinalSources& sources, const video::AviWriterOptions& writerOptions)
+                     const detail::FinalSources& sources, const video::AviWriterOptions& writerOptions,
+                     const media::SoundFile* sound)
 {
+    std::optional<video::AudioTrack> track;
+    if (sound != nullptr)
+        track = finalTrack(*sound, detail::finalFrameCount(state, settings.framePos, sources),
+                           sources.fastMotion->info);
     // The Final AVI takes the FM stream's information as the file gives it and a 40-byte format.
     video::avi_layout::SizeCounter counter(sources.fastMotion->info, core::kBitmapInfoHeaderBytes,
-                                           writerOptions);
+                                           writerOptions, track ? &*track : nullptr);
     FinalSize size;
     detail::forEachFinalFrame(
         state, settings.framePos, sources,
@@ -35,7 +41,8 @@ FinalSize countFinal(const core::JobSettings& settings, const core::AnalysisStat
         });
     size.fileBytes = counter.fileBytes();
     size.audioReserveBytes =
-        audioReserveBytes(settings, state.totalFrames, state.keyframeDistance, state.groupSeconds);
+        track ? soundBytes(*track, writerOptions)
+              : audioReserveBytes(settings, state.totalFrames, state.keyframeDistance, state.groupSeconds);
     return size;
 }
 
@@ -90,7 +97,10 @@ std::optional<FinalSize> predictFinalSize(const core::JobSettings& settings, Sou
     const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
     if (!tables)
         return std::nullopt;
-    return countFinal(settings, state, *tables, writerOptions);
+    std::unique_ptr<media::SoundFile> sound;
+    if (!settings.audioFilePath.empty() && !(sound = openSound(settings.audioFilePath, ui)))
+        return std::nullopt;
+    return countFinal(settings, state, *tables, writerOptions, sound.get());
 }
 
 FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, core::UiPort& ui,
@@ -102,6 +112,9 @@ FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, cor
     const std::optional<detail::FinalSources> tables =
         detail::prepareFinal(settings, state, sources, ui, &measures);
     if (!tables)
+        return result;
+    std::unique_ptr<media::SoundFile> sound;
+    if (!settings.audioFilePath.empty() && !(sound = openSound(settings.audioFilePath, ui)))
         return result;
 
     // A plan's sample bytes: every group from FM (ending groups from the Ending AVI), less what
@@ -128,8 +141,11 @@ FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, cor
     const bool smoother = detail::smootherRuns(settings, state.groupSeconds);
     const int64_t distance = state.keyframeDistance;
     const int64_t groupsFm = (static_cast<int64_t>(state.fastMotionInfo.dwLength) + distance - 1) / distance;
+    // A sound counts with its real bytes, cut to the film as the film has frames; the reserve
+    // stands in for it otherwise.
     const int64_t audioBytes =
-        audioReserveBytes(settings, state.totalFrames, state.keyframeDistance, state.groupSeconds);
+        sound ? soundBytes(finalTrack(*sound, state.totalFrames, tables->fastMotion->info), writerOptions)
+              : audioReserveBytes(settings, state.totalFrames, state.keyframeDistance, state.groupSeconds);
     const int64_t budget = targetBytes(settings) - audioBytes;
 
     LowGroups low(groups);
@@ -170,7 +186,7 @@ FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, cor
         result.status = FitStatus::NothingFits;
         result.neededBytes = lastBytes + audioBytes;
         result.availableBytes = targetBytes(settings);
-        ui.showMessage(core::messages::nothingFits(result.neededBytes, result.availableBytes));
+        ui.showMessage(core::messages::nothingFits(result.neededBytes, result.availableBytes, ui.numbers()));
         return result;
     }
     core::JobSettings fitted = settings;
@@ -179,7 +195,7 @@ FitResult fitLimit(const core::JobSettings& settings, SourceTables& sources, cor
                state.fastMotionFrames, state.planTable, false, 0, fitted); // the plan table is what counts
     result.status = FitStatus::Fitted;
     result.limit = fitted.highBitrateLimit;
-    result.size = countFinal(fitted, state, *tables, writerOptions);
+    result.size = countFinal(fitted, state, *tables, writerOptions, sound.get());
     assert(result.size.plannedSampleBytes == bestBytes);
     return result;
 }

@@ -14,7 +14,8 @@ namespace engine {
 struct FinalSize {
     int64_t fileBytes = 0;          // the file's size
     int64_t plannedSampleBytes = 0; // its sample bytes, the size Create reports
-    int64_t audioReserveBytes = 0;  // what the audio reserve adds to the film, as the estimate counts it
+    int64_t audioReserveBytes = 0;  // what the audio reserve adds to the film, as the estimate counts it;
+                                    // with a sound file, the bytes the sound adds (engine::soundBytes)
     int32_t frames = 0;
 };
 
@@ -41,7 +42,8 @@ struct FitResult {
 };
 
 // Finds the High Bitrate Limit whose plan, counted with the sources' real sample sizes, comes
-// closest to the target without passing it: planned sample bytes plus the audio reserve at most
+// closest to the target without passing it: planned sample bytes plus the audio reserve (with a
+// sound file, the bytes the sound adds) at most
 // targetBytes(settings). Every limit from 0 to one above the film's largest measured Kbps is
 // weighed (a group changes source only where the limit passes its largest window), the smoother
 // included; of equal totals the lowest limit wins. Shows "Even all Low Motion groups need ..."

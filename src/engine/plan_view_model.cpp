@@ -1,7 +1,5 @@
 #include "engine/plan_view_model.h"
 
-#include "core/format_thousands.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -130,7 +128,8 @@ std::vector<PlanColumn> PlanViewModel::downscale(const PlanTimeRange& range, int
 
 KbpsScale PlanViewModel::kbpsScale(int32_t plotHeight) const
 {
-    const int64_t highest = std::max({m_peakKbps, int64_t{m_limitKbps}, m_estimateKbps, kSmallestTopKbps});
+    // The film's own bitrates decide: a limit far above them would squeeze every bar to the bottom.
+    const int64_t highest = std::max(m_peakKbps, kSmallestTopKbps);
     const double wanted = static_cast<double>(highest) * kHeadroom;
     const int64_t step = roundStep(wanted / kMaxGridLines);
     const auto top = static_cast<int64_t>(std::ceil(wanted / static_cast<double>(step))) * step;
@@ -217,20 +216,19 @@ std::string formatFilmTime(double seconds)
     return text;
 }
 
-std::string hoverText(const PlanHover& hover)
+std::string hoverText(const PlanHover& hover, const core::NumberFormat& numbers)
 {
-    return formatFilmTime(hover.seconds) + " (frame " + core::formatThousands(hover.frame) + ")\n" +
-           "Group " + core::formatThousands(hover.group) + ": " + choiceName(hover.choice) + "\n" +
-           "Group bytes: " + core::formatThousands(hover.groupBytes) + "\n" + "Bitrate: " +
-           (hover.windowKbps < 0 ? std::string("not measured") : std::to_string(hover.windowKbps) + " Kbps");
+    return formatFilmTime(hover.seconds) + " (frame " + numbers.whole(hover.frame) + ")\n" + "Group " +
+           numbers.whole(hover.group) + ": " + choiceName(hover.choice) + "\n" +
+           "Group bytes: " + numbers.whole(hover.groupBytes) + "\n" + "Bitrate: " +
+           (hover.windowKbps < 0 ? std::string("not measured") : numbers.whole(hover.windowKbps) + " Kbps");
 }
 
-std::string summaryText(const PlanViewModel& model)
+std::string summaryText(const PlanViewModel& model, const core::NumberFormat& numbers)
 {
     const std::array<int64_t, 4> frames = model.framesByChoice();
     const auto seconds = [&](int64_t count) {
-        return core::formatThousands(std::llround(static_cast<double>(count) / model.framesPerSecond())) +
-               " s";
+        return numbers.whole(std::llround(static_cast<double>(count) / model.framesPerSecond())) + " s";
     };
     const int64_t total = model.frameCount();
     const int64_t low = frames[static_cast<size_t>(core::GroupChoice::Low)];
@@ -243,16 +241,16 @@ std::string summaryText(const PlanViewModel& model)
     if (ending > 0)
         text += " \u00b7 Ending AVI " + seconds(ending) + " (" + percentOf(ending, total) + ")";
     text += " \u00b7 LM bitrate " +
-            (model.estimateKbps() < 0 ? std::string("n/a") : std::to_string(model.estimateKbps()) + " Kbps");
+            (model.estimateKbps() < 0 ? std::string("n/a") : numbers.whole(model.estimateKbps()) + " Kbps");
     if (model.exactFinalBytes())
-        text += " \u00b7 Final AVI " + core::formatThousands(*model.exactFinalBytes()) + " bytes";
+        text += " \u00b7 Final AVI " + numbers.whole(*model.exactFinalBytes()) + " bytes";
     return text;
 }
 
-std::string markText(const PlanMark& mark)
+std::string markText(const PlanMark& mark, const core::NumberFormat& numbers)
 {
     return (mark.kind == PlanMark::Kind::Ending ? "Ending AVI from frame " : "Stops after frame ") +
-           core::formatThousands(mark.frame);
+           numbers.whole(mark.frame);
 }
 
 } // namespace engine

@@ -2,6 +2,7 @@
 
 #include "core/frame_table.h"
 #include "core/job.h"
+#include "core/number_format.h"
 #include "engine/planner.h"
 
 #include <array>
@@ -97,8 +98,8 @@ public:
     // width: every measured window that reaches into the range counts in each column it touches,
     // so the largest window of the range is the largest column.
     std::vector<PlanColumn> downscale(const PlanTimeRange& range, int32_t columns) const;
-    // Returns the scale for a plot plotHeight rows high: the film's peak, the limit and the
-    // estimate fit below its top, which lies on a round grid step.
+    // Returns the scale for a plot plotHeight rows high: the film's peak fits below its top, which
+    // lies on a round grid step. A limit or estimate above the top is the view's to mark.
     KbpsScale kbpsScale(int32_t plotHeight) const;
     // Returns what lies at film frame frame, nothing outside the film.
     std::optional<PlanHover> hoverAt(int64_t frame) const;
@@ -135,11 +136,11 @@ std::string choiceName(core::GroupChoice choice);
 // Returns seconds of film time as hh:mm:ss (whole seconds, rounded down).
 std::string formatFilmTime(double seconds);
 // Returns the pointer's tooltip: time and frame, group and choice, group bytes, measured Kbps.
-std::string hoverText(const PlanHover& hover);
+std::string hoverText(const PlanHover& hover, const core::NumberFormat& numbers = core::plainNumbers());
 // Returns the summary line: seconds and share from each source, the estimate, the exact Final
 // size when known.
-std::string summaryText(const PlanViewModel& model);
+std::string summaryText(const PlanViewModel& model, const core::NumberFormat& numbers = core::plainNumbers());
 // Returns the caption of the ending or stop mark.
-std::string markText(const PlanMark& mark);
+std::string markText(const PlanMark& mark, const core::NumberFormat& numbers = core::plainNumbers());
 
 } // namespace engine

@@ -25,6 +25,11 @@ public:
     void beginBusy() override {}
     void endBusy() override {}
     std::unique_ptr<core::ProgressPort> openProgress() override { return nullptr; }
+    // Writes numbers as the port the messages go on to does.
+    const core::NumberFormat& numbers() const override
+    {
+        return m_forwardTo != nullptr ? m_forwardTo->numbers() : core::plainNumbers();
+    }
 
     // Returns how many messages were shown (or would have been).
     int32_t messagesShown() const { return m_messagesShown; }

@@ -1,6 +1,7 @@
 #include "engine/verify.h"
 
 #include "engine/command_steps.h"
+#include "engine/sound.h"
 #include "video/sample_blocks.h"
 
 #include <algorithm>
@@ -71,6 +72,34 @@ std::array<std::vector<video::SampleRun>, 3> sourceRuns(const core::AnalysisStat
     return runs;
 }
 
+// Compares the Final AVI's first sound stream, chunk by chunk, with the track Create writes from
+// sound for a film of frames frames.
+void checkSound(VerifyReport& report, video::AviReader& file, media::SoundFile& sound, int64_t frames,
+                const core::AviStreamInfo& videoInfo)
+{
+    const video::AudioTrack track = finalTrack(sound, frames, videoInfo);
+    const auto planned = static_cast<int32_t>(track.chunkBytes.size());
+    int32_t stream = -1;
+    for (int32_t s = 0; s < file.streamCount() && stream < 0; ++s)
+        if (file.streamInfo(s).fccType == core::fourcc("auds"))
+            stream = s;
+    const int32_t held = stream < 0 ? 0 : file.sampleCount(stream);
+    if (held != planned)
+        addDifference(report, {Kind::SoundCount, -1, -1, held, planned});
+    std::vector<uint8_t> found;
+    std::vector<uint8_t> wanted;
+    for (int32_t i = 0; i < std::min(held, planned); ++i) {
+        const uint32_t size = track.chunkBytes[static_cast<size_t>(i)];
+        found.resize(size);
+        int32_t read = 0;
+        const bool same = file.readSample(stream, i, found, read) == video::AviStatus::Ok &&
+                          read == static_cast<int32_t>(size) && sound.readChunk(i, wanted) &&
+                          wanted.size() >= size && std::memcmp(found.data(), wanted.data(), size) == 0;
+        if (!same)
+            addDifference(report, {Kind::SoundChunk, i, -1, read, size});
+    }
+}
+
 // Runs the check with the files the caller opens, and closes.
 VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& sources,
                         video::SourceOpening& finalOpening, core::UiPort& ui)
@@ -79,6 +108,9 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
     core::AnalysisState state;
     const std::optional<detail::FinalSources> tables = detail::prepareFinal(settings, state, sources, ui);
     if (!tables)
+        return report;
+    std::unique_ptr<media::SoundFile> sound;
+    if (!settings.audioFilePath.empty() && !(sound = openSound(settings.audioFilePath, ui)))
         return report;
     std::optional<video::Source> finalAvi = finalOpening.take(ui);
     if (!finalAvi)
@@ -126,6 +158,7 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
                 const int32_t i = frame++;
                 if (i >= report.finalFrames)
                     return;
+                const int64_t differencesBefore = report.differenceCount;
                 const core::FrameRecord& planned = table.frames[index];
                 const video::SampleLocation held = finalAvi->sampleLocation(i);
                 const int32_t size = held.size;
@@ -145,6 +178,8 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
                 const bool plannedKey = planned.isKey != 0 && planned.size > 0;
                 if (held.key != plannedKey)
                     addDifference(report, {Kind::KeyFlag, i, g, held.key ? 1 : 0, plannedKey ? 1 : 0});
+                if (report.differenceCount > differencesBefore)
+                    ++report.differingFrames;
                 if (choice == core::GroupChoice::Low)
                     statistics.lmBytes += size;
                 else if (choice == core::GroupChoice::High)
@@ -152,9 +187,13 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
                 statistics.totalBytes += size;
             });
     }
+    if (progress)
+        progress->showCompleted(statistics);
     report.plannedFrames = frame;
     if (report.finalFrames > report.plannedFrames)
         addDifference(report, {Kind::FrameCount, -1, -1, report.finalFrames, report.plannedFrames});
+    if (sound)
+        checkSound(report, finalAvi->file(), *sound, frame, tables->fastMotion->info);
     const bool complete = report.finalFrames >= report.plannedFrames && report.differenceCount == 0;
     report.status = complete ? VerifyStatus::Verified : VerifyStatus::Differs;
     return report;
@@ -162,11 +201,15 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
 
 } // namespace
 
-core::Message VerifyReport::message() const
+core::Message VerifyReport::message(const core::NumberFormat& numbers) const
 {
     if (status == VerifyStatus::Verified)
-        return core::messages::finalAviVerified(finalFrames);
-    return core::messages::finalAviDiffers(finalFrames, plannedFrames, differenceCount, differences);
+        return core::messages::finalAviVerified(finalFrames, numbers);
+    core::Message message =
+        core::messages::finalAviDiffers(finalFrames, plannedFrames, differenceCount, differences, numbers);
+    if (differingFrames * 2 > std::min(finalFrames, plannedFrames))
+        message.text += '\r' + core::messages::settingsProbablyDiffer().text;
+    return message;
 }
 
 VerifyReport verifyFinalAvi(const core::JobSettings& settings, core::UiPort& ui)

@@ -25,11 +25,14 @@ struct VerifyReport {
     int32_t plannedFrames = 0;
     int32_t finalFrames = 0; // frames the Final AVI holds
     int64_t differenceCount = 0;
+    int64_t differingFrames = 0;                    // frames of the Final AVI with at least one difference
     std::vector<core::FinalDifference> differences; // the first kListedDifferences, in file order
 
     // Returns the report as a person reads it: "Final AVI verified: N frames", or the frames it
-    // holds when it is cut short and the differences listed.
-    core::Message message() const;
+    // holds when it is cut short and the differences listed, its numbers written by numbers, and when
+    // more than half of the frames compared differ, that the settings are probably not the ones the
+    // file was made with.
+    core::Message message(const core::NumberFormat& numbers = core::plainNumbers()) const;
 };
 
 // Rebuilds the plan of settings from its sources exactly as Create does and checks the Final AVI

@@ -125,6 +125,11 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
         ui.showMessage(core::messages::finalSetFormatFailed());
         return 0;
     }
+    if (request.audio != nullptr && request.audioReader != nullptr &&
+        finalAvi.addAudio(*request.audio, *request.audioReader) != video::AviStatus::Ok) {
+        ui.showMessage(core::messages::finalCreateStreamFailed());
+        return 0;
+    }
 
     // Every read is offered room for the largest frame any source holds, so no frame is ever
     // refused for its size; biSizeImage counts as well, up to the usual 2 MB buffer.
@@ -230,6 +235,8 @@ int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::S
     if (finalAvi.finish() != video::AviStatus::Ok)
         writeFailed = true;
     const bool cancelled = progress->cancelled();
+    if (!cancelled && !writeFailed)
+        progress->showCompleted(statistics);
     progress.reset();
 
     if (writeFailed) {

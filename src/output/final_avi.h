@@ -17,6 +17,9 @@ struct FinalAviRequest {
     int32_t groupSeconds = 0;   // seconds per group, for the progress totals
     std::string finalPath;
     video::AviWriterOptions writerOptions;
+    // The sound written after the video stream, its chunks read from audioReader; none when null.
+    const video::AudioTrack* audio = nullptr;
+    video::AudioChunkReader* audioReader = nullptr;
 };
 
 // The source a plan record's frames are copied from.
@@ -35,10 +38,10 @@ struct GroupFrames {
 GroupFrames groupFrames(core::GroupChoice choice, int64_t groupStart, int32_t framePos);
 
 // Writes the Final AVI at request.finalPath: one video stream with the FM stream's information
-// and 40-byte format, then every plan record's group copied from LM (choice 0), FM (1, 2 and
-// unknown codes) or the Ending AVI (3), each frame with its source's key flag. Every read is
-// offered room for the largest frame of the three sources, so no frame is dropped for its size;
-// positions a source does not have (past its end, before the ending's start) add nothing. Shows
+// and 40-byte format (and the request's sound, interleaved with it), then every plan record's group copied
+// from LM (choice 0), FM (1, 2 and unknown codes) or the Ending AVI (3), each frame with its source's key
+// flag. Every read is offered room for the largest frame of the three sources, so no frame is dropped for its
+// size; positions a source does not have (past its end, before the ending's start) add nothing. Shows
 // progress and polls for abort before every thirtieth group; tells each source which frames it
 // will read, so skipped groups are not read. Stores the sample bytes copied in finalBytes once the
 // copy started. Returns 1 when every group was copied and written; 0 after a failed check, a

@@ -283,6 +283,8 @@ bool writeProfile(const std::string& path, const core::JobSettings& settings, co
         write("FramePos",
               std::to_string(settings.endingEnabled ? settings.framePos : settings.stopAfterFrames));
     write("Audio", std::to_string(settings.audioKbps));
+    if (!settings.audioFilePath.empty())
+        write("AudioFile", settings.audioFilePath);
     write("FinalSize", std::to_string(settings.finalSizeMB));
     write("HighBitrateLimit", std::to_string(settings.highBitrateLimit));
     write("SceneSwitchingSmoother", flagText(settings.sceneSwitchingSmoother));
@@ -316,6 +318,7 @@ void readProfile(const std::string& path, core::JobSettings& settings)
             settings.stopAfterFrames = frames;
     }
     settings.audioKbps = readNumber(ini, "Audio");
+    settings.audioFilePath = readText(ini, "AudioFile");
     settings.finalSizeMB = readNumber(ini, "FinalSize");
     settings.highBitrateLimit = readNumber(ini, "HighBitrateLimit");
     settings.sceneSwitchingSmoother = readFlag(ini, "SceneSwitchingSmoother");

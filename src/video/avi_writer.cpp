@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace video {
@@ -27,6 +28,7 @@ constexpr uint32_t kAvihFlags = 0x10 | 0x100; // has index, interleaved
 struct WrittenSample {
     uint32_t offset = 0;    // of the sample data from the part's index base, its 'movi' type
     uint32_t sizeField = 0; // the size, with riff::kDeltaFrameBit set unless it is a key frame
+    bool audio = false;     // a chunk of the sound stream
 };
 
 // Index entries are made and written a slice of this many bytes at a time, so an index of any
@@ -35,12 +37,16 @@ constexpr size_t kIndexSliceBytes = 64 * 1024;
 
 // One RIFF part: where its headers sit and what it holds.
 struct Part {
-    int64_t riffPos = 0;     // position of 'RIFF'
-    int64_t moviListPos = 0; // position of 'LIST' of its movi list
-    int64_t indexPos = -1;   // position of its 'ix00' chunk, once written
-    uint32_t indexBytes = 0; // size of that chunk including its header
+    int64_t riffPos = 0;                     // position of 'RIFF'
+    int64_t moviListPos = 0;                 // position of 'LIST' of its movi list
+    std::array<int64_t, 2> indexPos{-1, -1}; // position of its 'ix00' ('ix01') chunk, once written
+    std::array<uint32_t, 2> indexBytes{};    // size of that chunk including its header
     uint32_t frames = 0;
+    int64_t audioUnits = 0; // the sound's units in the part
+    int64_t audioChunks = 0;
 };
+
+constexpr uint32_t kAudioChunkId = core::fourcc("01wb");
 
 int16_t narrow16(int32_t value)
 {
@@ -69,12 +75,25 @@ struct AviWriter::Impl {
     std::vector<uint8_t> format;
     bool headerReserved = false;
     uint32_t chunkId = riff::dataChunkId(0, "dc");
+    uint32_t chunkIdNow = chunkId; // the id of the chunk being appended
 
     // Layout of the reserved header, fixed when the first sample is written.
     int64_t avihPos = 0; // position of avih data
     int64_t strhPos = 0; // position of strh data
     int64_t indxPos = 0; // position of the super index placeholder chunk header
     int64_t odmlPos = 0; // position of the odml placeholder chunk header
+
+    // The sound, when the file has one: its chunks go in before the video frame they play with.
+    std::optional<AudioTrack> audio;
+    AudioChunkReader* audioReader = nullptr;
+    std::optional<AudioSchedule> audioSchedule;
+    int32_t audioWritten = 0;
+    int64_t audioBytes = 0;
+    uint32_t largestAudioChunk = 0;
+    std::vector<uint8_t> audioBuffer;
+    std::string readErrorText; // the sound reader's text after a failed read
+    int64_t audioStrhPos = 0;
+    int64_t audioIndxPos = 0;
 
     std::vector<Part> parts;
     std::vector<WrittenSample> partSamples; // samples of the current part
@@ -97,7 +116,9 @@ struct AviWriter::Impl {
 
     AviStatus fail()
     {
-        errorText = file ? file->errorText() : std::string("the file is closed");
+        errorText = !readErrorText.empty() ? readErrorText
+                    : file                 ? file->errorText()
+                                           : std::string("the file is closed");
         if (errorText.empty())
             errorText = "write failed";
         state = State::Failed;
@@ -174,13 +195,13 @@ struct AviWriter::Impl {
         const auto chunkBytes = static_cast<size_t>(riff::chunkSpan(size));
         if (!lend || pendingBytes + chunkBytes > bufferLimit()) {
             const uint8_t pad = 0;
-            return appendChunkHeader(chunkId, size) && append(data, lend) &&
+            return appendChunkHeader(chunkIdNow, size) && append(data, lend) &&
                    (size % 2 == 0 || append(std::span(&pad, 1)));
         }
         if (pieces.empty())
             bufferPos = writePos;
         const std::span<uint8_t> head(ownSpace(8), 8);
-        riff::setU32(head, 0, chunkId);
+        riff::setU32(head, 0, chunkIdNow);
         riff::setU32(head, 4, size);
         if (size > 0) {
             pieces.push_back(data);
@@ -195,21 +216,28 @@ struct AviWriter::Impl {
 
     // Appends one index entry of entryBytes per sample of the current part, put(sample, entry)
     // filling each, a slice at a time.
-    template <typename Put> bool appendIndexEntries(size_t entryBytes, Put put)
+    // Only the samples of one stream when stream is 0 (video) or 1 (sound); all when -1.
+    template <typename Put> bool appendIndexEntries(size_t entryBytes, int stream, Put put)
     {
         if (!indexSlice)
             indexSlice = std::make_unique_for_overwrite<uint8_t[]>(kIndexSliceBytes);
         const size_t perSlice = kIndexSliceBytes / entryBytes;
-        for (size_t first = 0; first < partSamples.size(); first += perSlice) {
-            const size_t count = std::min(perSlice, partSamples.size() - first);
-            for (size_t i = 0; i < count; ++i)
-                put(partSamples[first + i],
-                    std::span<uint8_t>(indexSlice.get() + i * entryBytes, entryBytes));
+        size_t count = 0;
+        const auto sendSlice = [&] {
             // The slice is lent, so it reaches the file before it is filled again.
-            if (!append(std::span<const uint8_t>(indexSlice.get(), count * entryBytes), true) || !flush())
+            const bool ok =
+                append(std::span<const uint8_t>(indexSlice.get(), count * entryBytes), true) && flush();
+            count = 0;
+            return ok;
+        };
+        for (const WrittenSample& sample : partSamples) {
+            if (stream >= 0 && sample.audio != (stream == 1))
+                continue;
+            put(sample, std::span<uint8_t>(indexSlice.get() + count * entryBytes, entryBytes));
+            if (++count == perSlice && !sendSlice())
                 return false;
         }
-        return true;
+        return count == 0 || sendSlice();
     }
 
     bool appendChunkHeader(uint32_t id, uint32_t size)
@@ -255,8 +283,8 @@ struct AviWriter::Impl {
         putU32(avih, kAvihFlags);
         putU32(avih, parts.empty() ? 0 : parts.front().frames);
         putU32(avih, 0); // initial frames
-        putU32(avih, 1); // streams
-        putU32(avih, largestSample);
+        putU32(avih, audio ? 2 : 1); // streams
+        putU32(avih, std::max(largestSample, largestAudioChunk));
         putU32(avih, static_cast<uint32_t>(width));
         putU32(avih, clampU32(absHeight));
         for (int i = 0; i < 4; ++i)
@@ -282,6 +310,28 @@ struct AviWriter::Impl {
         putU32(strh, info.dwSampleSize);
         for (int32_t edge : info.rcFrame)
             putU16(strh, static_cast<uint16_t>(narrow16(edge)));
+        return strh;
+    }
+
+    std::vector<uint8_t> buildAudioStrh() const
+    {
+        std::vector<uint8_t> strh;
+        putU32(strh, riff::kAuds);
+        putU32(strh, 0); // handler: the format tag names the codec
+        putU32(strh, 0); // flags
+        putU16(strh, 0); // priority
+        putU16(strh, 0); // language
+        putU32(strh, 0); // initial frames
+        putU32(strh, audio->scale);
+        putU32(strh, audio->rate);
+        putU32(strh, 0); // start
+        const int64_t units = audio->sampleSize > 0 ? audioBytes / audio->sampleSize : audioWritten;
+        putU32(strh, clampU32(units));
+        putU32(strh, largestAudioChunk);
+        putU32(strh, 0xFFFFFFFF); // quality: the codec's default
+        putU32(strh, audio->sampleSize);
+        for (int i = 0; i < 4; ++i)
+            putU16(strh, 0);
         return strh;
     }
 
@@ -333,6 +383,8 @@ struct AviWriter::Impl {
         putU32(h, static_cast<uint32_t>(superIndexBytes()));
         h.resize(h.size() + static_cast<size_t>(superIndexBytes()), 0);
         riff::setU32(h, strlSizeAt, static_cast<uint32_t>(h.size() - strlSizeAt - 4));
+        if (audio)
+            appendAudioStrl(h);
 
         // Room for LIST 'odml'; stays JUNK while the file has one part.
         odmlPos = static_cast<int64_t>(h.size());
@@ -343,7 +395,10 @@ struct AviWriter::Impl {
 
         // JUNK up to the alignment, so the first sample chunk starts on the boundary.
         const auto junkPos = static_cast<int64_t>(h.size());
-        const int64_t moviListPos = avi_layout::firstChunkPos(info, format.size(), options) - 12;
+        const int64_t moviListPos =
+            avi_layout::firstChunkPos(info, format.size(), options,
+                                      audio ? std::optional<size_t>(audio->format.size()) : std::nullopt) -
+            12;
         assert(moviListPos >= junkPos + 8);
         putU32(h, riff::kJunk);
         putU32(h, static_cast<uint32_t>(moviListPos - junkPos - 8));
@@ -351,29 +406,56 @@ struct AviWriter::Impl {
         putU32(h, riff::kList);
         putU32(h, 0);
         putU32(h, riff::kMovi);
-        parts.push_back({0, moviListPos, -1, 0, 0});
+        parts.push_back({0, moviListPos});
         headerReserved = true;
         return append(h);
     }
 
-    // Writes the standard index of the current part at the end of its movi list.
-    bool writePartIndex()
+    // Appends the sound's LIST 'strl' to the header h: strh, strf and room for its super index.
+    void appendAudioStrl(std::vector<uint8_t>& h)
+    {
+        putU32(h, riff::kList);
+        const size_t sizeAt = h.size();
+        putU32(h, 0);
+        putU32(h, riff::kStrl);
+        putU32(h, riff::kStrh);
+        putU32(h, 56);
+        audioStrhPos = static_cast<int64_t>(h.size());
+        const std::vector<uint8_t> strh = buildAudioStrh();
+        h.insert(h.end(), strh.begin(), strh.end());
+        putU32(h, riff::kStrf);
+        putU32(h, static_cast<uint32_t>(audio->format.size()));
+        h.insert(h.end(), audio->format.begin(), audio->format.end());
+        if (audio->format.size() % 2 != 0)
+            h.push_back(0);
+        audioIndxPos = static_cast<int64_t>(h.size());
+        putU32(h, riff::kJunk);
+        putU32(h, static_cast<uint32_t>(superIndexBytes()));
+        h.resize(h.size() + static_cast<size_t>(superIndexBytes()), 0);
+        riff::setU32(h, sizeAt, static_cast<uint32_t>(h.size() - sizeAt - 4));
+    }
+
+    // Writes the standard index of one stream (0 video, 1 sound) of the current part at the end of
+    // its movi list.
+    bool writePartIndex(int stream)
     {
         Part& part = parts.back();
         const int64_t base = part.moviListPos + 8;
+        const auto entries = static_cast<uint32_t>(stream == 1 ? part.audioChunks : part.frames);
         std::vector<uint8_t> ix;
-        putU32(ix, core::fourcc("ix00"));
-        putU32(ix, static_cast<uint32_t>(24 + 8 * partSamples.size()));
+        putU32(ix, core::fourcc(stream == 1 ? "ix01" : "ix00"));
+        putU32(ix, 24 + 8 * entries);
         putU16(ix, 2);
         ix.push_back(0);
         ix.push_back(riff::kIndexOfChunks);
-        putU32(ix, static_cast<uint32_t>(partSamples.size()));
-        putU32(ix, chunkId);
+        putU32(ix, entries);
+        putU32(ix, stream == 1 ? kAudioChunkId : chunkId);
         putU64(ix, static_cast<uint64_t>(base));
         putU32(ix, 0);
-        part.indexPos = writePos;
-        part.indexBytes = static_cast<uint32_t>(ix.size() + 8 * partSamples.size());
-        return append(ix) && appendIndexEntries(8, [](const WrittenSample& sample, std::span<uint8_t> entry) {
+        part.indexPos[static_cast<size_t>(stream)] = writePos;
+        part.indexBytes[static_cast<size_t>(stream)] = static_cast<uint32_t>(ix.size() + 8 * entries);
+        return append(ix) &&
+               appendIndexEntries(8, stream, [](const WrittenSample& sample, std::span<uint8_t> entry) {
                    riff::setU32(entry, 0, sample.offset);
                    riff::setU32(entry, 4, sample.sizeField);
                });
@@ -387,9 +469,9 @@ struct AviWriter::Impl {
         putU32(head, riff::kIdx1);
         putU32(head, static_cast<uint32_t>(16 * partSamples.size()));
         return append(head) &&
-               appendIndexEntries(16, [this](const WrittenSample& sample, std::span<uint8_t> entry) {
+               appendIndexEntries(16, -1, [this](const WrittenSample& sample, std::span<uint8_t> entry) {
                    const bool key = (sample.sizeField & riff::kDeltaFrameBit) == 0;
-                   riff::setU32(entry, 0, chunkId);
+                   riff::setU32(entry, 0, sample.audio ? kAudioChunkId : chunkId);
                    riff::setU32(entry, 4, key ? riff::kIndexFlagKey : 0);
                    riff::setU32(entry, 8, sample.offset - 8);
                    riff::setU32(entry, 12, sample.sizeField & ~riff::kDeltaFrameBit);
@@ -401,7 +483,7 @@ struct AviWriter::Impl {
     bool closePart(bool openDml)
     {
         Part& part = parts.back();
-        if (openDml && !writePartIndex())
+        if (openDml && (!writePartIndex(0) || (audio && !writePartIndex(1))))
             return false;
         const int64_t moviEnd = writePos;
         const bool first = parts.size() == 1;
@@ -424,31 +506,61 @@ struct AviWriter::Impl {
         putU32(h, riff::kList);
         putU32(h, 0);
         putU32(h, riff::kMovi);
-        parts.push_back({writePos, writePos + 12, -1, 0, 0});
+        parts.push_back({writePos, writePos + 12});
         return append(h);
     }
 
-    bool writeChunk(std::span<const uint8_t> data, bool key, bool lend = false)
+    // Writes one chunk of the video, or of the sound when audioChunk is set.
+    bool writeChunk(std::span<const uint8_t> data, bool key, bool lend = false, bool audioChunk = false)
     {
+        if (!audioChunk && audioSchedule && !writeAudioUpTo(audioSchedule->chunksBefore(totalFrames)))
+            return false;
         const auto size = static_cast<uint32_t>(data.size());
         const int64_t chunkBytes = riff::chunkSpan(size);
-        const Part& part = parts.back();
-        if (avi_layout::startsNewPart(writePos - part.riffPos, static_cast<int64_t>(partSamples.size()),
-                                      chunkBytes, parts.size() == 1, static_cast<int32_t>(parts.size()),
-                                      options)) {
+        const Part& current = parts.back();
+        const avi_layout::PartSamples counts{current.frames, current.audioChunks, audio.has_value()};
+        if (avi_layout::startsNewPart(writePos - current.riffPos, counts, chunkBytes, audioChunk,
+                                      parts.size() == 1, static_cast<int32_t>(parts.size()), options)) {
             if (!startNextPart())
                 return false;
         }
+        chunkIdNow = audioChunk ? kAudioChunkId : chunkId;
         if (!appendChunk(data, lend))
             return false;
+        Part& part = parts.back();
+        const int64_t indexBase = part.moviListPos + 8;
+        const auto offset = static_cast<uint32_t>(writePos - chunkBytes + 8 - indexBase);
+        sampleBytes += size;
+        if (audioChunk) {
+            partSamples.push_back({offset, size, true});
+            ++part.audioChunks;
+            part.audioUnits += audio->sampleSize > 0 ? size / audio->sampleSize : 1;
+            largestAudioChunk = std::max(largestAudioChunk, size);
+            return true;
+        }
         // An empty sample repeats the previous picture and can never be a key frame.
-        const int64_t indexBase = parts.back().moviListPos + 8;
-        partSamples.push_back({static_cast<uint32_t>(writePos - chunkBytes + 8 - indexBase),
-                               size | (key && size > 0 ? 0 : riff::kDeltaFrameBit)});
-        ++parts.back().frames;
+        partSamples.push_back({offset, size | (key && size > 0 ? 0 : riff::kDeltaFrameBit), false});
+        ++part.frames;
         ++totalFrames;
         largestSample = std::max(largestSample, size);
-        sampleBytes += size;
+        return true;
+    }
+
+    // Writes the sound's chunks up to (not including) chunk `end`, read from the sound's reader.
+    bool writeAudioUpTo(int32_t end)
+    {
+        for (; audioWritten < end; ++audioWritten) {
+            const uint32_t size = audio->chunkBytes[static_cast<size_t>(audioWritten)];
+            if (!audioReader->readChunk(audioWritten, audioBuffer) || audioBuffer.size() < size) {
+                readErrorText = audioReader->errorText();
+                if (readErrorText.empty())
+                    readErrorText = "the sound file could not be read";
+                return false;
+            }
+            if (!writeChunk(std::span(audioBuffer.data(), size), true, false, true))
+                return false;
+            audioBytes += size;
+        }
         return true;
     }
 
@@ -491,7 +603,8 @@ struct AviWriter::Impl {
             return fail();
         if (openDml && !writeOpenDmlHeaders())
             return fail();
-        if (!patch(avihPos, buildAvih()) || !patch(strhPos, buildStrh()))
+        if (!patch(avihPos, buildAvih()) || !patch(strhPos, buildStrh()) ||
+            (audio && !patch(audioStrhPos, buildAudioStrh())))
             return fail();
         if (!flush())
             return fail();
@@ -515,9 +628,28 @@ struct AviWriter::Impl {
         for (int i = 0; i < 3; ++i)
             putU32(indx, 0);
         for (const Part& part : parts) {
-            putU64(indx, static_cast<uint64_t>(part.indexPos));
-            putU32(indx, part.indexBytes);
+            putU64(indx, static_cast<uint64_t>(part.indexPos[0]));
+            putU32(indx, part.indexBytes[0]);
             putU32(indx, part.frames);
+        }
+        if (audio) {
+            std::vector<uint8_t> audioIndx;
+            putU32(audioIndx, riff::kIndx);
+            putU32(audioIndx, static_cast<uint32_t>(superIndexBytes()));
+            putU16(audioIndx, 4);
+            audioIndx.push_back(0);
+            audioIndx.push_back(riff::kIndexOfIndexes);
+            putU32(audioIndx, static_cast<uint32_t>(parts.size()));
+            putU32(audioIndx, kAudioChunkId);
+            for (int i = 0; i < 3; ++i)
+                putU32(audioIndx, 0);
+            for (const Part& part : parts) {
+                putU64(audioIndx, static_cast<uint64_t>(part.indexPos[1]));
+                putU32(audioIndx, part.indexBytes[1]);
+                putU32(audioIndx, clampU32(part.audioUnits));
+            }
+            if (!patch(audioIndxPos, audioIndx))
+                return false;
         }
         std::vector<uint8_t> odml;
         putU32(odml, riff::kList);
@@ -585,6 +717,21 @@ AviStatus AviWriter::setFormat(std::span<const uint8_t> format)
     // Uncompressed frames are stored as '00db', everything else as '00dc'.
     const bool uncompressed = format.size() >= 20 && riff::getU32(format, 16) == 0;
     m_impl->chunkId = riff::dataChunkId(0, uncompressed ? "db" : "dc");
+    return AviStatus::Ok;
+}
+
+AviStatus AviWriter::addAudio(const AudioTrack& track, AudioChunkReader& reader)
+{
+    Impl& w = *m_impl;
+    if (w.state == Impl::State::Failed)
+        return AviStatus::WriteFailed;
+    if (w.state != Impl::State::Streaming || w.headerReserved || w.audio)
+        return AviStatus::BadState;
+    if (track.rate == 0 || track.scale == 0 || track.format.size() > 0xFFFF)
+        return AviStatus::BadParameter;
+    w.audio = track;
+    w.audioReader = &reader;
+    w.audioSchedule.emplace(*w.audio, w.info);
     return AviStatus::Ok;
 }
 

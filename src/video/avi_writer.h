@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/stream_info.h"
+#include "video/audio_track.h"
 #include "video/avi_status.h"
 #include "video/file_io.h"
 #include "video/sample_io.h"
@@ -31,9 +32,9 @@ struct AviCreateResult {
     std::string errorText;             // the system's error text otherwise
 };
 
-// Writes an AVI file with one video stream. Up to partBytes it is AVI 1.0 with 'idx1'; beyond,
-// OpenDML, still with 'idx1' for the first part. The file is complete after finish() (or the
-// destructor, which finishes an unfinished file and ignores the outcome).
+// Writes an AVI file with one video stream and, when given, a sound stream after it. Up to partBytes it is
+// AVI 1.0 with 'idx1'; beyond, OpenDML, still with 'idx1' for the first part. The file is complete after
+// finish() (or the destructor, which finishes an unfinished file and ignores the outcome).
 class AviWriter : public SampleWriter {
 public:
     // Creates (or truncates) the file at path.
@@ -50,6 +51,11 @@ public:
     [[nodiscard]] AviStatus createStream(const core::AviStreamInfo& info);
     // Sets the stream's format ('strf'), stored byte for byte.
     [[nodiscard]] AviStatus setFormat(std::span<const uint8_t> format);
+    // Adds the sound stream ('auds', stream 1) after createStream and before the first sample.
+    // Its chunks are read from reader (kept alive by the caller until finish) and written before
+    // the video frame they play with, as AudioSchedule says; chunks that start after the last
+    // frame ends are left out, so an aborted copy holds the sound of the frames it holds.
+    [[nodiscard]] AviStatus addAudio(const AudioTrack& track, AudioChunkReader& reader);
     // Appends sample pos (see SampleWriter::writeSample); an empty sample is an empty chunk.
     [[nodiscard]] AviStatus writeSample(int32_t pos, std::span<const uint8_t> data, bool key) override;
     // Appends the samples from pos on, writing straight from the caller's memory: they reach the

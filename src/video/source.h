@@ -52,6 +52,8 @@ public:
     void adviseSequential() { m_file->adviseSequential(); }
     const std::string& errorText() const;
     int32_t videoStream() const { return m_videoStream; }
+    // The whole file, for its other streams.
+    AviReader& file() { return *m_file; }
     // The identity of the source's file; nothing for files that are not on disk.
     std::optional<FileIdentity> fileIdentity() const { return m_file->fileIdentity(); }
 

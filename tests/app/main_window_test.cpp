@@ -1,5 +1,6 @@
 #include "app/about_box.h"
 #include "app/create_status.h"
+#include "app/encode_window.h"
 #include "app/main_window.h"
 #include "app/plan_chart.h"
 #include "app/plan_window.h"
@@ -37,9 +38,15 @@ struct ScriptedPicker : app::FilePicker {
 // are the real ones.
 struct RecordingPort : app::QtUiPort {
     void presentMessage(const core::Message& message) override { messages.push_back(message.text); }
-    bool askYesNo(const core::Question&) override { return false; }
+    bool askYesNo(const core::Question& question) override
+    {
+        questions.push_back(question.text);
+        return yes;
+    }
     void promptWholeNumber() override { ++prompts; }
     std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    bool yes = false; // the answer to every question
     int prompts = 0;
 };
 
@@ -80,6 +87,7 @@ private slots:
     {
         const QString folder = QString::fromStdString(test_support::freshTempDir("settings"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); // groups digits with ','
     }
     void cleanup() // fails when a window outlived the test
     {
@@ -137,9 +145,8 @@ private slots:
 
     // A number field takes digits only. A field left without a number stops the exchange at it, brings
     // the prompt, takes the focus and shows the job's value again: the fields before it are taken in,
-    // it and the later ones are not. Enter presses the focused button, else takes the settings in
-    // and closes the window.
-    void numbersPromptAndEnterAccepts()
+    // it and the later ones are not. Enter presses the focused button and does nothing in a field.
+    void numbersPromptAndEnterPressesButtonsOnly()
     {
         Fixture f;
         f.type("audioEdit", "4");
@@ -155,15 +162,84 @@ private slots:
         f.picker.answers = {"/films/fm"}; // an opened AVI's name gets no extension added
         f.at<QWidget>("fmBrowseButton")->setFocus();
         QTest::keyClick(f.at<QWidget>("fmBrowseButton"), Qt::Key_Return);
-        f.at("framePosEdit")->clear();
+        f.fill({"fmPathEdit", "other", "framePosEdit", ""});
         f.at("fmPathEdit")->setFocus();
         QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Return);
-        QVERIFY(f.window.isVisible() && f.port.prompts == 3 &&
+        QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(f.window.isVisible() && f.port.prompts == 2 && f.port.questions.empty() &&
                 f.window.job().settings.fastMotionPath == "/films/fm");
-        f.fill({"fmPathEdit", "other", "framePosEdit", "9"});
-        QTest::keyClick(f.at("fmPathEdit"), Qt::Key_Return);
-        QVERIFY(!f.window.isVisible() && f.window.result() == QDialog::Accepted &&
-                f.window.job().settings.fastMotionPath == "other");
+    }
+
+    void closing_data()
+    {
+        // before: what is done to the window ("type" a figure into Audio, "save", "load" a profile,
+        // "open" an AVI or profile as the desktop gives it); close: "escape", "exit" or "box"; yes:
+        // the answer; expected: "asked" or not, then "closed" or "open".
+        for (const char* column : {"before", "close"})
+            QTest::addColumn<QString>(column);
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("expected");
+        row("as opened", "", "escape", false, "closed");
+        row("typed, No", "type", "escape", false, "asked open");
+        row("typed, Exit, Yes", "type", "exit", true, "asked closed");
+        row("typed, close box, No", "type", "box", false, "asked open");
+        row("typed, saved", "type save", "box", false, "closed");
+        row("loaded", "load", "exit", false, "closed");
+        row("loaded, typed", "load type", "exit", false, "asked open");
+        row("AVI given", "open film.AVI", "escape", false, "closed");
+        row("profile given", "open job.ini", "escape", false, "closed");
+    }
+    // Escape, Exit and the close box close the window, but ask first when a setting differs from
+    // what the window showed after opening, the last Load or the last Save; No keeps the window. A
+    // file given as the desktop gives it opens with the window: an AVI fills the Fast Motion field.
+    void closing()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, close);
+        QFETCH(bool, yes);
+        const QString dir = QString::fromStdString(test_support::freshTempDir("closing"));
+        std::ofstream((dir + "/job.ini").toStdString()) << "[KestrelIon]\nAudio=96\n";
+        Fixture f;
+        f.port.yes = yes;
+        f.picker.answers = {dir + "/job.ini"};
+        for (const QString& step : before.split(' ', Qt::SkipEmptyParts)) {
+            if (step == "type")
+                f.type("audioEdit", "0");
+            else if (step == "save" || step == "load")
+                f.click(step + "Button");
+            else if (step != "open")
+                QVERIFY(f.window.openGivenFile(dir + "/" + step));
+        }
+        if (close == "escape")
+            QTest::keyClick(f.at("audioEdit"), Qt::Key_Escape);
+        else
+            close == "exit" ? f.click("exitButton") : (void)f.window.close();
+        QTEST(QString(f.port.questions.empty() ? "" : "asked ") + (f.window.isVisible() ? "open" : "closed"),
+              "expected");
+        QVERIFY(f.port.questions.empty() ||
+                f.port.questions.front() == core::messages::quitWithoutSaving().text);
+        const QStringList given = {dir + "/film.AVI", "96"}; // the Fast Motion field, Audio after Load
+        QVERIFY(!before.contains("open") ||
+                given.contains(f.text(before.contains("AVI") ? "fmPathEdit" : "audioEdit")));
+        QVERIFY(!f.window.openGivenFile(dir + "/missing.ini"));
+    }
+
+    // A window is moved, and made smaller where it can be, into the screen that shows most of it, or
+    // the first one: a remembered position off every screen brings the main window back.
+    void windowsStayOnTheScreen()
+    {
+        const QList<QRect> two = {QRect(0, 0, 800, 600), QRect(800, 0, 1000, 700)};
+        const std::tuple<QRect, QList<QRect>, QRect> cases[] = {
+            {{10, 20, 300, 200}, two, {10, 20, 300, 200}},     // inside
+            {{700, 550, 300, 200}, two, {800, 500, 300, 200}}, // mostly on the second: into it
+            {{-900, 50, 300, 200}, two, {0, 50, 300, 200}},    // off both: into the first
+            {{600, -50, 1200, 900}, two, {800, 0, 1000, 700}}, // too large: as large as the screen
+            {{5, 5, 10, 10}, {}, {5, 5, 10, 10}}};             // no screen
+        for (const auto& [frame, areas, fitted] : cases)
+            QCOMPARE(app::fitIntoAreas(frame, areas), fitted);
+        QSettings("KestrelIon", "kestrelion").setValue("windowPosition", QPoint(-5000, 90000));
+        Fixture f;
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(f.window.frameGeometry()));
     }
 
     // A picker starts in the folder of its field's path, else in the last folder picked from, which
@@ -179,6 +255,7 @@ private slots:
             f.window.move(40, 30);
             f.picker.answers = {films + "/fm"};
             f.click("fmBrowseButton");
+            f.port.yes = true; // quit without saving the new path
             f.click("exitButton");
         }
         Fixture f;
@@ -254,6 +331,34 @@ private slots:
         QTEST(outcome.isEmpty() ? "refused" : outcome.join(' '), "expected");
     }
 
+    // A sound file takes the audio field's place with its own Kbps, greyed, and says its codec; a
+    // refused codec says why; clearing the file gives the typed reserve back. The picker sets it too.
+    void soundFileReplacesTheAudioReserve()
+    {
+        const std::string dir = test_support::freshTempDir("window_sound");
+        int exitCode = 0;
+        for (const char* sound : {"s.mp3", "s.m4a"})
+            test_support::runCommand(
+                "ffmpeg -nostdin -v error -f lavfi -i sine -t 1 -b:a 64k " + dir + "/" + sound, exitCode);
+        Fixture f;
+        f.fill({"audioEdit", "96"});
+        f.type("audioFilePathEdit", QString::fromStdString(dir + "/s.mp3"));
+        QVERIFY(!f.at("audioEdit")->isEnabled() && f.text("audioEdit").toInt() >= 64);
+        QVERIFY(f.at<QLabel>("audioFileInfoLabel")->text().startsWith("mp3, "));
+        f.at("audioFilePathEdit")->setText(QString::fromStdString(dir + "/s.m4a"));
+        QCOMPARE(f.at<QLabel>("audioFileInfoLabel")->text(),
+                 "An AVI does not carry aac sound well; convert it to MP3, MP2, AC-3, DTS or PCM first.");
+        QCOMPARE(f.text("audioEdit"), "96");
+        QVERIFY(f.at("audioEdit")->isEnabled());
+        f.picker.answers = {QString::fromStdString(dir + "/s.mp3")};
+        f.click("audioFileBrowseButton");
+        QCOMPARE(f.text("audioFilePathEdit").toStdString(), dir + "/s.mp3");
+        QVERIFY(!f.at("audioEdit")->isEnabled());
+        f.at("audioFilePathEdit")->clear();
+        QVERIFY(f.at("audioEdit")->isEnabled() && f.text("audioEdit") == "96" &&
+                f.at<QLabel>("audioFileInfoLabel")->text().isEmpty());
+    }
+
     // While Create copies, the progress window's pump runs the window's events: every command is
     // refused then, and Escape aborts the copy between groups. The status line says how each Create
     // ended until the next command.
@@ -278,7 +383,7 @@ private slots:
                 const core::JobSettings before = f.window.job().settings;
                 for (auto command : {&app::MainWindow::runAnalyze, &app::MainWindow::runCreate,
                                      &app::MainWindow::loadProfile, &app::MainWindow::saveProfile,
-                                     &app::MainWindow::pickFinalAvi, &app::MainWindow::acceptSettings})
+                                     &app::MainWindow::pickFinalAvi})
                     (f.window.*command)();
                 f.window.close();
                 QTest::keyClick(&f.window, Qt::Key_Escape);
@@ -299,7 +404,7 @@ private slots:
         QCOMPARE(test_support::decodeErrors(dir + "/final.avi"), std::string());
         f.window.findChild<QAction*>("verifyAction")->trigger();
         QCOMPARE(f.port.messages,
-                 std::vector<std::string>({"Final AVI cut short: it holds 750 of 3000 planned frames"}));
+                 std::vector<std::string>({"Final AVI cut short: it holds 750 of 3,000 planned frames"}));
         const double megabytes = QFileInfo(QString::fromStdString(dir + "/final.avi")).size() / 1048576.0;
         QCOMPARE(status->text(), "Create aborted: the Final AVI holds the 30 groups copied, " +
                                      QString::number(megabytes, 'f', 1) + " MB");
@@ -368,7 +473,8 @@ private slots:
     // A limit dragged in the view reaches the main window, which replans; typed limits reach the view,
     // and so do Fit's and, once the Low Motion AVI is known, the exact size of the Final AVI.
     // A picture has the size asked; an SVG has the view's size and takes the extension its name lacks,
-    // and one that cannot be written brings a message.
+    // and one that cannot be written brings a message. The view opens within the screen; Escape
+    // closes it.
     void planViewKeepsInStepAndExports()
     {
         const QString dir = QString::fromStdString(test_support::freshTempDir("plan_export"));
@@ -377,8 +483,9 @@ private slots:
         f.fill({"fmPathEdit", test_support::fastMotionAvi()});
         f.click("analyzeButton");
         f.click("planButton");
-        auto* plan = f.window.findChild<app::PlanWindow*>();
-        QVERIFY(plan != nullptr && QTest::qWaitForWindowExposed(plan));
+        QPointer<app::PlanWindow> plan = f.window.findChild<app::PlanWindow*>();
+        QVERIFY(plan && QTest::qWaitForWindowExposed(plan)); // wider than the screen without the fit
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(plan->frameGeometry()));
         app::PlanChart& chart = plan->chart();
         const core::PlanTable before = f.window.job().state.planTable;
         const QRect plot = chart.plotRect(chart.size());
@@ -409,6 +516,37 @@ private slots:
         QVERIFY(text.count("<rect") > 40 && text.contains("<text")); // a bar for each of the 40 seconds
         QCOMPARE(f.port.messages, std::vector<std::string>({"The picture could not be saved:\r" +
                                                             dir.toStdString() + "/no/such/folder/plan.svg"}));
+        QTest::keyClick(plan, Qt::Key_Escape);
+        QVERIFY((!plan || !plan->isVisible()) && f.window.isVisible());
+    }
+
+    // Encode... offers the Fast Motion AVI as the source and the shown estimate as the bitrate; OK with
+    // no Low Motion path asks for one, and after the encode the Low Motion path names it and the
+    // exact size counts with it.
+    void encodeSetsTheLowMotionPath()
+    {
+        const QString dir = QString::fromStdString(test_support::freshTempDir("encode_window"));
+        const QString fm = QString::fromStdString(test_support::mediaFile({.frames = 75, .width = 160, .height = 120}));
+        Fixture f;
+        f.fill({"fmPathEdit", fm.toStdString(), "finalSizeEdit", "1", "audioEdit", "0"});
+        f.click("analyzeButton");
+        QStringList seen;
+        QTimer::singleShot(0, this, [&] {
+            if (auto* window = qobject_cast<app::EncodeWindow*>(QApplication::activeModalWidget())) {
+                seen << window->findChild<QLineEdit*>("sourcePathEdit")->text()
+                     << window->findChild<QLineEdit*>("kbpsEdit")->text();
+                window->findChild<QLineEdit*>("kbpsEdit")->setText("150");
+                window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+            }
+        });
+        f.picker.answers = {dir + "/lm.avi"};
+        f.click("lmEncodeButton");
+        const QString estimate = f.at<QLabel>("lmBitrateLabel")->text();
+        QCOMPARE(seen, QStringList({fm, estimate.toInt() > 0 ? estimate : QString()}));
+        QCOMPARE(f.picker.calls, QStringList({"Save avi " + QFileInfo(fm).path()}));
+        QVERIFY2(f.port.messages.empty(), f.port.messages.empty() ? "" : f.port.messages.front().c_str());
+        QCOMPARE(f.text("lmPathEdit"), dir + "/lm.avi");
+        QVERIFY(QFileInfo::exists(dir + "/lm.avi") && f.at<QPushButton>("fitButton")->isEnabled());
     }
 
     // Renders the four windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;

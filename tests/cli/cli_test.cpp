@@ -8,6 +8,11 @@
 #include <fstream>
 #include <regex>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace test_support;
@@ -42,6 +47,42 @@ protected:
                 std::regex_search(exitCode == 0 ? result.out : result.out + result.err, std::regex(pattern)))
                 << result.out.substr(0, 1000) << result.err;
         }
+    }
+
+    // Runs kestrelion-cli with arguments on a new pseudo-terminal, types input once the question
+    // shows, and returns the exit status and everything the terminal showed (-1 without a terminal).
+    static RunResult runOnTerminal(std::vector<std::string> arguments, const std::string& input)
+    {
+        RunResult result;
+        int terminal = -1;
+        const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (child == 0) {
+            std::vector<char*> argv{const_cast<char*>(KESTRELION_CLI)};
+            for (std::string& argument : arguments)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(KESTRELION_CLI, argv.data());
+            _exit(127);
+        }
+        if (child < 0)
+            return result;
+        pollfd ready{terminal, POLLIN, 0};
+        char buffer[4096];
+        ssize_t got = 0;
+        // The terminal reports an error once the program ended and closed it.
+        while (poll(&ready, 1, 60'000) > 0 && (got = read(terminal, buffer, sizeof buffer)) > 0) {
+            const bool typed = result.out.find("[y/N] ") != std::string::npos;
+            result.out.append(buffer, static_cast<size_t>(got));
+            if (!typed && result.out.find("[y/N] ") != std::string::npos) {
+                EXPECT_EQ(write(terminal, input.data(), input.size()), std::ssize(input));
+            }
+        }
+        kill(child, SIGKILL); // a program that still runs after a minute of silence hangs
+        int status = 0;
+        waitpid(child, &status, 0);
+        close(terminal);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return result;
     }
 
     const std::string scratch = freshTempDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -116,8 +157,67 @@ TEST_F(BatchFrontEnd, FitCountsTheFinalAviCreateWritesAndVerifyChecks)
          "\"finalFileBytes\": " + fileBytes + ", \"plannedSampleBytes\": " + sampleBytes + ", "},
         {"verify " + shellQuote(final) + " --limit " + limit + sources, 0,
          "^Final AVI verified: 1000 frames\n$"},
-        {"verify " + shellQuote(final) + " --limit 0" + sources, 1, "^Final AVI differs from its plan in "},
         {"fit --audio 500" + sources, 1, "Even all Low Motion groups need "},
+        // verify takes create's command line; "more than half" sees the settings differ.
+        {"verify --fit --stats --yes --quiet --final " + shellQuote(final) + sources, 0,
+         "^High Bitrate Limit \\(Kbps\\): " + limit + "\nFinal AVI verified: 1000 frames\n$"},
+        {"verify --fit --no-smoother " + shellQuote(final) + sources, 1,
+         "\nFinal AVI differs from its plan in \\d+ places:\n(?![\\s\\S]*half)"},
+        {"verify --final " + shellQuote(final) + " --limit 0" + sources, 1,
+         "^Final AVI differs from its plan in \\d+ places:\n[\\s\\S]*more\nMore than half of the frames "
+         "differ: "
+         "the settings probably differ from the ones the Final AVI was made with.\n$"},
+    });
+}
+
+// Without --yes the question about different frame counts is asked on the terminal, and the
+// progress line ends at 100 % before the result.
+TEST_F(BatchFrontEnd, AsksOnTheTerminalAndTakesOnlyYesForYes)
+{
+    buildAvi(scratch + "/fm.avi", {.frames = gridFrames(100, 25, 3000, 500)});
+    buildAvi(scratch + "/lm.avi", {.frames = gridFrames(102, 25, 1000, 100)});
+    const std::vector<std::string> create = {"create",
+                                             "--fm",
+                                             scratch + "/fm.avi",
+                                             "--lm",
+                                             scratch + "/lm.avi",
+                                             "--final",
+                                             scratch + "/Final.avi"};
+    const std::pair<const char*, int> rows[] = {{"y\n", 0}, {"Y\n", 0}, {"yes\n", 0},
+                                                {"n\n", 1}, {"\n", 1},  {"\x04", 1} /* end of input */};
+    for (const auto& [input, exitCode] : rows) {
+        SCOPED_TRACE(input);
+        const RunResult result = runOnTerminal(create, input);
+        if (result.exitCode == -1 && result.out.empty())
+            GTEST_SKIP() << "no pseudo-terminal";
+        EXPECT_EQ(result.exitCode, exitCode) << result.out;
+        EXPECT_TRUE(std::regex_search(
+            result.out, std::regex(R"(errors\r\nContinue \(only if this is intended\) \? \[y/N\] )")));
+        EXPECT_EQ(std::regex_search(result.out,
+                                    std::regex(R"(Creating \[#{30}\] 100%.*\r\nFinal AVI-size: \d+\r\n$)")),
+                  exitCode == 0)
+            << result.out;
+    }
+}
+
+// --audio-file: analyze reports the sound, create writes it and verify checks it.
+TEST_F(BatchFrontEnd, TakesASoundFile)
+{
+    int exitCode = 0;
+    runCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=sample_rate=44100 -t 40 -c:a libmp3lame -b:a 128k " +
+            here + "/s.mp3",
+        exitCode);
+    const std::string films = " --fm " + shellQuote(fm) + " --lm " + shellQuote(lowMotionAvi());
+    const std::string sound = " --audio-file " + here + "/s.mp3" + films;
+    expectRuns({
+        {"analyze --json" + sound, 0,
+         R"("endingBytes": 0, "finalFileBytes": \d+, "plannedSampleBytes": \d+, )"
+         R"("audio": \{"codec": "mp3", "kbps": 128\.000, "seconds": 40\.0\d+, "bytes": 64\d{4}\}, "plan")"},
+        {"create --quiet --final " + here + "/Final.avi" + sound, 0, R"(^Final AVI-size: \d+\n$)"},
+        {"verify " + here + "/Final.avi" + sound, 0, "^Final AVI verified: 1000 frames\n$"},
+        {"verify " + here + "/Final.avi --audio-file " + here + "/none.mp3" + films, 1,
+         "Could not read the sound file\n"},
     });
 }
 
@@ -137,6 +237,35 @@ TEST_F(BatchFrontEnd, CtrlCAbortsTheCopyAndLeavesAReadableFinalAvi)
     EXPECT_EQ(out.rfind("Final AVI-size: ", 0), 0u) << out;
     // An abort takes effect between groups, every thirtieth group; all 100000 frames are not a multiple.
     EXPECT_EQ(probePackets(scratch + "/Final.avi").size() % (25 * 30), 0u);
+}
+
+TEST_F(BatchFrontEnd, EncodesTheFastAndLowMotionAvisAndCtrlCLeavesNothing)
+{
+    const std::string source = shellQuote(mediaFile({.frames = 500, .width = 160, .height = 120}));
+    const std::string fmAvi = " --fm " + here + "/fm.avi", lmAvi = " --lm " + here + "/lm.avi";
+    expectRuns({
+        {"encode-fm --quiet --kbps 500 --key-seconds 2 --source " + source + fmAvi, 0,
+         R"(^Fast Motion AVI written: 500 frames, 10 key frames, \d+ bytes, \d+ Kbps\n$)"},
+        {"encode-lm --kbps 150 --json" + fmAvi + lmAvi, 0,
+         R"(^\{"frames": 500, "keyFrames": 10, "bytes": \d+, "kbps": \d+, "seconds": [\d.]+\}\n$)"},
+        {"encode-lm --kbps 150" + fmAvi + lmAvi, 1, R"(Replace it\? no \(not asked: no terminal; --yes answers yes\)\n$)"},
+        {"encode-lm --passes 3" + fmAvi + lmAvi, 2, "--passes: 3 not in"},
+        {"encode-fm --kbps 500 --codec vp9 --source " + source + fmAvi, 2, "--codec: "},
+        {"encode-fm --kbps 500 --codec h264 --fourcc XVID --source " + source + fmAvi, 1,
+         "^The FourCC XVID is not one of H.264's\n$"},
+        {"encode-lm --size 0" + fmAvi + lmAvi, 1, "^The Low Motion Bitrate is (n/a|0): "},
+    });
+    EXPECT_EQ(decodeErrors(scratch + "/lm.avi"), "");
+    std::filesystem::remove(scratch + "/lm.avi");
+    const std::string temporary = here + "/lm.avi.encoding";
+    const auto [exitCode, out, err] = run("encode-lm --kbps 150" + fmAvi + lmAvi + " 2>/dev/null & i=0; while [ ! -e " +
+                                          temporary + " ] && [ $i -lt 60000 ]; do sleep 0.001; i=$((i+1)); done; " +
+                                          "kill -INT $!; wait $!");
+    if (exitCode == 0)
+        GTEST_SKIP() << "the encode finished before Ctrl-C arrived";
+    EXPECT_EQ(exitCode, 130);
+    EXPECT_FALSE(std::filesystem::exists(scratch + "/lm.avi"));
+    EXPECT_FALSE(std::filesystem::exists(scratch + "/lm.avi.encoding"));
 }
 
 } // namespace

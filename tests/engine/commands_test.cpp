@@ -55,7 +55,7 @@ core::Job markedJob(const std::string& fm, const std::string& lm, const std::str
                     int32_t stopAfter)
 {
     core::Job job{{fm, lm, "", ending, framePos, 702, 128, stopAfter > 0, !ending.empty(), stopAfter, 700, 1,
-                   1, "old label", true, false},
+                   1, "old label", true, false, ""},
                   {{}, {}, {}, {}, 777, 888, 99, 0, 123456789, false}};
     job.state.fastMotionInfo.dwLength = 4444;
     job.state.fastMotionFrames.setSize(3);

@@ -23,8 +23,8 @@ std::string readText(const std::string& path)
 // from every one written.
 core::JobSettings loaded(const std::string& path)
 {
-    core::JobSettings settings(
-        core::JobSettings{"", "", "", "shown-ending", 11, 0, 0, false, false, 44, 0, 1, 1, "", true, false});
+    core::JobSettings settings(core::JobSettings{"", "", "", "shown-ending", 11, 0, 0, false, false, 44, 0, 1,
+                                                 1, "", true, false, ""});
     profiles::readProfile(path, settings);
     return settings;
 }
@@ -37,7 +37,7 @@ TEST(ProfileFile, ReadsBackWhatItWroteAndKeepsTheKeyOrder)
     const std::string longPath = "/films/" + std::string(300, 'f') + ".avi";
     const core::JobSettings settings(core::JobSettings{longPath, " /films/with blanks.avi ",
                                                        "/films/final.avi", "/films/ending.avi", 900, 702, 128,
-                                                       false, false, 500, 700, 1, 1, "", false, false});
+                                                       false, false, 500, 700, 1, 1, "", false, false, ""});
     for (const auto& [ending, stop] : {std::pair(true, false), {false, true}, {true, true}, {false, false}}) {
         SCOPED_TRACE(std::to_string(ending) + std::to_string(stop));
         core::JobSettings expected = settings;
@@ -140,7 +140,7 @@ TEST(StatFile, ListsBothTablesAndTheClosingLinesOrReportsTheFailure)
 {
     const std::string dir = test_support::freshTempDir("stat_content");
     std::ofstream(dir + "/stat.txt") << std::string(10000, 'x');
-    core::Job job{{"", "", "", "", 5000, 0, 0, false, false, 3, 0, 1, 1, "", true, false},
+    core::Job job{{"", "", "", "", 5000, 0, 0, false, false, 3, 0, 1, 1, "", true, false, ""},
                   {{}, {}, {}, {}, 0, 0, 0, 5'000'000'000LL, 3'000'000'000LL, false}};
     job.state.fastMotionFrames.setSize(3);
     job.state.fastMotionFrames[0] = {1, 14523};

@@ -105,8 +105,10 @@ public:
     {
         ++m_state.framesDone;
         const Clock::time_point now = Clock::now();
-        if (now < m_nextReport && m_state.framesDone < m_state.framesTotal)
-            return true;
+        if (now < m_nextReport && m_state.framesDone < m_state.framesTotal) {
+            m_progress->pumpMessages(true);
+            return !m_progress->cancelled();
+        }
         m_nextReport = now + std::chrono::milliseconds(250);
         const double seconds = std::chrono::duration<double>(now - m_started).count();
         m_state.framesPerSecond = seconds > 0 ? double(m_state.framesDone) / seconds : 0;
@@ -659,6 +661,8 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
             }
             if (fileBytes <= target) {
                 choice = chosen.levels;
+                result.costs = costs;
+                result.groupBudget = groupBudget;
                 result.finalFileBytes = fileBytes;
                 double squaredError = 0;
                 for (int64_t i = 0; i < frames; ++i)

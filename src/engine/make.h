@@ -2,6 +2,7 @@
 
 #include "core/user_interface_port.h"
 #include "engine/commands.h"
+#include "engine/level_choice.h"
 #include "media/video_media.h"
 
 #include <cstdint>
@@ -96,6 +97,9 @@ struct MakeResult {
     int32_t encodes = 0;               // encodes made (levels, or FM and LM)
     std::vector<MakeLevelUse> levels;  // quality mode: every level encoded, in the order encoded
     std::vector<int32_t> groupLevels;  // quality mode: groupLevels[g] indexes levels
+    // Quality mode: costs[g][l], group g taken from levels[l], and the bytes the groups had.
+    std::vector<std::vector<LevelCost>> costs;
+    int64_t groupBudget = 0;
     std::vector<MakeStepTime> seconds; // per step, in order
     // Classic mode: the encodes (in the work folder, gone unless kept) and the fitted limit.
     std::string fastMotionPath;

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "core/user_interface_port.h"
+#include "engine/commands.h"
+#include "media/video_media.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+// How make builds the Final AVI.
+enum class MakeMode {
+    // Several constant-quantizer encodes of the film (the levels); each key-frame group is taken
+    // from the level that makes the film's squared error smallest within the target.
+    Quality,
+    // The Fast Motion / Low Motion workflow done for the person: encode FM, Analyze, encode LM at
+    // the estimate, Fit, Create with the sound, Verify.
+    Classic,
+};
+
+// One level of the quality mode: a constant-quantizer encode, its key frames at keyQuantizer.
+struct MakeLevel {
+    int32_t quantizer = 0;
+    int32_t keyQuantizer = 0; // equal to quantizer for a plain level
+};
+
+// What the sound step hands back.
+struct PreparedSound {
+    bool failed = false; // a message told why; make ends
+    std::string path;    // a file the Final AVI's sound is copied from (as --audio-file takes it);
+                         // empty when the source holds no sound
+};
+
+// Prepares the source film's first sound stream for the Final AVI: given the source path, the
+// audio Kbps and the work folder, returns a file that engine::openSound accepts (the source
+// itself when an AVI carries its sound well, else an MP3 CBR at kbps written into the work
+// folder), an empty path when the source has no sound, or failed after a message to ui. Any
+// file it writes lives in the work folder, which make removes. The default (an empty function in
+// MakeRequest) uses the sound preparation of the media folder.
+using PrepareSound = std::function<PreparedSound(const std::string& sourcePath, int32_t kbps,
+                                                 const std::string& workFolder, core::UiPort& ui)>;
+
+// Returns the bytes free for a new file in folder, or nothing when it cannot be told. The default
+// asks the file system.
+using FreeSpaceQuery = std::function<std::optional<int64_t>(const std::string& folder)>;
+
+struct MakeRequest {
+    std::string sourcePath;
+    std::string finalPath;
+    int32_t finalSizeMB = 0;          // as the window's "Final size (MB)": targetBytes counts it
+    int32_t audioKbps = 128;          // MP3 bitrate when the sound has to be encoded
+    media::VideoCodec codec = media::VideoCodec::Mpeg4;
+    MakeMode mode = MakeMode::Quality;
+    std::vector<MakeLevel> levels;    // quality mode; empty: the default levels (see defaultLevels)
+    int32_t keySeconds = 0;           // seconds per key-frame group; 0: the default (kDefaultKeySeconds)
+    std::string workFolder;           // empty: a new folder beside the Final AVI
+    bool keepWork = false;            // leave the work folder (and its level encodes) in place
+    bool replaceAgreed = false;       // an existing Final AVI may be replaced without asking
+    int32_t threads = 0;              // per encoder; 0: the encoder's choice
+    PrepareSound prepareSound;        // empty: the media folder's preparation
+    FreeSpaceQuery freeSpace;         // empty: the file system's free space
+};
+
+inline constexpr int32_t kDefaultKeySeconds = 5;
+
+// How many bytes of the Final AVI each level gave.
+struct MakeLevelUse {
+    MakeLevel level;
+    int32_t groups = 0;
+    int64_t bytes = 0; // the groups' chunks and index entries in the Final AVI
+};
+
+// Wall time of one step.
+struct MakeStepTime {
+    std::string step; // "sound", "encode", "choose", "write", "verify", "fm", "analyze", "lm", "fit", "create"
+    double seconds = 0;
+};
+
+// What make made.
+struct MakeResult {
+    MakeMode mode = MakeMode::Quality;
+    int64_t finalFileBytes = 0;
+    int64_t targetBytes = 0;
+    double psnr = 0;                   // as ffmpeg's psnr filter computes its average against the source
+    int32_t groups = 0;
+    int32_t encodes = 0;               // encodes made (levels, or FM and LM)
+    std::vector<MakeLevelUse> levels;  // quality mode: every level encoded, in the order encoded
+    std::vector<int32_t> groupLevels;  // quality mode: groupLevels[g] indexes levels
+    std::vector<MakeStepTime> seconds; // per step, in order
+    // Classic mode: the encodes (in the work folder, gone unless kept) and the fitted limit.
+    std::string fastMotionPath;
+    std::string lowMotionPath;
+    int32_t highBitrateLimit = 0;
+    std::string workFolder;            // where the level encodes were made
+};
+
+// Names of the steps shown on the progress display.
+// Progress: every step reports through ui.openProgress(); EncodeProgress carries the step's frames
+// and the time left of the whole job.
+
+// Makes the Final AVI at request.finalPath from the film at request.sourcePath so that the
+// whole file, sound and indexes included, is at most targetBytes for finalSizeMB. Refuses a Final
+// AVI that is the source, too little free space for the work folder ("... needs N MB in FOLDER,
+// M MB are free"), and asks before replacing an existing Final AVI unless replaceAgreed. The
+// Final AVI is written to a temporary file and renamed at the end, so an abort (Aborted) or a
+// failure (Ended, after a message) leaves no Final AVI, and no work folder unless keepWork.
+CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, core::UiPort& ui,
+                       MakeResult& result);
+
+// Returns the default levels for a film whose finest constant quantizer that fits is qStar:
+// 2, and qStar-2 .. qStar+2 (within 2 .. 31), each plain.
+std::vector<MakeLevel> defaultLevels(int32_t qStar);
+
+} // namespace engine

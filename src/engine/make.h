@@ -44,6 +44,11 @@ struct PreparedSound {
 using PrepareSound = std::function<PreparedSound(const std::string& sourcePath, int32_t kbps,
                                                  const std::string& workFolder, core::UiPort& ui)>;
 
+// The preparation make uses by default: the source itself when engine::openSound takes its sound,
+// none when it has no sound; refuses (after the message) a sound that would need encoding.
+PreparedSound prepareSourceSound(const std::string& sourcePath, int32_t kbps, const std::string& workFolder,
+                                 core::UiPort& ui);
+
 // Returns the bytes free for a new file in folder, or nothing when it cannot be told. The default
 // asks the file system.
 using FreeSpaceQuery = std::function<std::optional<int64_t>(const std::string& folder)>;
@@ -112,7 +117,8 @@ CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, cor
                        MakeResult& result);
 
 // Returns the default levels for a film whose finest constant quantizer that fits is qStar:
-// 2, and qStar-2 .. qStar+2 (within 2 .. 31), each plain.
+// 2, and qStar-1 .. qStar+1 (within 2 .. 31) each both plain and with its key frames at
+// max(2, round(q / 3)): up to seven encodes.
 std::vector<MakeLevel> defaultLevels(int32_t qStar);
 
 } // namespace engine

@@ -6,6 +6,7 @@
 #include "engine/level_choice.h"
 #include "engine/planner.h"
 #include "engine/sound.h"
+#include "engine/source_sound.h"
 #include "engine/verify.h"
 #include "video/avi_layout.h"
 #include "video/avi_writer.h"
@@ -856,20 +857,38 @@ CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFol
 
 } // namespace
 
-PreparedSound prepareSourceSound(const std::string& sourcePath, int32_t kbps, const std::string& workFolder,
-                                 core::UiPort& ui)
+PreparedSound prepareFinalSound(const std::string& sourcePath, int32_t kbps, const std::string& workFolder,
+                                core::UiPort& ui)
 {
-    (void)kbps;
-    (void)workFolder;
-    const media::OpenedSound opened = media::SoundFile::open(sourcePath);
-    if (opened.status == media::SoundStatus::NoAudioStream)
+    constexpr int32_t kSteps = 1000;
+    std::unique_ptr<core::ProgressPort> progress;
+    const SourceSound sound = prepareSourceSound(sourcePath, kbps, workFolder, [&](double fraction) {
+        if (!progress) {
+            progress = ui.openProgress();
+            progress->setRange(0, kSteps, 1);
+        }
+        (void)progress->setPosition(static_cast<int32_t>(fraction * kSteps));
+        core::EncodeProgress state;
+        state.step = "Sound";
+        state.framesDone = static_cast<int64_t>(fraction * kSteps);
+        state.framesTotal = kSteps;
+        progress->setEncodeProgress(state);
+        progress->pumpMessages(true);
+        return !progress->cancelled();
+    });
+    switch (sound.status) {
+    case SourceSoundStatus::NoSound:
         return {};
-    if (opened.status == media::SoundStatus::Ok)
-        return {false, sourcePath};
-    ui.showMessage(opened.status == media::SoundStatus::Refused
-                       ? core::messages::soundCodecRefused(opened.detail)
-                       : core::messages::soundOpenFailed(sourcePath, opened.detail));
-    return {true, {}};
+    case SourceSoundStatus::SourceItself:
+    case SourceSoundStatus::Encoded:
+        return {false, false, sound.path};
+    case SourceSoundStatus::Aborted:
+        return {false, true, {}};
+    case SourceSoundStatus::Failed:
+        break;
+    }
+    ui.showMessage(core::messages::soundOpenFailed(sourcePath, sound.detail));
+    return {true, false, {}};
 }
 
 std::vector<MakeLevel> defaultLevels(int32_t qStar)
@@ -908,10 +927,10 @@ CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, cor
     {
         const StepTimer timer(result, "sound");
         const PrepareSound prepare =
-            request.prepareSound ? request.prepareSound : PrepareSound(prepareSourceSound);
+            request.prepareSound ? request.prepareSound : PrepareSound(prepareFinalSound);
         const PreparedSound prepared = prepare(request.sourcePath, request.audioKbps, work->path(), ui);
-        if (prepared.failed)
-            return CommandOutcome::Ended;
+        if (prepared.failed || prepared.aborted)
+            return prepared.aborted ? CommandOutcome::Aborted : CommandOutcome::Ended;
         soundPath = prepared.path;
         if (!soundPath.empty()) {
             sound = openSound(soundPath, ui);

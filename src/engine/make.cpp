@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kXvid = 0x44495658; // 'XVID'
 constexpr uint32_t kH264 = 0x34363248; // 'H264'
-constexpr int32_t kProbeEvery = 4;     // the probe encodes every fourth group of a film of 8 or more
+constexpr int32_t kProbeShare = 4;     // the probe encodes the first quarter of every group
 constexpr int32_t kProbeQuantizers[] = {2, 4, 8, 16, 31};
 
 // Bytes one frame of sizeBytes adds to the Final AVI: its chunk (header, pad) and 'idx1' entry.
@@ -130,7 +130,7 @@ private:
     Clock::time_point m_nextReport;
 };
 
-// Times a step into the result's list.
+// Times a step into the result's list, adding to the step's time when it ran before.
 class StepTimer {
 public:
     StepTimer(MakeResult& result, std::string step)
@@ -139,7 +139,14 @@ public:
     }
     ~StepTimer()
     {
-        m_result.seconds.push_back({m_step, std::chrono::duration<double>(Clock::now() - m_started).count()});
+        const double seconds = std::chrono::duration<double>(Clock::now() - m_started).count();
+        for (MakeStepTime& step : m_result.seconds) {
+            if (step.step == m_step) {
+                step.seconds += seconds;
+                return;
+            }
+        }
+        m_result.seconds.push_back({m_step, seconds});
     }
     StepTimer(const StepTimer&) = delete;
     StepTimer& operator=(const StepTimer&) = delete;
@@ -326,43 +333,60 @@ int64_t overheadBytes(const Film& film, const video::AudioTrack* track, const st
     return counter.fileBytes() - payload;
 }
 
-// Returns the finest quantizer whose whole film the probe predicts within budget (31 when none).
-int32_t estimateQuantizer(const std::vector<LevelEncode>& probe, double scale, int64_t budget)
+// What the probe predicts for one quantizer: the whole film's frame bytes in the Final AVI.
+struct ProbePoint {
+    int32_t quantizer = 0;
+    double bytes = 0;
+};
+
+// Predicts every probe quantizer's whole film from the first probeFrames frames of each group:
+// the key frame as it is, the frames after it at the mean of those probed.
+std::vector<ProbePoint> probePoints(const std::vector<LevelEncode>& probe, int64_t frames, int64_t distance,
+                                    int64_t probeFrames)
 {
-    std::vector<std::pair<double, double>> points; // (log q, log bytes)
+    std::vector<ProbePoint> points;
     for (const LevelEncode& encode : probe) {
-        int64_t bytes = 0;
-        for (const int64_t size : encode.bytes)
-            bytes += frameCost(size);
-        points.emplace_back(std::log(double(encode.level.quantizer)),
-                            std::log(std::max(1.0, double(bytes) * scale)));
+        ProbePoint point{encode.level.quantizer, 0};
+        size_t next = 0;
+        for (int64_t start = 0; start < frames && next < encode.bytes.size(); start += distance) {
+            const int64_t length = std::min(distance, frames - start);
+            const int64_t probed =
+                std::min({probeFrames, length, static_cast<int64_t>(encode.bytes.size() - next)});
+            const double key = double(frameCost(encode.bytes[next]));
+            double rest = 0;
+            for (int64_t i = 1; i < probed; ++i)
+                rest += double(frameCost(encode.bytes[next + static_cast<size_t>(i)]));
+            point.bytes += key + (probed > 1 ? rest * double(length - 1) / double(probed - 1)
+                                             : key * double(length - 1));
+            next += static_cast<size_t>(probed);
+        }
+        points.push_back(point);
     }
+    return points;
+}
+
+// Returns the bytes the points predict for quantizer q, log-linear between them.
+double predictedBytes(const std::vector<ProbePoint>& points, int32_t q)
+{
+    const double x = std::log(double(q));
+    size_t i = 0;
+    while (i + 2 < points.size() && points[i + 1].quantizer < q)
+        ++i;
+    const double x0 = std::log(double(points[i].quantizer));
+    const double x1 = std::log(double(points[i + 1].quantizer));
+    const double y0 = std::log(std::max(1.0, points[i].bytes));
+    const double y1 = std::log(std::max(1.0, points[i + 1].bytes));
+    return std::exp(y0 + (y1 - y0) * (x - x0) / (x1 - x0));
+}
+
+// Returns the finest quantizer whose whole film the probe predicts within budget (31 when none).
+int32_t estimateQuantizer(const std::vector<ProbePoint>& points, int64_t budget)
+{
     for (int32_t q = 2; q <= 31; ++q) {
-        const double x = std::log(double(q));
-        size_t i = 0;
-        while (i + 2 < points.size() && points[i + 1].first < x)
-            ++i;
-        const auto& [x0, y0] = points[i];
-        const auto& [x1, y1] = points[i + 1];
-        const double y = y0 + (y1 - y0) * (x - x0) / (x1 - x0);
-        if (std::exp(y) <= double(budget))
+        if (predictedBytes(points, q) <= double(budget))
             return q;
     }
     return 31;
-}
-
-// Predicted whole-film file bytes of a level from the probe, for the free-space check.
-int64_t predictedLevelBytes(const std::vector<LevelEncode>& probe, double scale, int32_t quantizer)
-{
-    for (size_t i = 0; i < probe.size(); ++i) {
-        if (probe[i].level.quantizer >= quantizer || i + 1 == probe.size()) {
-            int64_t bytes = 0;
-            for (const int64_t size : probe[i].bytes)
-                bytes += frameCost(size);
-            return static_cast<int64_t>(double(bytes) * scale);
-        }
-    }
-    return 0;
 }
 
 std::string levelName(const MakeLevel& level)
@@ -533,25 +557,23 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
                            core::UiPort& ui, MakeResult& result)
 {
     int64_t frames = 0;
-    // The probe: every fourth group at a few quantizers, in memory, to place the levels and to
-    // tell the space the encodes need.
+    // The probe: the first quarter of every group at a few quantizers, in memory, to place the
+    // levels and to tell the space the encodes need.
     std::vector<LevelEncode> probe;
     for (const int32_t q : kProbeQuantizers)
         probe.push_back({{q, q}, nullptr, nullptr, {}, {}, {}, 0});
+    const int64_t probeFrames = std::max<int64_t>(1, film.distance / kProbeShare);
     {
         const StepTimer timer(result, "probe");
         const int64_t distance = film.distance;
-        const int64_t every = film.frames / distance >= 2 * kProbeEvery ? kProbeEvery : 1;
         const PassEnd end = runEncodes(
-            request, film, probe, "Probing", [&](int64_t frame) { return (frame / distance) % every == 0; },
+            request, film, probe, "Probing", [&](int64_t frame) { return frame % distance < probeFrames; },
             media, ui, frames);
         if (end != PassEnd::Done)
             return outcomeOf(end);
     }
     const int64_t groups = (frames + film.distance - 1) / film.distance;
-    const int64_t every = film.frames / film.distance >= 2 * kProbeEvery ? kProbeEvery : 1;
-    const int64_t probedGroups = (groups + every - 1) / every;
-    const double scale = double(groups) / double(probedGroups);
+    const std::vector<ProbePoint> points = probePoints(probe, frames, film.distance, probeFrames);
     std::optional<video::AudioTrack> track;
     if (sound)
         track = finalTrack(*sound, frames, film.info);
@@ -562,11 +584,13 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
 
     std::vector<MakeLevel> levels = request.levels;
     if (levels.empty())
-        levels = defaultLevels(estimateQuantizer(probe, scale, budget));
+        levels = defaultLevels(estimateQuantizer(points, budget));
     int64_t needed = target;
     for (const MakeLevel& level : levels)
-        needed +=
-            predictedLevelBytes(probe, scale, std::min(level.quantizer, level.keyQuantizer)) + fixedBytes;
+        // Finer key frames: counted as half the film again.
+        needed += static_cast<int64_t>(predictedBytes(points, std::clamp(level.quantizer, 2, 31)) *
+                                       (level.keyQuantizer < level.quantizer ? 1.5 : 1.0)) +
+                  fixedBytes;
     needed += needed / 10; // the probe's prediction is rough
     if (!spaceSuffices(request, work.path(), needed, ui))
         return CommandOutcome::Ended;
@@ -610,7 +634,6 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
     // Every group's cost at every level, then the choice, checked against the exact layout.
     std::vector<int32_t> choice;
     {
-        const StepTimer timer(result, "choose");
         std::vector<std::vector<LevelCost>> costs(static_cast<size_t>(groups));
         // Adds the costs of the levels from encodes[first] on.
         const auto addCosts = [&](size_t first) {
@@ -628,7 +651,11 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
         addCosts(0);
         int64_t groupBudget = budget;
         for (int attempt = 0;; ++attempt) {
-            const LevelChoice chosen = chooseLevels(costs, groupBudget);
+            LevelChoice chosen;
+            {
+                const StepTimer timer(result, "choose");
+                chosen = chooseLevels(costs, groupBudget);
+            }
             int32_t coarsest = 0;
             for (const LevelEncode& encode : encodes)
                 coarsest = std::max(coarsest, encode.level.quantizer);

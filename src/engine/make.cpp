@@ -8,6 +8,7 @@
 #include "engine/sound.h"
 #include "engine/source_sound.h"
 #include "engine/verify.h"
+#include "output/final_avi.h"
 #include "video/avi_layout.h"
 #include "video/avi_writer.h"
 #include "video/riff.h"
@@ -128,6 +129,24 @@ private:
     core::EncodeProgress m_state;
     Clock::time_point m_started;
     Clock::time_point m_nextReport;
+};
+
+// Passes everything on to ui, counting the messages: a copy that ends without one was aborted.
+struct MessageCounter : core::UiPort {
+    explicit MessageCounter(core::UiPort& forward) : ui(forward) {}
+    void showMessage(const core::Message& message) override
+    {
+        ++messages;
+        ui.showMessage(message);
+    }
+    bool askYesNo(const core::Question& question) override { return ui.askYesNo(question); }
+    void beginBusy() override { ui.beginBusy(); }
+    void endBusy() override { ui.endBusy(); }
+    std::unique_ptr<core::ProgressPort> openProgress() override { return ui.openProgress(); }
+    const core::NumberFormat& numbers() const override { return ui.numbers(); }
+
+    core::UiPort& ui;
+    int32_t messages = 0;
 };
 
 // Times a step into the result's list, adding to the step's time when it ran before.
@@ -482,34 +501,23 @@ PassEnd writeQualityFinal(const Film& film, int64_t frames, const std::vector<Le
     }
     {
         const StepTimer timer(result, "write");
-        video::AviCreateResult created = video::AviWriter::create(path);
-        if (created.status != video::AviStatus::Ok)
-            return fail(created.errorText);
-        video::AviWriter& writer = *created.writer;
-        if (writer.createStream(film.info) != video::AviStatus::Ok ||
-            writer.setFormat(film.format) != video::AviStatus::Ok ||
-            (track != nullptr && writer.addAudio(*track, *sound) != video::AviStatus::Ok))
-            return fail(writer.errorText());
-        StepMeter meter(ui, "Writing", frames);
-        std::vector<uint8_t> buffer;
-        for (int64_t i = 0; i < frames; ++i) {
-            video::Source& source =
-                sources[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])];
-            const auto pos = static_cast<int32_t>(i);
-            int32_t size = 0;
-            if (source.sampleSize(pos, size) != video::AviStatus::Ok)
-                return fail(source.errorText());
-            buffer.resize(static_cast<size_t>(size));
-            int32_t read = 0;
-            if (size > 0 && (source.readSample(pos, buffer, read) != video::AviStatus::Ok || read != size))
-                return fail(source.errorText());
-            if (writer.writeSample(pos, buffer, i % film.distance == 0) != video::AviStatus::Ok)
-                return fail(writer.errorText());
-            if (!meter.frameDone())
-                return PassEnd::Aborted;
-        }
-        if (writer.finish() != video::AviStatus::Ok)
-            return fail(writer.errorText());
+        output::SourcePlan plan;
+        plan.framesPerGroup = film.distance;
+        for (size_t g = 0; g < choice.size(); ++g)
+            plan.groups.push_back(
+                {choice[g], static_cast<int64_t>(g) * film.distance, output::GroupTally::None});
+        std::vector<video::Source*> pointers;
+        for (video::Source& source : sources)
+            pointers.push_back(&source);
+        output::FinalAviRequest request;
+        request.framesPerGroup = film.distance;
+        request.finalPath = path;
+        request.audio = track;
+        request.audioReader = sound;
+        int64_t copiedBytes = 0;
+        MessageCounter counted(ui);
+        if (output::writeFinalAvi(pointers, plan, request, copiedBytes, counted) != 1)
+            return counted.messages > 0 ? PassEnd::Failed : PassEnd::Aborted;
     }
     const StepTimer timer(result, "verify");
     std::optional<video::Source> final = video::openVideoStream(path, ui);

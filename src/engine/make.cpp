@@ -483,29 +483,27 @@ bool commitFinal(TemporaryFile& temporary, const std::string& finalPath, core::U
 
 // Writes the Final AVI from the levels' groups as chosen, with the sound, and checks it frame by
 // frame against the levels. Returns the file's size, or nothing after a message or an abort.
-PassEnd writeQualityFinal(const Film& film, int64_t frames, const std::vector<LevelEncode>& encodes,
+PassEnd writeQualityFinal(const Film& film, const std::vector<LevelEncode>& encodes,
                           const std::vector<int32_t>& choice, const video::AudioTrack* track,
-                          media::SoundFile* sound, const std::string& path, core::UiPort& ui,
-                          MakeResult& result)
+                          media::SoundFile* sound, const std::string& soundPath, const std::string& path,
+                          core::UiPort& ui, MakeResult& result)
 {
-    const auto fail = [&](const std::string& reason) {
-        ui.showMessage(core::messages::makeFailed(reason));
-        return PassEnd::Failed;
-    };
-    std::vector<video::Source> sources;
-    for (const LevelEncode& encode : encodes) {
-        std::optional<video::Source> source = video::openVideoStream(encode.path, ui);
-        if (!source)
-            return PassEnd::Failed;
-        sources.push_back(std::move(*source));
-    }
+    output::SourcePlan plan;
+    plan.framesPerGroup = film.distance;
+    for (size_t g = 0; g < choice.size(); ++g)
+        plan.groups.push_back({choice[g], static_cast<int64_t>(g) * film.distance, output::GroupTally::None});
+    std::vector<std::string> paths;
+    for (const LevelEncode& encode : encodes)
+        paths.push_back(encode.path);
     {
         const StepTimer timer(result, "write");
-        output::SourcePlan plan;
-        plan.framesPerGroup = film.distance;
-        for (size_t g = 0; g < choice.size(); ++g)
-            plan.groups.push_back(
-                {choice[g], static_cast<int64_t>(g) * film.distance, output::GroupTally::None});
+        std::vector<video::Source> sources;
+        for (const std::string& levelPath : paths) {
+            std::optional<video::Source> source = video::openVideoStream(levelPath, ui);
+            if (!source)
+                return PassEnd::Failed;
+            sources.push_back(std::move(*source));
+        }
         std::vector<video::Source*> pointers;
         for (video::Source& source : sources)
             pointers.push_back(&source);
@@ -520,39 +518,12 @@ PassEnd writeQualityFinal(const Film& film, int64_t frames, const std::vector<Le
             return counted.messages > 0 ? PassEnd::Failed : PassEnd::Aborted;
     }
     const StepTimer timer(result, "verify");
-    std::optional<video::Source> final = video::openVideoStream(path, ui);
-    if (!final)
-        return PassEnd::Failed;
-    if (final->sampleCount() != frames)
-        return fail("the Final AVI holds " + std::to_string(final->sampleCount()) + " frames of " +
-                    std::to_string(frames));
-    StepMeter meter(ui, "Verifying", frames);
-    std::vector<uint8_t> expected;
-    std::vector<uint8_t> written;
-    for (int64_t i = 0; i < frames; ++i) {
-        video::Source& source = sources[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])];
-        const auto pos = static_cast<int32_t>(i);
-        int32_t size = 0;
-        int32_t finalSize = -1;
-        if (source.sampleSize(pos, size) != video::AviStatus::Ok ||
-            final->sampleSize(pos, finalSize) != video::AviStatus::Ok)
-            return fail(final->errorText());
-        expected.resize(static_cast<size_t>(size));
-        written.resize(static_cast<size_t>(finalSize));
-        int32_t read = 0;
-        int32_t finalRead = 0;
-        const bool same = size == finalSize &&
-                          (size == 0 || (source.readSample(pos, expected, read) == video::AviStatus::Ok &&
-                                         final->readSample(pos, written, finalRead) == video::AviStatus::Ok &&
-                                         read == size && finalRead == size && expected == written)) &&
-                          (final->findKeyAtOrBefore(pos) == pos) == (i % film.distance == 0);
-        if (!same)
-            return fail("the Final AVI's frame " + std::to_string(i) +
-                        " differs from the encode it was copied from");
-        if (!meter.frameDone())
-            return PassEnd::Aborted;
-    }
-    return PassEnd::Done;
+    const VerifyReport report = verifyPlannedAvi(path, paths, plan, soundPath, ui);
+    if (report.status == VerifyStatus::Aborted)
+        return PassEnd::Aborted;
+    if (report.status == VerifyStatus::Differs)
+        ui.showMessage(report.message(ui.numbers()));
+    return report.status == VerifyStatus::Verified ? PassEnd::Done : PassEnd::Failed;
 }
 
 double psnrOf(double meanSquaredError)
@@ -561,8 +532,8 @@ double psnrOf(double meanSquaredError)
 }
 
 CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFolder& work,
-                           std::unique_ptr<media::SoundFile>& sound, int64_t target, media::VideoMedia& media,
-                           core::UiPort& ui, MakeResult& result)
+                           std::unique_ptr<media::SoundFile>& sound, const std::string& soundPath,
+                           int64_t target, media::VideoMedia& media, core::UiPort& ui, MakeResult& result)
 {
     int64_t frames = 0;
     // The probe: the first quarter of every group at a few quantizers, in memory, to place the
@@ -730,7 +701,7 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
     }
 
     TemporaryFile temporary(request.finalPath + ".making");
-    const PassEnd end = writeQualityFinal(film, frames, encodes, choice, trackPointer, sound.get(),
+    const PassEnd end = writeQualityFinal(film, encodes, choice, trackPointer, sound.get(), soundPath,
                                           temporary.path(), ui, result);
     if (end != PassEnd::Done)
         return outcomeOf(end);
@@ -975,7 +946,7 @@ CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, cor
     }
     if (request.mode == MakeMode::Classic)
         return makeClassic(request, *film, *work, sound, soundPath, result.targetBytes, media, ui, result);
-    return makeQuality(request, *film, *work, sound, result.targetBytes, media, ui, result);
+    return makeQuality(request, *film, *work, sound, soundPath, result.targetBytes, media, ui, result);
 }
 
 } // namespace engine

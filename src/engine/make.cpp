@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <span>
 
 namespace engine {
 
@@ -32,6 +33,24 @@ constexpr uint32_t kXvid = 0x44495658; // 'XVID'
 constexpr uint32_t kH264 = 0x34363248; // 'H264'
 constexpr int32_t kProbeShare = 4;     // the probe encodes the first quarter of every group
 constexpr int32_t kProbeQuantizers[] = {2, 4, 8, 16, 31};
+// H.264's quantizers run to 51, and its key frames are finer than the rest already.
+constexpr int32_t kProbeQuantizersH264[] = {10, 20, 28, 36, 51};
+
+int32_t coarsestQuantizer(media::VideoCodec codec)
+{
+    return codec == media::VideoCodec::H264 ? 51 : 31;
+}
+
+// The default levels for the codec: H.264 levels are plain, its finest at 10.
+std::vector<MakeLevel> codecLevels(media::VideoCodec codec, int32_t qStar)
+{
+    if (codec != media::VideoCodec::H264)
+        return defaultLevels(qStar);
+    std::vector<MakeLevel> levels;
+    for (int32_t q = std::max(qStar - 2, 10); q <= std::min(qStar + 2, 51); ++q)
+        levels.push_back({q, q});
+    return levels;
+}
 
 // Bytes one frame of sizeBytes adds to the Final AVI: its chunk (header, pad) and 'idx1' entry.
 int64_t frameCost(int64_t sizeBytes)
@@ -398,14 +417,15 @@ double predictedBytes(const std::vector<ProbePoint>& points, int32_t q)
     return std::exp(y0 + (y1 - y0) * (x - x0) / (x1 - x0));
 }
 
-// Returns the finest quantizer whose whole film the probe predicts within budget (31 when none).
+// Returns the finest quantizer whose whole film the probe predicts within budget (the coarsest
+// probed when none).
 int32_t estimateQuantizer(const std::vector<ProbePoint>& points, int64_t budget)
 {
-    for (int32_t q = 2; q <= 31; ++q) {
+    for (int32_t q = points.front().quantizer; q < points.back().quantizer; ++q) {
         if (predictedBytes(points, q) <= double(budget))
             return q;
     }
-    return 31;
+    return points.back().quantizer;
 }
 
 std::string levelName(const MakeLevel& level)
@@ -539,7 +559,10 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
     // The probe: the first quarter of every group at a few quantizers, in memory, to place the
     // levels and to tell the space the encodes need.
     std::vector<LevelEncode> probe;
-    for (const int32_t q : kProbeQuantizers)
+    const std::span<const int32_t> probeQuantizers = request.codec == media::VideoCodec::H264
+                                                         ? std::span<const int32_t>(kProbeQuantizersH264)
+                                                         : kProbeQuantizers;
+    for (const int32_t q : probeQuantizers)
         probe.push_back({{q, q}, nullptr, nullptr, {}, {}, {}, 0});
     const int64_t probeFrames = std::max<int64_t>(1, film.distance / kProbeShare);
     {
@@ -563,11 +586,12 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
 
     std::vector<MakeLevel> levels = request.levels;
     if (levels.empty())
-        levels = defaultLevels(estimateQuantizer(points, budget));
+        levels = codecLevels(request.codec, estimateQuantizer(points, budget));
     int64_t needed = target;
     for (const MakeLevel& level : levels)
         // Finer key frames: counted as half the film again.
-        needed += static_cast<int64_t>(predictedBytes(points, std::clamp(level.quantizer, 2, 31)) *
+        needed += static_cast<int64_t>(predictedBytes(points, std::clamp(level.quantizer, 1,
+                                                                         coarsestQuantizer(request.codec))) *
                                        (level.keyQuantizer < level.quantizer ? 1.5 : 1.0)) +
                   fixedBytes;
     needed += needed / 10; // the probe's prediction is rough
@@ -638,11 +662,12 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
             int32_t coarsest = 0;
             for (const LevelEncode& encode : encodes)
                 coarsest = std::max(coarsest, encode.level.quantizer);
-            if (!chosen.fits && request.levels.empty() && coarsest < 31) {
+            if (!chosen.fits && request.levels.empty() && coarsest < coarsestQuantizer(request.codec)) {
                 // The probe placed the levels too fine: add the next coarser ones and choose again.
                 const size_t first = encodes.size();
                 std::vector<MakeLevel> coarser;
-                for (const MakeLevel& level : defaultLevels(std::min(coarsest + 2, 30)))
+                for (const MakeLevel& level :
+                     codecLevels(request.codec, std::min(coarsest + 2, coarsestQuantizer(request.codec) - 1)))
                     if (level.quantizer > coarsest)
                         coarser.push_back(level);
                 if (const PassEnd end = encodeLevels(coarser); end != PassEnd::Done)

@@ -502,16 +502,38 @@ bool commitFinal(TemporaryFile& temporary, const std::string& finalPath, core::U
 }
 
 // Writes the Final AVI from the levels' groups as chosen, with the sound, and checks it frame by
+// The plan of the chosen levels: group g from level choice[g], the levels' frames at film positions.
+output::SourcePlan qualityPlan(const Film& film, const std::vector<int32_t>& choice)
+{
+    output::SourcePlan plan;
+    plan.framesPerGroup = film.distance;
+    for (size_t g = 0; g < choice.size(); ++g)
+        plan.groups.push_back({choice[g], static_cast<int64_t>(g) * film.distance, output::GroupTally::None});
+    return plan;
+}
+
+// The frame table of a level encode as its AVI holds it.
+SourceTable levelTable(const Film& film, const LevelEncode& encode)
+{
+    SourceTable table;
+    table.info = film.info;
+    table.format = film.format;
+    const auto count = static_cast<int32_t>(encode.bytes.size());
+    table.frames.setSize(count, count, [&](std::span<core::FrameRecord> records) {
+        for (size_t i = 0; i < records.size(); ++i)
+            records[i] = {i % static_cast<size_t>(film.distance) == 0 ? 1 : 0,
+                          static_cast<int32_t>(encode.bytes[i])};
+    });
+    return table;
+}
+
 // frame against the levels. Returns the file's size, or nothing after a message or an abort.
 PassEnd writeQualityFinal(const Film& film, const std::vector<LevelEncode>& encodes,
                           const std::vector<int32_t>& choice, const video::AudioTrack* track,
                           media::SoundFile* sound, const std::string& soundPath, const std::string& path,
                           core::UiPort& ui, MakeResult& result)
 {
-    output::SourcePlan plan;
-    plan.framesPerGroup = film.distance;
-    for (size_t g = 0; g < choice.size(); ++g)
-        plan.groups.push_back({choice[g], static_cast<int64_t>(g) * film.distance, output::GroupTally::None});
+    const output::SourcePlan plan = qualityPlan(film, choice);
     std::vector<std::string> paths;
     for (const LevelEncode& encode : encodes)
         paths.push_back(encode.path);
@@ -676,15 +698,14 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
                 --attempt;
                 continue;
             }
-            std::vector<int64_t> sizes(static_cast<size_t>(frames));
-            for (int64_t i = 0; i < frames; ++i)
-                sizes[static_cast<size_t>(i)] =
-                    encodes[static_cast<size_t>(chosen.levels[static_cast<size_t>(i / film.distance)])]
-                        .bytes[static_cast<size_t>(i)];
-            video::avi_layout::SizeCounter counter(film.info, film.format.size(), {}, trackPointer);
-            for (const int64_t size : sizes)
-                counter.addSample(static_cast<uint32_t>(size));
-            const int64_t fileBytes = counter.fileBytes();
+            std::vector<SourceTable> tables;
+            for (const LevelEncode& encode : encodes)
+                tables.push_back(levelTable(film, encode));
+            std::vector<const SourceTable*> tablePointers;
+            for (const SourceTable& table : tables)
+                tablePointers.push_back(&table);
+            const int64_t fileBytes =
+                plannedFileBytes(qualityPlan(film, chosen.levels), tablePointers, trackPointer);
             if (!chosen.fits) {
                 ui.showMessage(core::messages::makeFailed("even the coarsest level of every group needs " +
                                                           std::to_string(fileBytes) + " bytes of " +

@@ -5,6 +5,7 @@
 #include "engine/exact_size.h"
 #include "engine/level_choice.h"
 #include "engine/planner.h"
+#include "engine/quiet_ui_port.h"
 #include "engine/sound.h"
 #include "engine/source_sound.h"
 #include "engine/verify.h"
@@ -849,25 +850,40 @@ CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFol
         if (lowMotionKbps <= 0)
             lowMotionKbps = static_cast<int32_t>(std::max<int64_t>(1, averageKbps * 85 / 100));
     }
-    {
-        const StepTimer timer(result, "lm");
-        LowMotionEncodeRequest lm;
-        lm.kbps = lowMotionKbps;
-        lm.sourcePath = request.sourcePath;
-        lm.threads = request.threads;
-        lm.replaceAgreed = true;
-        const CommandOutcome outcome = runEncodeLowMotion(job, lm, media, ui, encoded);
-        if (outcome != CommandOutcome::Completed)
-            return outcome;
-    }
-    {
+    // The encoder's bitrate is an average it misses by a few percent: when even the Low Motion
+    // AVI alone passes the target, it is encoded again at the bitrate scaled to fit, twice at most.
+    int32_t lowMotionEncodes = 0;
+    for (int32_t attempt = 0;; ++attempt) {
+        {
+            const StepTimer timer(result, "lm");
+            LowMotionEncodeRequest lm;
+            lm.kbps = lowMotionKbps;
+            lm.sourcePath = request.sourcePath;
+            lm.threads = request.threads;
+            lm.replaceAgreed = true;
+            const CommandOutcome outcome = runEncodeLowMotion(job, lm, media, ui, encoded);
+            if (outcome != CommandOutcome::Completed)
+                return outcome;
+            ++lowMotionEncodes;
+        }
         const StepTimer timer(result, "fit");
         OpenedSources sources;
-        const FitResult fit = fitLimit(job.settings, sources, ui);
-        if (fit.status != FitStatus::Fitted)
+        QuietUiPort quiet;
+        const FitResult fit =
+            fitLimit(job.settings, sources, attempt < 2 ? static_cast<core::UiPort&>(quiet) : ui);
+        if (fit.status == FitStatus::Fitted) {
+            job.settings.highBitrateLimit = fit.limit;
+            result.highBitrateLimit = fit.limit;
+            break;
+        }
+        if (fit.status != FitStatus::NothingFits || attempt == 2 || fit.neededBytes <= 0) {
+            if (attempt < 2)
+                (void)fitLimit(job.settings, sources, ui); // its message
             return CommandOutcome::Ended;
-        job.settings.highBitrateLimit = fit.limit;
-        result.highBitrateLimit = fit.limit;
+        }
+        lowMotionKbps = static_cast<int32_t>(
+            std::max<int64_t>(1, static_cast<int64_t>(double(lowMotionKbps) * double(fit.availableBytes) /
+                                                      double(fit.neededBytes) * 0.97)));
     }
     {
         const StepTimer timer(result, "create");
@@ -895,7 +911,7 @@ CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFol
     std::error_code error;
     result.finalFileBytes = static_cast<int64_t>(fs::file_size(temporary.path(), error));
     result.groups = job.state.planTable.count();
-    result.encodes = 2;
+    result.encodes = 1 + lowMotionEncodes;
     result.fastMotionPath = job.settings.fastMotionPath;
     result.lowMotionPath = job.settings.lowMotionPath;
     if (result.finalFileBytes > target) {

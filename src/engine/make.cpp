@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -25,18 +26,24 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kXvid = 0x44495658;    // 'XVID'
-constexpr uint32_t kH264 = 0x34363248;    // 'H264'
-constexpr int32_t kProbeEvery = 4;        // the probe encodes every fourth group
+constexpr uint32_t kXvid = 0x44495658; // 'XVID'
+constexpr uint32_t kH264 = 0x34363248; // 'H264'
+constexpr int32_t kProbeEvery = 4;     // the probe encodes every fourth group of a film of 8 or more
 constexpr int32_t kProbeQuantizers[] = {2, 4, 8, 16, 31};
 
 // Bytes one frame of sizeBytes adds to the Final AVI: its chunk (header, pad) and 'idx1' entry.
-int64_t frameCost(int64_t sizeBytes) { return 8 + sizeBytes + (sizeBytes & 1) + 16; }
+int64_t frameCost(int64_t sizeBytes)
+{
+    return 8 + sizeBytes + (sizeBytes & 1) + 16;
+}
 
 // The work folder and the files in it: removed on destruction unless kept.
 class WorkFolder {
 public:
-    WorkFolder(std::string path, bool created, bool keep) : m_path(std::move(path)), m_created(created), m_keep(keep) {}
+    WorkFolder(std::string path, bool created, bool keep)
+        : m_path(std::move(path)), m_created(created), m_keep(keep)
+    {
+    }
     ~WorkFolder()
     {
         std::error_code ignored; // files that never came to be
@@ -98,8 +105,10 @@ public:
     {
         ++m_state.framesDone;
         const Clock::time_point now = Clock::now();
-        if (now < m_nextReport && m_state.framesDone < m_state.framesTotal)
-            return true;
+        if (now < m_nextReport && m_state.framesDone < m_state.framesTotal) {
+            m_progress->pumpMessages(true);
+            return !m_progress->cancelled();
+        }
         m_nextReport = now + std::chrono::milliseconds(250);
         const double seconds = std::chrono::duration<double>(now - m_started).count();
         m_state.framesPerSecond = seconds > 0 ? double(m_state.framesDone) / seconds : 0;
@@ -123,7 +132,10 @@ private:
 // Times a step into the result's list.
 class StepTimer {
 public:
-    StepTimer(MakeResult& result, std::string step) : m_result(result), m_step(std::move(step)), m_started(Clock::now()) {}
+    StepTimer(MakeResult& result, std::string step)
+        : m_result(result), m_step(std::move(step)), m_started(Clock::now())
+    {
+    }
     ~StepTimer()
     {
         m_result.seconds.push_back({m_step, std::chrono::duration<double>(Clock::now() - m_started).count()});
@@ -143,15 +155,16 @@ struct Film {
     int32_t height = 0;
     uint32_t rate = 0;
     uint32_t scale = 0;
-    int64_t frames = 0;      // as the container tells; the encodes count their own
-    int32_t distance = 0;    // frames per key-frame group
+    int64_t frames = 0;   // as the container tells; the encodes count their own
+    int32_t distance = 0; // frames per key-frame group
     core::AviStreamInfo info;
     std::vector<uint8_t> format;
     uint32_t fourcc = 0;
     int64_t samplesPerFrame = 0; // Y, U and V samples of one picture
 };
 
-std::optional<Film> filmOf(const MakeRequest& request, int32_t keySeconds, media::VideoMedia& media, core::UiPort& ui)
+std::optional<Film> filmOf(const MakeRequest& request, int32_t keySeconds, media::VideoMedia& media,
+                           core::UiPort& ui)
 {
     std::string errorText;
     const std::unique_ptr<media::VideoDecoder> decoder = media.openDecoder(request.sourcePath, errorText);
@@ -166,8 +179,10 @@ std::optional<Film> filmOf(const MakeRequest& request, int32_t keySeconds, media
     film.rate = info.rate;
     film.scale = info.scale;
     film.frames = info.frameCount;
-    film.distance = info.scale == 0 ? 0 : static_cast<int32_t>(std::llround(double(keySeconds) * info.rate / info.scale));
-    if (film.frames <= 0 || film.frames > INT32_MAX || film.distance < 1 || film.width < 2 || film.height < 2) {
+    film.distance =
+        info.scale == 0 ? 0 : static_cast<int32_t>(std::llround(double(keySeconds) * info.rate / info.scale));
+    if (film.frames <= 0 || film.frames > INT32_MAX || film.distance < 1 || film.width < 2 ||
+        film.height < 2) {
         ui.showMessage(core::messages::filmUnusable(request.sourcePath));
         return std::nullopt;
     }
@@ -187,7 +202,8 @@ std::optional<Film> filmOf(const MakeRequest& request, int32_t keySeconds, media
     video::riff::putU32(film.format, static_cast<uint32_t>(film.width * film.height * 3));
     for (int i = 0; i < 4; ++i)
         video::riff::putU32(film.format, 0);
-    film.samplesPerFrame = int64_t{film.width} * film.height + 2 * int64_t{(film.width + 1) / 2} * ((film.height + 1) / 2);
+    film.samplesPerFrame =
+        int64_t{film.width} * film.height + 2 * int64_t{(film.width + 1) / 2} * ((film.height + 1) / 2);
     return film;
 }
 
@@ -197,9 +213,9 @@ struct LevelEncode {
     std::unique_ptr<media::VideoEncoder> encoder;
     std::unique_ptr<video::AviWriter> writer; // null for the probe, which keeps no file
     std::string path;
-    std::vector<int64_t> bytes;     // per frame handed in
+    std::vector<int64_t> bytes; // per frame handed in
     std::vector<double> squaredError;
-    int64_t handed = 0;             // frames handed in
+    int64_t handed = 0; // frames handed in
 };
 
 enum class PassEnd { Done, Failed, Aborted };
@@ -208,7 +224,8 @@ enum class PassEnd { Done, Failed, Aborted };
 // key frame at each group start. Stores the film's frame count in frames.
 template <typename Takes>
 PassEnd runEncodes(const MakeRequest& request, const Film& film, std::vector<LevelEncode>& encodes,
-                   const std::string& step, Takes&& takes, media::VideoMedia& media, core::UiPort& ui, int64_t& frames)
+                   const std::string& step, Takes&& takes, media::VideoMedia& media, core::UiPort& ui,
+                   int64_t& frames)
 {
     const auto fail = [&](const std::string& reason) {
         ui.showMessage(core::messages::makeFailed(reason));
@@ -242,8 +259,8 @@ PassEnd runEncodes(const MakeRequest& request, const Film& film, std::vector<Lev
     const auto take = [&](LevelEncode& encode) -> bool {
         for (const media::EncodedPacket& packet : packets) {
             if (encode.writer &&
-                encode.writer->writeSample(static_cast<int32_t>(encode.bytes.size()), packet.data, packet.key) !=
-                    video::AviStatus::Ok) {
+                encode.writer->writeSample(static_cast<int32_t>(encode.bytes.size()), packet.data,
+                                           packet.key) != video::AviStatus::Ok) {
                 ui.showMessage(core::messages::makeFailed(encode.writer->errorText()));
                 return false;
             }
@@ -316,7 +333,8 @@ int32_t estimateQuantizer(const std::vector<LevelEncode>& probe, double scale, i
         int64_t bytes = 0;
         for (const int64_t size : encode.bytes)
             bytes += frameCost(size);
-        points.emplace_back(std::log(double(encode.level.quantizer)), std::log(std::max(1.0, double(bytes) * scale)));
+        points.emplace_back(std::log(double(encode.level.quantizer)),
+                            std::log(std::max(1.0, double(bytes) * scale)));
     }
     for (int32_t q = 2; q <= 31; ++q) {
         const double x = std::log(double(q));
@@ -373,7 +391,8 @@ std::optional<WorkFolder> makeWorkFolder(const MakeRequest& request, core::UiPor
     if (folder.empty()) {
         const fs::path final = fs::absolute(request.finalPath, error);
         for (int n = 0;; ++n) {
-            folder = final.parent_path() / (final.filename().string() + ".work" + (n > 0 ? std::to_string(n) : ""));
+            folder = final.parent_path() /
+                     (final.filename().string() + ".work" + (n > 0 ? std::to_string(n) : ""));
             if (!fs::exists(folder, error))
                 break;
         }
@@ -387,7 +406,8 @@ std::optional<WorkFolder> makeWorkFolder(const MakeRequest& request, core::UiPor
 }
 
 // Checks that folder has neededBytes free; false after a message.
-bool spaceSuffices(const MakeRequest& request, const std::string& folder, int64_t neededBytes, core::UiPort& ui)
+bool spaceSuffices(const MakeRequest& request, const std::string& folder, int64_t neededBytes,
+                   core::UiPort& ui)
 {
     std::optional<int64_t> freeBytes;
     if (request.freeSpace) {
@@ -421,7 +441,8 @@ bool commitFinal(TemporaryFile& temporary, const std::string& finalPath, core::U
 // frame against the levels. Returns the file's size, or nothing after a message or an abort.
 PassEnd writeQualityFinal(const Film& film, int64_t frames, const std::vector<LevelEncode>& encodes,
                           const std::vector<int32_t>& choice, const video::AudioTrack* track,
-                          media::SoundFile* sound, const std::string& path, core::UiPort& ui, MakeResult& result)
+                          media::SoundFile* sound, const std::string& path, core::UiPort& ui,
+                          MakeResult& result)
 {
     const auto fail = [&](const std::string& reason) {
         ui.showMessage(core::messages::makeFailed(reason));
@@ -447,7 +468,8 @@ PassEnd writeQualityFinal(const Film& film, int64_t frames, const std::vector<Le
         StepMeter meter(ui, "Writing", frames);
         std::vector<uint8_t> buffer;
         for (int64_t i = 0; i < frames; ++i) {
-            video::Source& source = sources[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])];
+            video::Source& source =
+                sources[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])];
             const auto pos = static_cast<int32_t>(i);
             int32_t size = 0;
             if (source.sampleSize(pos, size) != video::AviStatus::Ok)
@@ -479,7 +501,8 @@ PassEnd writeQualityFinal(const Film& film, int64_t frames, const std::vector<Le
         const auto pos = static_cast<int32_t>(i);
         int32_t size = 0;
         int32_t finalSize = -1;
-        if (source.sampleSize(pos, size) != video::AviStatus::Ok || final->sampleSize(pos, finalSize) != video::AviStatus::Ok)
+        if (source.sampleSize(pos, size) != video::AviStatus::Ok ||
+            final->sampleSize(pos, finalSize) != video::AviStatus::Ok)
             return fail(final->errorText());
         expected.resize(static_cast<size_t>(size));
         written.resize(static_cast<size_t>(finalSize));
@@ -491,7 +514,8 @@ PassEnd writeQualityFinal(const Film& film, int64_t frames, const std::vector<Le
                                          read == size && finalRead == size && expected == written)) &&
                           (final->findKeyAtOrBefore(pos) == pos) == (i % film.distance == 0);
         if (!same)
-            return fail("the Final AVI's frame " + std::to_string(i) + " differs from the encode it was copied from");
+            return fail("the Final AVI's frame " + std::to_string(i) +
+                        " differs from the encode it was copied from");
         if (!meter.frameDone())
             return PassEnd::Aborted;
     }
@@ -516,20 +540,23 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
     {
         const StepTimer timer(result, "probe");
         const int64_t distance = film.distance;
+        const int64_t every = film.frames / distance >= 2 * kProbeEvery ? kProbeEvery : 1;
         const PassEnd end = runEncodes(
-            request, film, probe, "Probing", [&](int64_t frame) { return (frame / distance) % kProbeEvery == 0; }, media,
-            ui, frames);
+            request, film, probe, "Probing", [&](int64_t frame) { return (frame / distance) % every == 0; },
+            media, ui, frames);
         if (end != PassEnd::Done)
             return outcomeOf(end);
     }
     const int64_t groups = (frames + film.distance - 1) / film.distance;
-    const int64_t probedGroups = (groups + kProbeEvery - 1) / kProbeEvery;
+    const int64_t every = film.frames / film.distance >= 2 * kProbeEvery ? kProbeEvery : 1;
+    const int64_t probedGroups = (groups + every - 1) / every;
     const double scale = double(groups) / double(probedGroups);
     std::optional<video::AudioTrack> track;
     if (sound)
         track = finalTrack(*sound, frames, film.info);
     const video::AudioTrack* trackPointer = track ? &*track : nullptr;
-    const int64_t fixedBytes = overheadBytes(film, trackPointer, std::vector<int64_t>(static_cast<size_t>(frames), 0));
+    const int64_t fixedBytes =
+        overheadBytes(film, trackPointer, std::vector<int64_t>(static_cast<size_t>(frames), 0));
     const int64_t budget = target - fixedBytes;
 
     std::vector<MakeLevel> levels = request.levels;
@@ -537,57 +564,86 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
         levels = defaultLevels(estimateQuantizer(probe, scale, budget));
     int64_t needed = target;
     for (const MakeLevel& level : levels)
-        needed += predictedLevelBytes(probe, scale, std::min(level.quantizer, level.keyQuantizer)) + fixedBytes;
+        needed +=
+            predictedLevelBytes(probe, scale, std::min(level.quantizer, level.keyQuantizer)) + fixedBytes;
     needed += needed / 10; // the probe's prediction is rough
     if (!spaceSuffices(request, work.path(), needed, ui))
         return CommandOutcome::Ended;
 
     std::vector<LevelEncode> encodes;
-    for (const MakeLevel& level : levels) {
-        LevelEncode encode;
-        encode.level = level;
-        encode.path = work.file(levelName(level));
-        video::AviCreateResult created = video::AviWriter::create(encode.path);
-        if (created.status != video::AviStatus::Ok ||
-            created.writer->createStream(film.info) != video::AviStatus::Ok ||
-            created.writer->setFormat(film.format) != video::AviStatus::Ok) {
-            ui.showMessage(core::messages::makeFailed(created.writer ? created.writer->errorText() : created.errorText));
-            return CommandOutcome::Ended;
+    // Encodes the levels in one pass, adding them to encodes.
+    const auto encodeLevels = [&](const std::vector<MakeLevel>& added) -> PassEnd {
+        std::vector<LevelEncode> pass;
+        for (const MakeLevel& level : added) {
+            LevelEncode encode;
+            encode.level = level;
+            encode.path = work.file(levelName(level));
+            video::AviCreateResult created = video::AviWriter::create(encode.path);
+            if (created.status != video::AviStatus::Ok ||
+                created.writer->createStream(film.info) != video::AviStatus::Ok ||
+                created.writer->setFormat(film.format) != video::AviStatus::Ok) {
+                ui.showMessage(core::messages::makeFailed(created.writer ? created.writer->errorText()
+                                                                         : created.errorText));
+                return PassEnd::Failed;
+            }
+            encode.writer = std::move(created.writer);
+            pass.push_back(std::move(encode));
         }
-        encode.writer = std::move(created.writer);
-        encodes.push_back(std::move(encode));
-    }
-    {
         const StepTimer timer(result, "encode");
         int64_t counted = 0;
-        const PassEnd end =
-            runEncodes(request, film, encodes, "Encoding levels", [](int64_t) { return true; }, media, ui, counted);
+        const PassEnd end = runEncodes(
+            request, film, pass, "Encoding levels", [](int64_t) { return true; }, media, ui, counted);
         if (end != PassEnd::Done)
-            return outcomeOf(end);
+            return end;
         if (counted != frames) {
             ui.showMessage(core::messages::frameCountsDiffer(counted, frames));
-            return CommandOutcome::Ended;
+            return PassEnd::Failed;
         }
-    }
+        for (LevelEncode& encode : pass)
+            encodes.push_back(std::move(encode));
+        return PassEnd::Done;
+    };
+    if (const PassEnd end = encodeLevels(levels); end != PassEnd::Done)
+        return outcomeOf(end);
 
     // Every group's cost at every level, then the choice, checked against the exact layout.
     std::vector<int32_t> choice;
     {
         const StepTimer timer(result, "choose");
         std::vector<std::vector<LevelCost>> costs(static_cast<size_t>(groups));
-        for (int64_t g = 0; g < groups; ++g) {
-            for (const LevelEncode& encode : encodes) {
-                LevelCost cost;
-                for (int64_t i = g * film.distance; i < std::min(frames, (g + 1) * film.distance); ++i) {
-                    cost.bytes += frameCost(encode.bytes[static_cast<size_t>(i)]);
-                    cost.squaredError += encode.squaredError[static_cast<size_t>(i)];
+        // Adds the costs of the levels from encodes[first] on.
+        const auto addCosts = [&](size_t first) {
+            for (int64_t g = 0; g < groups; ++g) {
+                for (size_t l = first; l < encodes.size(); ++l) {
+                    LevelCost cost;
+                    for (int64_t i = g * film.distance; i < std::min(frames, (g + 1) * film.distance); ++i) {
+                        cost.bytes += frameCost(encodes[l].bytes[static_cast<size_t>(i)]);
+                        cost.squaredError += encodes[l].squaredError[static_cast<size_t>(i)];
+                    }
+                    costs[static_cast<size_t>(g)].push_back(cost);
                 }
-                costs[static_cast<size_t>(g)].push_back(cost);
             }
-        }
+        };
+        addCosts(0);
         int64_t groupBudget = budget;
         for (int attempt = 0;; ++attempt) {
             const LevelChoice chosen = chooseLevels(costs, groupBudget);
+            int32_t coarsest = 0;
+            for (const LevelEncode& encode : encodes)
+                coarsest = std::max(coarsest, encode.level.quantizer);
+            if (!chosen.fits && request.levels.empty() && coarsest < 31) {
+                // The probe placed the levels too fine: add the next coarser ones and choose again.
+                const size_t first = encodes.size();
+                std::vector<MakeLevel> coarser;
+                for (const MakeLevel& level : defaultLevels(std::min(coarsest + 2, 30)))
+                    if (level.quantizer > coarsest)
+                        coarser.push_back(level);
+                if (const PassEnd end = encodeLevels(coarser); end != PassEnd::Done)
+                    return outcomeOf(end);
+                addCosts(first);
+                --attempt;
+                continue;
+            }
             std::vector<int64_t> sizes(static_cast<size_t>(frames));
             for (int64_t i = 0; i < frames; ++i)
                 sizes[static_cast<size_t>(i)] =
@@ -598,18 +654,21 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
                 counter.addSample(static_cast<uint32_t>(size));
             const int64_t fileBytes = counter.fileBytes();
             if (!chosen.fits) {
-                ui.showMessage(core::messages::makeFailed(
-                    "even the coarsest level of every group needs " + std::to_string(fileBytes) + " bytes of " +
-                    std::to_string(target)));
+                ui.showMessage(core::messages::makeFailed("even the coarsest level of every group needs " +
+                                                          std::to_string(fileBytes) + " bytes of " +
+                                                          std::to_string(target)));
                 return CommandOutcome::Ended;
             }
             if (fileBytes <= target) {
                 choice = chosen.levels;
+                result.costs = costs;
+                result.groupBudget = groupBudget;
                 result.finalFileBytes = fileBytes;
                 double squaredError = 0;
                 for (int64_t i = 0; i < frames; ++i)
-                    squaredError += encodes[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])]
-                                        .squaredError[static_cast<size_t>(i)];
+                    squaredError +=
+                        encodes[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])]
+                            .squaredError[static_cast<size_t>(i)];
                 result.psnr = psnrOf(squaredError / double(film.samplesPerFrame) / double(frames));
                 break;
             }
@@ -627,21 +686,24 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
     for (const LevelEncode& encode : encodes)
         result.levels.push_back({encode.level, 0, 0});
     for (int64_t i = 0; i < frames; ++i) {
-        MakeLevelUse& use = result.levels[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])];
+        MakeLevelUse& use =
+            result.levels[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])];
         use.groups += i % film.distance == 0 ? 1 : 0;
-        use.bytes += frameCost(encodes[static_cast<size_t>(&use - result.levels.data())].bytes[static_cast<size_t>(i)]);
+        use.bytes += frameCost(
+            encodes[static_cast<size_t>(&use - result.levels.data())].bytes[static_cast<size_t>(i)]);
     }
 
     TemporaryFile temporary(request.finalPath + ".making");
-    const PassEnd end = writeQualityFinal(film, frames, encodes, choice, trackPointer, sound.get(), temporary.path(), ui,
-                                          result);
+    const PassEnd end = writeQualityFinal(film, frames, encodes, choice, trackPointer, sound.get(),
+                                          temporary.path(), ui, result);
     if (end != PassEnd::Done)
         return outcomeOf(end);
     std::error_code error;
     const auto written = static_cast<int64_t>(fs::file_size(temporary.path(), error));
     if (error || written != result.finalFileBytes || written > target) {
-        ui.showMessage(core::messages::makeFailed("the Final AVI has " + std::to_string(written) + " bytes where " +
-                                                  std::to_string(result.finalFileBytes) + " were counted"));
+        ui.showMessage(core::messages::makeFailed("the Final AVI has " + std::to_string(written) +
+                                                  " bytes where " + std::to_string(result.finalFileBytes) +
+                                                  " were counted"));
         return CommandOutcome::Ended;
     }
     return commitFinal(temporary, request.finalPath, ui) ? CommandOutcome::Completed : CommandOutcome::Ended;
@@ -654,7 +716,8 @@ std::optional<double> measurePsnr(const std::string& finalPath, const MakeReques
 {
     std::string errorText;
     std::unique_ptr<media::VideoDecoder> final = media.openDecoder(finalPath, errorText);
-    std::unique_ptr<media::VideoDecoder> source = final ? media.openDecoder(request.sourcePath, errorText) : nullptr;
+    std::unique_ptr<media::VideoDecoder> source =
+        final ? media.openDecoder(request.sourcePath, errorText) : nullptr;
     if (!final || !source) {
         ui.showMessage(core::messages::makeFailed(errorText));
         return std::nullopt;
@@ -678,14 +741,15 @@ std::optional<double> measurePsnr(const std::string& finalPath, const MakeReques
 }
 
 CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFolder& work,
-                           std::unique_ptr<media::SoundFile>& sound, const std::string& soundPath, int64_t target,
-                           media::VideoMedia& media, core::UiPort& ui, MakeResult& result)
+                           std::unique_ptr<media::SoundFile>& sound, const std::string& soundPath,
+                           int64_t target, media::VideoMedia& media, core::UiPort& ui, MakeResult& result)
 {
     // FM at twice the film's average video bitrate the target leaves, so that Fit finds a limit
     // with room on both sides; LM then at the estimate.
     const double seconds = double(film.frames) * film.scale / film.rate;
     const int64_t soundTotal = sound ? sound->bytes() : 0;
-    const int64_t averageKbps = std::max<int64_t>(1, std::llround(double(target - soundTotal) / 128.0 / seconds));
+    const int64_t averageKbps =
+        std::max<int64_t>(1, std::llround(double(target - soundTotal) / 128.0 / seconds));
     if (!spaceSuffices(request, work.path(), 3 * target + target / 2, ui))
         return CommandOutcome::Ended;
     core::Job job;
@@ -711,14 +775,31 @@ CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFol
         if (outcome != CommandOutcome::Completed)
             return outcome;
     }
+    int32_t lowMotionKbps = 0;
     {
+        // The limit starts at the FM bitrate, so about the busier half of the film is high motion;
+        // it doubles while the high groups leave the Low Motion AVI no bitrate.
         const StepTimer timer(result, "analyze");
+        job.settings.highBitrateLimit = static_cast<int32_t>(std::min<int64_t>(2 * averageKbps, 1000000));
         if (runAnalyze(job, ui) != CommandOutcome::Completed)
             return CommandOutcome::Ended;
+        for (;;) {
+            lowMotionKbps = std::atoi(job.settings.lowMotionBitrateText.c_str());
+            if (lowMotionKbps > 0 || job.settings.highBitrateLimit > 1000000)
+                break;
+            job.settings.highBitrateLimit *= 2;
+            refreshEstimate(job);
+        }
+        // The estimate leaves whole MB only; a film whose rest is below one MB gets the bitrate
+        // that fills the target with Low Motion groups alone, 15 % spared for the layout and the rate
+        // control's overshoot.
+        if (lowMotionKbps <= 0)
+            lowMotionKbps = static_cast<int32_t>(std::max<int64_t>(1, averageKbps * 85 / 100));
     }
     {
         const StepTimer timer(result, "lm");
         LowMotionEncodeRequest lm;
+        lm.kbps = lowMotionKbps;
         lm.sourcePath = request.sourcePath;
         lm.threads = request.threads;
         lm.replaceAgreed = true;
@@ -765,8 +846,9 @@ CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFol
     result.fastMotionPath = job.settings.fastMotionPath;
     result.lowMotionPath = job.settings.lowMotionPath;
     if (result.finalFileBytes > target) {
-        ui.showMessage(core::messages::makeFailed("the Final AVI has " + std::to_string(result.finalFileBytes) +
-                                                  " bytes of " + std::to_string(target)));
+        ui.showMessage(core::messages::makeFailed("the Final AVI has " +
+                                                  std::to_string(result.finalFileBytes) + " bytes of " +
+                                                  std::to_string(target)));
         return CommandOutcome::Ended;
     }
     return commitFinal(temporary, request.finalPath, ui) ? CommandOutcome::Completed : CommandOutcome::Ended;
@@ -784,8 +866,9 @@ PreparedSound prepareSourceSound(const std::string& sourcePath, int32_t kbps, co
         return {};
     if (opened.status == media::SoundStatus::Ok)
         return {false, sourcePath};
-    ui.showMessage(opened.status == media::SoundStatus::Refused ? core::messages::soundCodecRefused(opened.detail)
-                                                                : core::messages::soundOpenFailed(sourcePath, opened.detail));
+    ui.showMessage(opened.status == media::SoundStatus::Refused
+                       ? core::messages::soundCodecRefused(opened.detail)
+                       : core::messages::soundOpenFailed(sourcePath, opened.detail));
     return {true, {}};
 }
 
@@ -802,7 +885,8 @@ std::vector<MakeLevel> defaultLevels(int32_t qStar)
     return levels;
 }
 
-CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, core::UiPort& ui, MakeResult& result)
+CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, core::UiPort& ui,
+                       MakeResult& result)
 {
     result = {};
     result.mode = request.mode;
@@ -823,7 +907,8 @@ CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, cor
     std::string soundPath;
     {
         const StepTimer timer(result, "sound");
-        const PrepareSound prepare = request.prepareSound ? request.prepareSound : PrepareSound(prepareSourceSound);
+        const PrepareSound prepare =
+            request.prepareSound ? request.prepareSound : PrepareSound(prepareSourceSound);
         const PreparedSound prepared = prepare(request.sourcePath, request.audioKbps, work->path(), ui);
         if (prepared.failed)
             return CommandOutcome::Ended;

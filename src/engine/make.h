@@ -2,6 +2,7 @@
 
 #include "core/user_interface_port.h"
 #include "engine/commands.h"
+#include "engine/level_choice.h"
 #include "media/video_media.h"
 
 #include <cstdint>
@@ -56,21 +57,21 @@ using FreeSpaceQuery = std::function<std::optional<int64_t>(const std::string& f
 struct MakeRequest {
     std::string sourcePath;
     std::string finalPath;
-    int32_t finalSizeMB = 0;          // as the window's "Final size (MB)": targetBytes counts it
-    int32_t audioKbps = 128;          // MP3 bitrate when the sound has to be encoded
+    int32_t finalSizeMB = 0; // as the window's "Final size (MB)": targetBytes counts it
+    int32_t audioKbps = 128; // MP3 bitrate when the sound has to be encoded
     media::VideoCodec codec = media::VideoCodec::Mpeg4;
     MakeMode mode = MakeMode::Quality;
-    std::vector<MakeLevel> levels;    // quality mode; empty: the default levels (see defaultLevels)
-    int32_t keySeconds = 0;           // seconds per key-frame group; 0: the default (kDefaultKeySeconds)
-    std::string workFolder;           // empty: a new folder beside the Final AVI
-    bool keepWork = false;            // leave the work folder (and its level encodes) in place
-    bool replaceAgreed = false;       // an existing Final AVI may be replaced without asking
-    int32_t threads = 0;              // per encoder; 0: the encoder's choice
-    PrepareSound prepareSound;        // empty: the media folder's preparation
-    FreeSpaceQuery freeSpace;         // empty: the file system's free space
+    std::vector<MakeLevel> levels; // quality mode; empty: the default levels (see defaultLevels)
+    int32_t keySeconds = 0;        // seconds per key-frame group; 0: the default (kDefaultKeySeconds)
+    std::string workFolder;        // empty: a new folder beside the Final AVI
+    bool keepWork = false;         // leave the work folder (and its level encodes) in place
+    bool replaceAgreed = false;    // an existing Final AVI may be replaced without asking
+    int32_t threads = 0;           // per encoder; 0: the encoder's choice
+    PrepareSound prepareSound;     // empty: the media folder's preparation
+    FreeSpaceQuery freeSpace;      // empty: the file system's free space
 };
 
-inline constexpr int32_t kDefaultKeySeconds = 5;
+inline constexpr int32_t kDefaultKeySeconds = 10;
 
 // How many bytes of the Final AVI each level gave.
 struct MakeLevelUse {
@@ -81,7 +82,8 @@ struct MakeLevelUse {
 
 // Wall time of one step.
 struct MakeStepTime {
-    std::string step; // "sound", "encode", "choose", "write", "verify", "fm", "analyze", "lm", "fit", "create"
+    std::string
+        step; // "sound", "encode", "choose", "write", "verify", "fm", "analyze", "lm", "fit", "create"
     double seconds = 0;
 };
 
@@ -90,17 +92,20 @@ struct MakeResult {
     MakeMode mode = MakeMode::Quality;
     int64_t finalFileBytes = 0;
     int64_t targetBytes = 0;
-    double psnr = 0;                   // as ffmpeg's psnr filter computes its average against the source
+    double psnr = 0; // as ffmpeg's psnr filter computes its average against the source
     int32_t groups = 0;
     int32_t encodes = 0;               // encodes made (levels, or FM and LM)
     std::vector<MakeLevelUse> levels;  // quality mode: every level encoded, in the order encoded
     std::vector<int32_t> groupLevels;  // quality mode: groupLevels[g] indexes levels
+    // Quality mode: costs[g][l], group g taken from levels[l], and the bytes the groups had.
+    std::vector<std::vector<LevelCost>> costs;
+    int64_t groupBudget = 0;
     std::vector<MakeStepTime> seconds; // per step, in order
     // Classic mode: the encodes (in the work folder, gone unless kept) and the fitted limit.
     std::string fastMotionPath;
     std::string lowMotionPath;
     int32_t highBitrateLimit = 0;
-    std::string workFolder;            // where the level encodes were made
+    std::string workFolder; // where the level encodes were made
 };
 
 // Names of the steps shown on the progress display.

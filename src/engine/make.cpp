@@ -6,7 +6,9 @@
 #include "engine/level_choice.h"
 #include "engine/planner.h"
 #include "engine/sound.h"
+#include "engine/source_sound.h"
 #include "engine/verify.h"
+#include "output/final_avi.h"
 #include "video/avi_layout.h"
 #include "video/avi_writer.h"
 #include "video/riff.h"
@@ -28,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kXvid = 0x44495658; // 'XVID'
 constexpr uint32_t kH264 = 0x34363248; // 'H264'
-constexpr int32_t kProbeEvery = 4;     // the probe encodes every fourth group of a film of 8 or more
+constexpr int32_t kProbeShare = 4;     // the probe encodes the first quarter of every group
 constexpr int32_t kProbeQuantizers[] = {2, 4, 8, 16, 31};
 
 // Bytes one frame of sizeBytes adds to the Final AVI: its chunk (header, pad) and 'idx1' entry.
@@ -129,7 +131,25 @@ private:
     Clock::time_point m_nextReport;
 };
 
-// Times a step into the result's list.
+// Passes everything on to ui, counting the messages: a copy that ends without one was aborted.
+struct MessageCounter : core::UiPort {
+    explicit MessageCounter(core::UiPort& forward) : ui(forward) {}
+    void showMessage(const core::Message& message) override
+    {
+        ++messages;
+        ui.showMessage(message);
+    }
+    bool askYesNo(const core::Question& question) override { return ui.askYesNo(question); }
+    void beginBusy() override { ui.beginBusy(); }
+    void endBusy() override { ui.endBusy(); }
+    std::unique_ptr<core::ProgressPort> openProgress() override { return ui.openProgress(); }
+    const core::NumberFormat& numbers() const override { return ui.numbers(); }
+
+    core::UiPort& ui;
+    int32_t messages = 0;
+};
+
+// Times a step into the result's list, adding to the step's time when it ran before.
 class StepTimer {
 public:
     StepTimer(MakeResult& result, std::string step)
@@ -138,7 +158,14 @@ public:
     }
     ~StepTimer()
     {
-        m_result.seconds.push_back({m_step, std::chrono::duration<double>(Clock::now() - m_started).count()});
+        const double seconds = std::chrono::duration<double>(Clock::now() - m_started).count();
+        for (MakeStepTime& step : m_result.seconds) {
+            if (step.step == m_step) {
+                step.seconds += seconds;
+                return;
+            }
+        }
+        m_result.seconds.push_back({m_step, seconds});
     }
     StepTimer(const StepTimer&) = delete;
     StepTimer& operator=(const StepTimer&) = delete;
@@ -325,43 +352,60 @@ int64_t overheadBytes(const Film& film, const video::AudioTrack* track, const st
     return counter.fileBytes() - payload;
 }
 
-// Returns the finest quantizer whose whole film the probe predicts within budget (31 when none).
-int32_t estimateQuantizer(const std::vector<LevelEncode>& probe, double scale, int64_t budget)
+// What the probe predicts for one quantizer: the whole film's frame bytes in the Final AVI.
+struct ProbePoint {
+    int32_t quantizer = 0;
+    double bytes = 0;
+};
+
+// Predicts every probe quantizer's whole film from the first probeFrames frames of each group:
+// the key frame as it is, the frames after it at the mean of those probed.
+std::vector<ProbePoint> probePoints(const std::vector<LevelEncode>& probe, int64_t frames, int64_t distance,
+                                    int64_t probeFrames)
 {
-    std::vector<std::pair<double, double>> points; // (log q, log bytes)
+    std::vector<ProbePoint> points;
     for (const LevelEncode& encode : probe) {
-        int64_t bytes = 0;
-        for (const int64_t size : encode.bytes)
-            bytes += frameCost(size);
-        points.emplace_back(std::log(double(encode.level.quantizer)),
-                            std::log(std::max(1.0, double(bytes) * scale)));
+        ProbePoint point{encode.level.quantizer, 0};
+        size_t next = 0;
+        for (int64_t start = 0; start < frames && next < encode.bytes.size(); start += distance) {
+            const int64_t length = std::min(distance, frames - start);
+            const int64_t probed =
+                std::min({probeFrames, length, static_cast<int64_t>(encode.bytes.size() - next)});
+            const double key = double(frameCost(encode.bytes[next]));
+            double rest = 0;
+            for (int64_t i = 1; i < probed; ++i)
+                rest += double(frameCost(encode.bytes[next + static_cast<size_t>(i)]));
+            point.bytes += key + (probed > 1 ? rest * double(length - 1) / double(probed - 1)
+                                             : key * double(length - 1));
+            next += static_cast<size_t>(probed);
+        }
+        points.push_back(point);
     }
+    return points;
+}
+
+// Returns the bytes the points predict for quantizer q, log-linear between them.
+double predictedBytes(const std::vector<ProbePoint>& points, int32_t q)
+{
+    const double x = std::log(double(q));
+    size_t i = 0;
+    while (i + 2 < points.size() && points[i + 1].quantizer < q)
+        ++i;
+    const double x0 = std::log(double(points[i].quantizer));
+    const double x1 = std::log(double(points[i + 1].quantizer));
+    const double y0 = std::log(std::max(1.0, points[i].bytes));
+    const double y1 = std::log(std::max(1.0, points[i + 1].bytes));
+    return std::exp(y0 + (y1 - y0) * (x - x0) / (x1 - x0));
+}
+
+// Returns the finest quantizer whose whole film the probe predicts within budget (31 when none).
+int32_t estimateQuantizer(const std::vector<ProbePoint>& points, int64_t budget)
+{
     for (int32_t q = 2; q <= 31; ++q) {
-        const double x = std::log(double(q));
-        size_t i = 0;
-        while (i + 2 < points.size() && points[i + 1].first < x)
-            ++i;
-        const auto& [x0, y0] = points[i];
-        const auto& [x1, y1] = points[i + 1];
-        const double y = y0 + (y1 - y0) * (x - x0) / (x1 - x0);
-        if (std::exp(y) <= double(budget))
+        if (predictedBytes(points, q) <= double(budget))
             return q;
     }
     return 31;
-}
-
-// Predicted whole-film file bytes of a level from the probe, for the free-space check.
-int64_t predictedLevelBytes(const std::vector<LevelEncode>& probe, double scale, int32_t quantizer)
-{
-    for (size_t i = 0; i < probe.size(); ++i) {
-        if (probe[i].level.quantizer >= quantizer || i + 1 == probe.size()) {
-            int64_t bytes = 0;
-            for (const int64_t size : probe[i].bytes)
-                bytes += frameCost(size);
-            return static_cast<int64_t>(double(bytes) * scale);
-        }
-    }
-    return 0;
 }
 
 std::string levelName(const MakeLevel& level)
@@ -439,87 +483,47 @@ bool commitFinal(TemporaryFile& temporary, const std::string& finalPath, core::U
 
 // Writes the Final AVI from the levels' groups as chosen, with the sound, and checks it frame by
 // frame against the levels. Returns the file's size, or nothing after a message or an abort.
-PassEnd writeQualityFinal(const Film& film, int64_t frames, const std::vector<LevelEncode>& encodes,
+PassEnd writeQualityFinal(const Film& film, const std::vector<LevelEncode>& encodes,
                           const std::vector<int32_t>& choice, const video::AudioTrack* track,
-                          media::SoundFile* sound, const std::string& path, core::UiPort& ui,
-                          MakeResult& result)
+                          media::SoundFile* sound, const std::string& soundPath, const std::string& path,
+                          core::UiPort& ui, MakeResult& result)
 {
-    const auto fail = [&](const std::string& reason) {
-        ui.showMessage(core::messages::makeFailed(reason));
-        return PassEnd::Failed;
-    };
-    std::vector<video::Source> sources;
-    for (const LevelEncode& encode : encodes) {
-        std::optional<video::Source> source = video::openVideoStream(encode.path, ui);
-        if (!source)
-            return PassEnd::Failed;
-        sources.push_back(std::move(*source));
-    }
+    output::SourcePlan plan;
+    plan.framesPerGroup = film.distance;
+    for (size_t g = 0; g < choice.size(); ++g)
+        plan.groups.push_back({choice[g], static_cast<int64_t>(g) * film.distance, output::GroupTally::None});
+    std::vector<std::string> paths;
+    for (const LevelEncode& encode : encodes)
+        paths.push_back(encode.path);
     {
         const StepTimer timer(result, "write");
-        video::AviCreateResult created = video::AviWriter::create(path);
-        if (created.status != video::AviStatus::Ok)
-            return fail(created.errorText);
-        video::AviWriter& writer = *created.writer;
-        if (writer.createStream(film.info) != video::AviStatus::Ok ||
-            writer.setFormat(film.format) != video::AviStatus::Ok ||
-            (track != nullptr && writer.addAudio(*track, *sound) != video::AviStatus::Ok))
-            return fail(writer.errorText());
-        StepMeter meter(ui, "Writing", frames);
-        std::vector<uint8_t> buffer;
-        for (int64_t i = 0; i < frames; ++i) {
-            video::Source& source =
-                sources[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])];
-            const auto pos = static_cast<int32_t>(i);
-            int32_t size = 0;
-            if (source.sampleSize(pos, size) != video::AviStatus::Ok)
-                return fail(source.errorText());
-            buffer.resize(static_cast<size_t>(size));
-            int32_t read = 0;
-            if (size > 0 && (source.readSample(pos, buffer, read) != video::AviStatus::Ok || read != size))
-                return fail(source.errorText());
-            if (writer.writeSample(pos, buffer, i % film.distance == 0) != video::AviStatus::Ok)
-                return fail(writer.errorText());
-            if (!meter.frameDone())
-                return PassEnd::Aborted;
+        std::vector<video::Source> sources;
+        for (const std::string& levelPath : paths) {
+            std::optional<video::Source> source = video::openVideoStream(levelPath, ui);
+            if (!source)
+                return PassEnd::Failed;
+            sources.push_back(std::move(*source));
         }
-        if (writer.finish() != video::AviStatus::Ok)
-            return fail(writer.errorText());
+        std::vector<video::Source*> pointers;
+        for (video::Source& source : sources)
+            pointers.push_back(&source);
+        output::FinalAviRequest request;
+        request.framesPerGroup = film.distance;
+        request.finalPath = path;
+        request.audio = track;
+        request.audioReader = sound;
+        int64_t copiedBytes = 0;
+        MessageCounter counted(ui);
+        if (output::writeFinalAvi(pointers, plan, request, copiedBytes, counted) != 1)
+            return counted.messages > 0 ? PassEnd::Failed : PassEnd::Aborted;
     }
     const StepTimer timer(result, "verify");
-    std::optional<video::Source> final = video::openVideoStream(path, ui);
-    if (!final)
-        return PassEnd::Failed;
-    if (final->sampleCount() != frames)
-        return fail("the Final AVI holds " + std::to_string(final->sampleCount()) + " frames of " +
-                    std::to_string(frames));
-    StepMeter meter(ui, "Verifying", frames);
-    std::vector<uint8_t> expected;
-    std::vector<uint8_t> written;
-    for (int64_t i = 0; i < frames; ++i) {
-        video::Source& source = sources[static_cast<size_t>(choice[static_cast<size_t>(i / film.distance)])];
-        const auto pos = static_cast<int32_t>(i);
-        int32_t size = 0;
-        int32_t finalSize = -1;
-        if (source.sampleSize(pos, size) != video::AviStatus::Ok ||
-            final->sampleSize(pos, finalSize) != video::AviStatus::Ok)
-            return fail(final->errorText());
-        expected.resize(static_cast<size_t>(size));
-        written.resize(static_cast<size_t>(finalSize));
-        int32_t read = 0;
-        int32_t finalRead = 0;
-        const bool same = size == finalSize &&
-                          (size == 0 || (source.readSample(pos, expected, read) == video::AviStatus::Ok &&
-                                         final->readSample(pos, written, finalRead) == video::AviStatus::Ok &&
-                                         read == size && finalRead == size && expected == written)) &&
-                          (final->findKeyAtOrBefore(pos) == pos) == (i % film.distance == 0);
-        if (!same)
-            return fail("the Final AVI's frame " + std::to_string(i) +
-                        " differs from the encode it was copied from");
-        if (!meter.frameDone())
-            return PassEnd::Aborted;
-    }
-    return PassEnd::Done;
+    const VerifyReport report = verifyPlannedAvi(path, paths, plan, soundPath, ui);
+    if (report.status == VerifyStatus::Aborted)
+        return PassEnd::Aborted;
+    if (report.status == VerifyStatus::Differs)
+        ui.showMessage(report.message(ui.numbers()));
+    return report.status == VerifyStatus::Verified ? PassEnd::Done : PassEnd::Failed;
 }
 
 double psnrOf(double meanSquaredError)
@@ -528,29 +532,27 @@ double psnrOf(double meanSquaredError)
 }
 
 CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFolder& work,
-                           std::unique_ptr<media::SoundFile>& sound, int64_t target, media::VideoMedia& media,
-                           core::UiPort& ui, MakeResult& result)
+                           std::unique_ptr<media::SoundFile>& sound, const std::string& soundPath,
+                           int64_t target, media::VideoMedia& media, core::UiPort& ui, MakeResult& result)
 {
     int64_t frames = 0;
-    // The probe: every fourth group at a few quantizers, in memory, to place the levels and to
-    // tell the space the encodes need.
+    // The probe: the first quarter of every group at a few quantizers, in memory, to place the
+    // levels and to tell the space the encodes need.
     std::vector<LevelEncode> probe;
     for (const int32_t q : kProbeQuantizers)
         probe.push_back({{q, q}, nullptr, nullptr, {}, {}, {}, 0});
+    const int64_t probeFrames = std::max<int64_t>(1, film.distance / kProbeShare);
     {
         const StepTimer timer(result, "probe");
         const int64_t distance = film.distance;
-        const int64_t every = film.frames / distance >= 2 * kProbeEvery ? kProbeEvery : 1;
         const PassEnd end = runEncodes(
-            request, film, probe, "Probing", [&](int64_t frame) { return (frame / distance) % every == 0; },
+            request, film, probe, "Probing", [&](int64_t frame) { return frame % distance < probeFrames; },
             media, ui, frames);
         if (end != PassEnd::Done)
             return outcomeOf(end);
     }
     const int64_t groups = (frames + film.distance - 1) / film.distance;
-    const int64_t every = film.frames / film.distance >= 2 * kProbeEvery ? kProbeEvery : 1;
-    const int64_t probedGroups = (groups + every - 1) / every;
-    const double scale = double(groups) / double(probedGroups);
+    const std::vector<ProbePoint> points = probePoints(probe, frames, film.distance, probeFrames);
     std::optional<video::AudioTrack> track;
     if (sound)
         track = finalTrack(*sound, frames, film.info);
@@ -561,11 +563,13 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
 
     std::vector<MakeLevel> levels = request.levels;
     if (levels.empty())
-        levels = defaultLevels(estimateQuantizer(probe, scale, budget));
+        levels = defaultLevels(estimateQuantizer(points, budget));
     int64_t needed = target;
     for (const MakeLevel& level : levels)
-        needed +=
-            predictedLevelBytes(probe, scale, std::min(level.quantizer, level.keyQuantizer)) + fixedBytes;
+        // Finer key frames: counted as half the film again.
+        needed += static_cast<int64_t>(predictedBytes(points, std::clamp(level.quantizer, 2, 31)) *
+                                       (level.keyQuantizer < level.quantizer ? 1.5 : 1.0)) +
+                  fixedBytes;
     needed += needed / 10; // the probe's prediction is rough
     if (!spaceSuffices(request, work.path(), needed, ui))
         return CommandOutcome::Ended;
@@ -609,7 +613,6 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
     // Every group's cost at every level, then the choice, checked against the exact layout.
     std::vector<int32_t> choice;
     {
-        const StepTimer timer(result, "choose");
         std::vector<std::vector<LevelCost>> costs(static_cast<size_t>(groups));
         // Adds the costs of the levels from encodes[first] on.
         const auto addCosts = [&](size_t first) {
@@ -627,7 +630,11 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
         addCosts(0);
         int64_t groupBudget = budget;
         for (int attempt = 0;; ++attempt) {
-            const LevelChoice chosen = chooseLevels(costs, groupBudget);
+            LevelChoice chosen;
+            {
+                const StepTimer timer(result, "choose");
+                chosen = chooseLevels(costs, groupBudget);
+            }
             int32_t coarsest = 0;
             for (const LevelEncode& encode : encodes)
                 coarsest = std::max(coarsest, encode.level.quantizer);
@@ -694,7 +701,7 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
     }
 
     TemporaryFile temporary(request.finalPath + ".making");
-    const PassEnd end = writeQualityFinal(film, frames, encodes, choice, trackPointer, sound.get(),
+    const PassEnd end = writeQualityFinal(film, encodes, choice, trackPointer, sound.get(), soundPath,
                                           temporary.path(), ui, result);
     if (end != PassEnd::Done)
         return outcomeOf(end);
@@ -856,20 +863,38 @@ CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFol
 
 } // namespace
 
-PreparedSound prepareSourceSound(const std::string& sourcePath, int32_t kbps, const std::string& workFolder,
-                                 core::UiPort& ui)
+PreparedSound prepareFinalSound(const std::string& sourcePath, int32_t kbps, const std::string& workFolder,
+                                core::UiPort& ui)
 {
-    (void)kbps;
-    (void)workFolder;
-    const media::OpenedSound opened = media::SoundFile::open(sourcePath);
-    if (opened.status == media::SoundStatus::NoAudioStream)
+    constexpr int32_t kSteps = 1000;
+    std::unique_ptr<core::ProgressPort> progress;
+    const SourceSound sound = prepareSourceSound(sourcePath, kbps, workFolder, [&](double fraction) {
+        if (!progress) {
+            progress = ui.openProgress();
+            progress->setRange(0, kSteps, 1);
+        }
+        (void)progress->setPosition(static_cast<int32_t>(fraction * kSteps));
+        core::EncodeProgress state;
+        state.step = "Sound";
+        state.framesDone = static_cast<int64_t>(fraction * kSteps);
+        state.framesTotal = kSteps;
+        progress->setEncodeProgress(state);
+        progress->pumpMessages(true);
+        return !progress->cancelled();
+    });
+    switch (sound.status) {
+    case SourceSoundStatus::NoSound:
         return {};
-    if (opened.status == media::SoundStatus::Ok)
-        return {false, sourcePath};
-    ui.showMessage(opened.status == media::SoundStatus::Refused
-                       ? core::messages::soundCodecRefused(opened.detail)
-                       : core::messages::soundOpenFailed(sourcePath, opened.detail));
-    return {true, {}};
+    case SourceSoundStatus::SourceItself:
+    case SourceSoundStatus::Encoded:
+        return {false, false, sound.path};
+    case SourceSoundStatus::Aborted:
+        return {false, true, {}};
+    case SourceSoundStatus::Failed:
+        break;
+    }
+    ui.showMessage(core::messages::soundOpenFailed(sourcePath, sound.detail));
+    return {true, false, {}};
 }
 
 std::vector<MakeLevel> defaultLevels(int32_t qStar)
@@ -908,10 +933,10 @@ CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, cor
     {
         const StepTimer timer(result, "sound");
         const PrepareSound prepare =
-            request.prepareSound ? request.prepareSound : PrepareSound(prepareSourceSound);
+            request.prepareSound ? request.prepareSound : PrepareSound(prepareFinalSound);
         const PreparedSound prepared = prepare(request.sourcePath, request.audioKbps, work->path(), ui);
-        if (prepared.failed)
-            return CommandOutcome::Ended;
+        if (prepared.failed || prepared.aborted)
+            return prepared.aborted ? CommandOutcome::Aborted : CommandOutcome::Ended;
         soundPath = prepared.path;
         if (!soundPath.empty()) {
             sound = openSound(soundPath, ui);
@@ -921,7 +946,7 @@ CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, cor
     }
     if (request.mode == MakeMode::Classic)
         return makeClassic(request, *film, *work, sound, soundPath, result.targetBytes, media, ui, result);
-    return makeQuality(request, *film, *work, sound, result.targetBytes, media, ui, result);
+    return makeQuality(request, *film, *work, sound, soundPath, result.targetBytes, media, ui, result);
 }
 
 } // namespace engine

@@ -31,9 +31,10 @@ struct MakeLevel {
 
 // What the sound step hands back.
 struct PreparedSound {
-    bool failed = false; // a message told why; make ends
-    std::string path;    // a file the Final AVI's sound is copied from (as --audio-file takes it);
-                         // empty when the source holds no sound
+    bool failed = false;  // a message told why; make ends
+    bool aborted = false; // the person aborted; make ends
+    std::string path;     // a file the Final AVI's sound is copied from (as --audio-file takes it);
+                          // empty when the source holds no sound
 };
 
 // Prepares the source film's first sound stream for the Final AVI: given the source path, the
@@ -41,14 +42,14 @@ struct PreparedSound {
 // itself when an AVI carries its sound well, else an MP3 CBR at kbps written into the work
 // folder), an empty path when the source has no sound, or failed after a message to ui. Any
 // file it writes lives in the work folder, which make removes. The default (an empty function in
-// MakeRequest) uses the sound preparation of the media folder.
+// MakeRequest) is prepareFinalSound.
 using PrepareSound = std::function<PreparedSound(const std::string& sourcePath, int32_t kbps,
                                                  const std::string& workFolder, core::UiPort& ui)>;
 
-// The preparation make uses by default: the source itself when engine::openSound takes its sound,
-// none when it has no sound; refuses (after the message) a sound that would need encoding.
-PreparedSound prepareSourceSound(const std::string& sourcePath, int32_t kbps, const std::string& workFolder,
-                                 core::UiPort& ui);
+// make's sound step: engine::prepareSourceSound with its progress shown ("Sound") and its
+// failures told to ui.
+PreparedSound prepareFinalSound(const std::string& sourcePath, int32_t kbps, const std::string& workFolder,
+                                core::UiPort& ui);
 
 // Returns the bytes free for a new file in folder, or nothing when it cannot be told. The default
 // asks the file system.
@@ -94,9 +95,9 @@ struct MakeResult {
     int64_t targetBytes = 0;
     double psnr = 0; // as ffmpeg's psnr filter computes its average against the source
     int32_t groups = 0;
-    int32_t encodes = 0;               // encodes made (levels, or FM and LM)
-    std::vector<MakeLevelUse> levels;  // quality mode: every level encoded, in the order encoded
-    std::vector<int32_t> groupLevels;  // quality mode: groupLevels[g] indexes levels
+    int32_t encodes = 0;              // encodes made (levels, or FM and LM)
+    std::vector<MakeLevelUse> levels; // quality mode: every level encoded, in the order encoded
+    std::vector<int32_t> groupLevels; // quality mode: groupLevels[g] indexes levels
     // Quality mode: costs[g][l], group g taken from levels[l], and the bytes the groups had.
     std::vector<std::vector<LevelCost>> costs;
     int64_t groupBudget = 0;

@@ -5,6 +5,7 @@
 #include "engine/exact_size.h"
 #include "engine/level_choice.h"
 #include "engine/planner.h"
+#include "engine/quiet_ui_port.h"
 #include "engine/sound.h"
 #include "engine/source_sound.h"
 #include "engine/verify.h"
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <span>
 
 namespace engine {
 
@@ -32,6 +34,24 @@ constexpr uint32_t kXvid = 0x44495658; // 'XVID'
 constexpr uint32_t kH264 = 0x34363248; // 'H264'
 constexpr int32_t kProbeShare = 4;     // the probe encodes the first quarter of every group
 constexpr int32_t kProbeQuantizers[] = {2, 4, 8, 16, 31};
+// H.264's quantizers run to 51, and its key frames are finer than the rest already.
+constexpr int32_t kProbeQuantizersH264[] = {10, 20, 28, 36, 51};
+
+int32_t coarsestQuantizer(media::VideoCodec codec)
+{
+    return codec == media::VideoCodec::H264 ? 51 : 31;
+}
+
+// The default levels for the codec: H.264 levels are plain, its finest at 10.
+std::vector<MakeLevel> codecLevels(media::VideoCodec codec, int32_t qStar)
+{
+    if (codec != media::VideoCodec::H264)
+        return defaultLevels(qStar);
+    std::vector<MakeLevel> levels;
+    for (int32_t q = std::max(qStar - 2, 10); q <= std::min(qStar + 2, 51); ++q)
+        levels.push_back({q, q});
+    return levels;
+}
 
 // Bytes one frame of sizeBytes adds to the Final AVI: its chunk (header, pad) and 'idx1' entry.
 int64_t frameCost(int64_t sizeBytes)
@@ -398,14 +418,15 @@ double predictedBytes(const std::vector<ProbePoint>& points, int32_t q)
     return std::exp(y0 + (y1 - y0) * (x - x0) / (x1 - x0));
 }
 
-// Returns the finest quantizer whose whole film the probe predicts within budget (31 when none).
+// Returns the finest quantizer whose whole film the probe predicts within budget (the coarsest
+// probed when none).
 int32_t estimateQuantizer(const std::vector<ProbePoint>& points, int64_t budget)
 {
-    for (int32_t q = 2; q <= 31; ++q) {
+    for (int32_t q = points.front().quantizer; q < points.back().quantizer; ++q) {
         if (predictedBytes(points, q) <= double(budget))
             return q;
     }
-    return 31;
+    return points.back().quantizer;
 }
 
 std::string levelName(const MakeLevel& level)
@@ -482,16 +503,38 @@ bool commitFinal(TemporaryFile& temporary, const std::string& finalPath, core::U
 }
 
 // Writes the Final AVI from the levels' groups as chosen, with the sound, and checks it frame by
+// The plan of the chosen levels: group g from level choice[g], the levels' frames at film positions.
+output::SourcePlan qualityPlan(const Film& film, const std::vector<int32_t>& choice)
+{
+    output::SourcePlan plan;
+    plan.framesPerGroup = film.distance;
+    for (size_t g = 0; g < choice.size(); ++g)
+        plan.groups.push_back({choice[g], static_cast<int64_t>(g) * film.distance, output::GroupTally::None});
+    return plan;
+}
+
+// The frame table of a level encode as its AVI holds it.
+SourceTable levelTable(const Film& film, const LevelEncode& encode)
+{
+    SourceTable table;
+    table.info = film.info;
+    table.format = film.format;
+    const auto count = static_cast<int32_t>(encode.bytes.size());
+    table.frames.setSize(count, count, [&](std::span<core::FrameRecord> records) {
+        for (size_t i = 0; i < records.size(); ++i)
+            records[i] = {i % static_cast<size_t>(film.distance) == 0 ? 1 : 0,
+                          static_cast<int32_t>(encode.bytes[i])};
+    });
+    return table;
+}
+
 // frame against the levels. Returns the file's size, or nothing after a message or an abort.
 PassEnd writeQualityFinal(const Film& film, const std::vector<LevelEncode>& encodes,
                           const std::vector<int32_t>& choice, const video::AudioTrack* track,
                           media::SoundFile* sound, const std::string& soundPath, const std::string& path,
                           core::UiPort& ui, MakeResult& result)
 {
-    output::SourcePlan plan;
-    plan.framesPerGroup = film.distance;
-    for (size_t g = 0; g < choice.size(); ++g)
-        plan.groups.push_back({choice[g], static_cast<int64_t>(g) * film.distance, output::GroupTally::None});
+    const output::SourcePlan plan = qualityPlan(film, choice);
     std::vector<std::string> paths;
     for (const LevelEncode& encode : encodes)
         paths.push_back(encode.path);
@@ -539,7 +582,10 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
     // The probe: the first quarter of every group at a few quantizers, in memory, to place the
     // levels and to tell the space the encodes need.
     std::vector<LevelEncode> probe;
-    for (const int32_t q : kProbeQuantizers)
+    const std::span<const int32_t> probeQuantizers = request.codec == media::VideoCodec::H264
+                                                         ? std::span<const int32_t>(kProbeQuantizersH264)
+                                                         : kProbeQuantizers;
+    for (const int32_t q : probeQuantizers)
         probe.push_back({{q, q}, nullptr, nullptr, {}, {}, {}, 0});
     const int64_t probeFrames = std::max<int64_t>(1, film.distance / kProbeShare);
     {
@@ -563,11 +609,12 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
 
     std::vector<MakeLevel> levels = request.levels;
     if (levels.empty())
-        levels = defaultLevels(estimateQuantizer(points, budget));
+        levels = codecLevels(request.codec, estimateQuantizer(points, budget));
     int64_t needed = target;
     for (const MakeLevel& level : levels)
         // Finer key frames: counted as half the film again.
-        needed += static_cast<int64_t>(predictedBytes(points, std::clamp(level.quantizer, 2, 31)) *
+        needed += static_cast<int64_t>(predictedBytes(points, std::clamp(level.quantizer, 1,
+                                                                         coarsestQuantizer(request.codec))) *
                                        (level.keyQuantizer < level.quantizer ? 1.5 : 1.0)) +
                   fixedBytes;
     needed += needed / 10; // the probe's prediction is rough
@@ -638,11 +685,12 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
             int32_t coarsest = 0;
             for (const LevelEncode& encode : encodes)
                 coarsest = std::max(coarsest, encode.level.quantizer);
-            if (!chosen.fits && request.levels.empty() && coarsest < 31) {
+            if (!chosen.fits && request.levels.empty() && coarsest < coarsestQuantizer(request.codec)) {
                 // The probe placed the levels too fine: add the next coarser ones and choose again.
                 const size_t first = encodes.size();
                 std::vector<MakeLevel> coarser;
-                for (const MakeLevel& level : defaultLevels(std::min(coarsest + 2, 30)))
+                for (const MakeLevel& level :
+                     codecLevels(request.codec, std::min(coarsest + 2, coarsestQuantizer(request.codec) - 1)))
                     if (level.quantizer > coarsest)
                         coarser.push_back(level);
                 if (const PassEnd end = encodeLevels(coarser); end != PassEnd::Done)
@@ -651,15 +699,14 @@ CommandOutcome makeQuality(const MakeRequest& request, const Film& film, WorkFol
                 --attempt;
                 continue;
             }
-            std::vector<int64_t> sizes(static_cast<size_t>(frames));
-            for (int64_t i = 0; i < frames; ++i)
-                sizes[static_cast<size_t>(i)] =
-                    encodes[static_cast<size_t>(chosen.levels[static_cast<size_t>(i / film.distance)])]
-                        .bytes[static_cast<size_t>(i)];
-            video::avi_layout::SizeCounter counter(film.info, film.format.size(), {}, trackPointer);
-            for (const int64_t size : sizes)
-                counter.addSample(static_cast<uint32_t>(size));
-            const int64_t fileBytes = counter.fileBytes();
+            std::vector<SourceTable> tables;
+            for (const LevelEncode& encode : encodes)
+                tables.push_back(levelTable(film, encode));
+            std::vector<const SourceTable*> tablePointers;
+            for (const SourceTable& table : tables)
+                tablePointers.push_back(&table);
+            const int64_t fileBytes =
+                plannedFileBytes(qualityPlan(film, chosen.levels), tablePointers, trackPointer);
             if (!chosen.fits) {
                 ui.showMessage(core::messages::makeFailed("even the coarsest level of every group needs " +
                                                           std::to_string(fileBytes) + " bytes of " +
@@ -803,25 +850,40 @@ CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFol
         if (lowMotionKbps <= 0)
             lowMotionKbps = static_cast<int32_t>(std::max<int64_t>(1, averageKbps * 85 / 100));
     }
-    {
-        const StepTimer timer(result, "lm");
-        LowMotionEncodeRequest lm;
-        lm.kbps = lowMotionKbps;
-        lm.sourcePath = request.sourcePath;
-        lm.threads = request.threads;
-        lm.replaceAgreed = true;
-        const CommandOutcome outcome = runEncodeLowMotion(job, lm, media, ui, encoded);
-        if (outcome != CommandOutcome::Completed)
-            return outcome;
-    }
-    {
+    // The encoder's bitrate is an average it misses by a few percent: when even the Low Motion
+    // AVI alone passes the target, it is encoded again at the bitrate scaled to fit, twice at most.
+    int32_t lowMotionEncodes = 0;
+    for (int32_t attempt = 0;; ++attempt) {
+        {
+            const StepTimer timer(result, "lm");
+            LowMotionEncodeRequest lm;
+            lm.kbps = lowMotionKbps;
+            lm.sourcePath = request.sourcePath;
+            lm.threads = request.threads;
+            lm.replaceAgreed = true;
+            const CommandOutcome outcome = runEncodeLowMotion(job, lm, media, ui, encoded);
+            if (outcome != CommandOutcome::Completed)
+                return outcome;
+            ++lowMotionEncodes;
+        }
         const StepTimer timer(result, "fit");
         OpenedSources sources;
-        const FitResult fit = fitLimit(job.settings, sources, ui);
-        if (fit.status != FitStatus::Fitted)
+        QuietUiPort quiet;
+        const FitResult fit =
+            fitLimit(job.settings, sources, attempt < 2 ? static_cast<core::UiPort&>(quiet) : ui);
+        if (fit.status == FitStatus::Fitted) {
+            job.settings.highBitrateLimit = fit.limit;
+            result.highBitrateLimit = fit.limit;
+            break;
+        }
+        if (fit.status != FitStatus::NothingFits || attempt == 2 || fit.neededBytes <= 0) {
+            if (attempt < 2)
+                (void)fitLimit(job.settings, sources, ui); // its message
             return CommandOutcome::Ended;
-        job.settings.highBitrateLimit = fit.limit;
-        result.highBitrateLimit = fit.limit;
+        }
+        lowMotionKbps = static_cast<int32_t>(
+            std::max<int64_t>(1, static_cast<int64_t>(double(lowMotionKbps) * double(fit.availableBytes) /
+                                                      double(fit.neededBytes) * 0.97)));
     }
     {
         const StepTimer timer(result, "create");
@@ -849,7 +911,7 @@ CommandOutcome makeClassic(const MakeRequest& request, const Film& film, WorkFol
     std::error_code error;
     result.finalFileBytes = static_cast<int64_t>(fs::file_size(temporary.path(), error));
     result.groups = job.state.planTable.count();
-    result.encodes = 2;
+    result.encodes = 1 + lowMotionEncodes;
     result.fastMotionPath = job.settings.fastMotionPath;
     result.lowMotionPath = job.settings.lowMotionPath;
     if (result.finalFileBytes > target) {

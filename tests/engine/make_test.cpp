@@ -1,5 +1,6 @@
 // Makes Final AVIs from generated films with sound and checks them with ffprobe and ffmpeg.
 #include "engine/make.h"
+#include "engine/plan_view_model.h"
 #include "media.h"
 #include "recording_ui_port.h"
 
@@ -128,6 +129,25 @@ TEST_F(Make, ChoosesWithinTheTargetAndNearTheBestCombinationOfATinyFilm)
     EXPECT_LE(result.finalFileBytes, result.targetBytes);
     EXPECT_LT(10 * std::log10(chosen / best), 0.1);
     EXPECT_NEAR(result.psnr, ffmpegPsnr(made.finalPath), 0.05);
+
+    // The plan view shows each group's level as its band.
+    output::SourcePlan plan{100, 0, {}};
+    std::vector<int64_t> groupBytes;
+    for (size_t g = 0; g < 3; ++g) {
+        plan.groups.push_back({result.groupLevels[g], static_cast<int64_t>(g) * 100});
+        groupBytes.push_back(result.costs[g][static_cast<size_t>(result.groupLevels[g])].bytes);
+    }
+    const engine::PlanViewModel model =
+        engine::PlanViewModel::fromSourcePlan(plan, {"q3", "q6/2", "q9", "q14", "q31"}, groupBytes, 300, 25);
+    int64_t covered = 0;
+    for (const engine::PlanBand& band : model.bands()) {
+        for (int32_t g = band.firstGroup; g < band.endGroup; ++g)
+            EXPECT_EQ(band.source, result.groupLevels[static_cast<size_t>(g)]);
+        covered += band.endFrame - band.firstFrame;
+    }
+    EXPECT_EQ(covered, 300);
+    EXPECT_EQ(model.hoverAt(250)->source, result.groupLevels[2]);
+    EXPECT_EQ(model.hoverAt(250)->groupBytes, groupBytes[2]);
 }
 
 TEST_F(Make, RefusesTheSourceAsFinalAndTooLittleSpaceAndAnAbortLeavesNothing)

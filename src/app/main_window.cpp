@@ -401,7 +401,7 @@ void MainWindow::runMake()
     {
         CopyScope making(*this);
         core::BusyCursor busy(*m_port);
-        MakeUiPort port(*m_port, this);
+        MakeUiPort port(*m_port, this, request.mode);
         outcome = engine::runMake(request, media::ffmpegMedia(), port, result);
     }
     if (outcome != engine::CommandOutcome::Completed)

@@ -17,7 +17,7 @@ namespace {
 // The progress of one step, shown in the Make's one window.
 class StepProgress : public core::ProgressPort {
 public:
-    explicit StepProgress(MakeProgressWindow& window) : m_window(window) {}
+    explicit StepProgress(MakeProgressWindow& window) : m_window(window) { m_window.beginStep(); }
     void setRange(int32_t lower, int32_t upper, int32_t) override { m_window.setRange(lower, upper); }
     int32_t setPosition(int32_t position) override
     {
@@ -96,17 +96,24 @@ void MakeWindow::accept()
         QDialog::accept();
 }
 
-MakeProgressWindow::MakeProgressWindow(QWidget* parent)
+MakeProgressWindow::MakeProgressWindow(int32_t expectedSteps, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      m_form(std::make_unique<Ui::EncodeProgressWindow>())
+      m_form(std::make_unique<Ui::EncodeProgressWindow>()), m_expectedSteps(std::max(expectedSteps, 1))
 {
     m_form->setupUi(this);
     setWindowTitle(tr("Making [0%]"));
-    m_clock.start();
     connect(m_form->abortButton, &QPushButton::clicked, this, &MakeProgressWindow::abortMake);
 }
 
 MakeProgressWindow::~MakeProgressWindow() = default;
+
+void MakeProgressWindow::beginStep()
+{
+    ++m_stepsBegun;
+    m_expectedSteps = std::max(m_expectedSteps, m_stepsBegun);
+    m_form->progressBar->reset();
+    m_form->speedLabel->clear();
+}
 
 void MakeProgressWindow::setRange(int32_t lower, int32_t upper)
 {
@@ -126,25 +133,24 @@ void MakeProgressWindow::setPosition(int32_t position)
 
 void MakeProgressWindow::setStep(const core::EncodeProgress& progress)
 {
-    m_secondsLeft = progress.secondsLeft;
     const QString left = progress.secondsLeft < 0
                              ? QStringLiteral("--:--")
                              : QStringLiteral("%1:%2").arg(progress.secondsLeft / 60).arg(progress.secondsLeft % 60, 2, 10,
                                                                                           QLatin1Char('0'));
-    m_form->speedLabel->setText(tr("%1: %2 left").arg(QString::fromStdString(progress.step), left));
+    // A Fast or Low Motion encode of classic mode tells its pass instead of a step's name.
+    const QString step = progress.step.empty()
+                             ? tr("Encoding, pass %1 of %2").arg(progress.pass).arg(progress.passes)
+                             : QString::fromStdString(progress.step);
+    m_form->speedLabel->setText(tr("%1: %2 left").arg(step, left));
     showPercent();
 }
 
 void MakeProgressWindow::showPercent()
 {
-    const double spent = static_cast<double>(m_clock.elapsed()) / 1000;
-    const int span = m_form->progressBar->maximum() - m_form->progressBar->minimum();
-    int percent = span > 0 ? static_cast<int>(int64_t{m_form->progressBar->value() - m_form->progressBar->minimum()} *
-                                              100 / span)
-                           : 0;
-    if (m_secondsLeft >= 0 && spent > 0)
-        percent = static_cast<int>(spent * 100 / (spent + static_cast<double>(m_secondsLeft)));
-    // The job's share done never goes back, though a step's estimate of the time left may grow.
+    const int64_t span = m_form->progressBar->maximum() - m_form->progressBar->minimum();
+    const double step =
+        span > 0 ? double(std::max(m_form->progressBar->value() - m_form->progressBar->minimum(), 0)) / double(span) : 0.0;
+    const int percent = static_cast<int>((std::max(m_stepsBegun - 1, 0) + step) * 100 / m_expectedSteps);
     m_percent = std::clamp(std::max(percent, m_percent), 0, 100);
     setWindowTitle(tr("Making [%1%]").arg(m_percent));
 }
@@ -181,8 +187,11 @@ void MakeProgressWindow::keyPressEvent(QKeyEvent* event)
 
 void MakeProgressWindow::reject() { abortMake(); }
 
-MakeUiPort::MakeUiPort(core::UiPort& inner, QWidget* owner)
-    : m_inner(inner), m_window(std::make_unique<MakeProgressWindow>(owner))
+MakeUiPort::MakeUiPort(core::UiPort& inner, QWidget* owner, engine::MakeMode mode)
+    : m_inner(inner),
+      // Quality: probe, level encodes, verify. Classic: Fast Motion, Low Motion, Create, Verify, PSNR.
+      // The sound's encode, when there is one, comes on top.
+      m_window(std::make_unique<MakeProgressWindow>(mode == engine::MakeMode::Quality ? 3 : 5, owner))
 {
 }
 

@@ -6,7 +6,6 @@
 #include "engine/make.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QPointer>
 
 #include <memory>
@@ -44,14 +43,19 @@ private:
 };
 
 // The one progress window of a whole Make: the running step's name and time left, its bar, the
-// whole job's percentage in the title, and Abort, which ends any step.
+// whole job's percentage in the title, and Abort, which ends any step. The engine reports each
+// step on its own, so the job's percentage counts the steps a mode takes as equal shares: the steps
+// done, and the running step's part of its share.
 class MakeProgressWindow : public QDialog {
     Q_OBJECT
 
 public:
-    explicit MakeProgressWindow(QWidget* parent = nullptr);
+    // expectedSteps: the progress displays the mode opens (more are taken as they come).
+    explicit MakeProgressWindow(int32_t expectedSteps, QWidget* parent = nullptr);
     ~MakeProgressWindow() override;
 
+    // A new step starts with an empty bar.
+    void beginStep();
     void setRange(int32_t lower, int32_t upper);
     void setPosition(int32_t position);
     void setStep(const core::EncodeProgress& progress);
@@ -69,13 +73,12 @@ protected:
     void reject() override;
 
 private:
-    // Shows the whole job's percentage: from the time spent and the time left when the engine
-    // tells it, else the bar's.
+    // Shows the whole job's percentage, which never goes back.
     void showPercent();
 
     std::unique_ptr<Ui::EncodeProgressWindow> m_form;
-    QElapsedTimer m_clock;
-    int64_t m_secondsLeft = -1;
+    int32_t m_expectedSteps = 1;
+    int32_t m_stepsBegun = 0;
     int m_percent = 0;
     bool m_cancelled = false;
     bool m_escapeAllowed = false;
@@ -85,7 +88,7 @@ private:
 // in one MakeProgressWindow over owner, open from the first step to the port's end.
 class MakeUiPort : public core::UiPort {
 public:
-    MakeUiPort(core::UiPort& inner, QWidget* owner);
+    MakeUiPort(core::UiPort& inner, QWidget* owner, engine::MakeMode mode);
     ~MakeUiPort() override;
     void showMessage(const core::Message& message) override { m_inner.showMessage(message); }
     bool askYesNo(const core::Question& question) override { return m_inner.askYesNo(question); }

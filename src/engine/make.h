@@ -68,7 +68,7 @@ struct MakeRequest {
     bool keepWork = false;         // leave the work folder (and its level encodes) in place
     bool replaceAgreed = false;    // an existing Final AVI may be replaced without asking
     int32_t threads = 0;           // per encoder; 0: the encoder's choice
-    PrepareSound prepareSound;     // empty: the media folder's preparation
+    PrepareSound prepareSound;     // empty: prepareFinalSound
     FreeSpaceQuery freeSpace;      // empty: the file system's free space
 };
 
@@ -81,10 +81,11 @@ struct MakeLevelUse {
     int64_t bytes = 0; // the groups' chunks and index entries in the Final AVI
 };
 
-// Wall time of one step.
+// Wall time of one step: "sound", "probe", "encode", "choose", "write", "verify" (quality mode);
+// "sound", "fm", "analyze", "lm", "fit", "create", "verify", "psnr" (classic mode). A step that
+// runs more than once adds up.
 struct MakeStepTime {
-    std::string
-        step; // "sound", "encode", "choose", "write", "verify", "fm", "analyze", "lm", "fit", "create"
+    std::string step;
     double seconds = 0;
 };
 
@@ -95,7 +96,7 @@ struct MakeResult {
     int64_t targetBytes = 0;
     double psnr = 0; // as ffmpeg's psnr filter computes its average against the source
     int32_t groups = 0;
-    int32_t encodes = 0;              // encodes made (levels, or FM and LM)
+    int32_t encodes = 0;              // encodes made (levels, or FM and each LM)
     std::vector<MakeLevelUse> levels; // quality mode: every level encoded, in the order encoded
     std::vector<int32_t> groupLevels; // quality mode: groupLevels[g] indexes levels
     // Quality mode: costs[g][l], group g taken from levels[l], and the bytes the groups had.
@@ -109,14 +110,12 @@ struct MakeResult {
     std::string workFolder; // where the level encodes were made
 };
 
-// Names of the steps shown on the progress display.
-// Progress: every step reports through ui.openProgress(); EncodeProgress carries the step's frames
-// and the time left of the whole job.
-
 // Makes the Final AVI at request.finalPath from the film at request.sourcePath so that the
 // whole file, sound and indexes included, is at most targetBytes for finalSizeMB. Refuses a Final
-// AVI that is the source, too little free space for the work folder ("... needs N MB in FOLDER,
-// M MB are free"), and asks before replacing an existing Final AVI unless replaceAgreed. The
+// AVI that is the source, too little free space for the work folder ("The encodes need N MB in
+// FOLDER where M MB are free."), and asks before replacing an existing Final AVI unless
+// replaceAgreed. Every step opens its own progress display (ui.openProgress()); the encodes name
+// their step in EncodeProgress::step ("Probing", "Encoding levels", "Sound", ...). The
 // Final AVI is written to a temporary file and renamed at the end, so an abort (Aborted) or a
 // failure (Ended, after a message) leaves no Final AVI, and no work folder unless keepWork.
 CommandOutcome runMake(const MakeRequest& request, media::VideoMedia& media, core::UiPort& ui,

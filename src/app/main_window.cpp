@@ -6,6 +6,7 @@
 #include "app/dialog_units.h"
 #include "app/encode_window.h"
 #include "app/locale_numbers.h"
+#include "app/make_window.h"
 #include "app/plan_window.h"
 #include "engine/commands.h"
 #include "engine/exact_size.h"
@@ -200,6 +201,7 @@ MainWindow::MainWindow(std::unique_ptr<QtUiPort> port, std::unique_ptr<FilePicke
     connect(m_form->verifyAction, &QAction::triggered, this, &MainWindow::runVerify);
     connect(m_form->encodeAction, &QAction::triggered, this, &MainWindow::runEncode);
     connect(m_form->lmEncodeButton, &QPushButton::clicked, this, &MainWindow::runEncode);
+    connect(m_form->makeAction, &QAction::triggered, this, &MainWindow::runMake);
     // The exact size follows the Low Motion and Ending AVIs as well as the estimate's settings.
     connect(m_form->lmPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
     connect(m_form->endingPathEdit, &QLineEdit::textChanged, this, &MainWindow::refreshEstimate);
@@ -383,6 +385,39 @@ void MainWindow::runEncode()
     }
     if (outcome == engine::CommandOutcome::Completed)
         setPath(&core::JobSettings::lowMotionPath, window.lowMotionPath());
+}
+
+void MainWindow::runMake()
+{
+    if (commandsBlocked() || !storeControlsInJob())
+        return;
+    MakeWindow window(m_job.settings, *m_picker, this);
+    if (window.exec() != QDialog::Accepted)
+        return;
+    m_form->statusLabel->clear();
+    const engine::MakeRequest request = window.request();
+    engine::MakeResult result;
+    engine::CommandOutcome outcome = engine::CommandOutcome::Ended;
+    {
+        CopyScope making(*this);
+        core::BusyCursor busy(*m_port);
+        MakeUiPort port(*m_port, this, request.mode);
+        outcome = engine::runMake(request, media::ffmpegMedia(), port, result);
+    }
+    if (outcome != engine::CommandOutcome::Completed)
+        return;
+    (void)storeControlsInJob();
+    m_job.settings.finalPath = request.finalPath;
+    m_job.settings.finalSizeMB = request.finalSizeMB;
+    if (result.mode == engine::MakeMode::Classic) {
+        m_job.settings.fastMotionPath = result.fastMotionPath;
+        m_job.settings.lowMotionPath = result.lowMotionPath;
+        if (engine::runAnalyze(m_job, *m_port) == engine::CommandOutcome::Completed)
+            m_job.settings.highBitrateLimit = result.highBitrateLimit;
+    }
+    showJobInControls();
+    refreshEstimate();
+    m_form->statusLabel->setText(makeStatusText(result));
 }
 
 void MainWindow::refreshEstimate()

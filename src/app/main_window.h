@@ -93,6 +93,10 @@ public slots:
     // Asks for the source, bitrate and path of the Low Motion AVI and encodes it; afterwards the
     // Low Motion path names it and the exact size and Fit count with it.
     void runEncode();
+    // Asks for a film, a Final AVI, its size, the sound's Kbps and the mode and makes the Final AVI
+    // in one step. Afterwards the window names the Final AVI and its size; in classic mode also
+    // the Fast and Low Motion AVIs (kept in the work folder), analysed, with the fitted limit.
+    void runMake();
 
 protected:
     // Enter presses the focused push button and does nothing in a field; the window never takes

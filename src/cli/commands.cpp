@@ -5,6 +5,7 @@
 #include "cli/encode_commands.h"
 #include "cli/exact_commands.h"
 #include "cli/job_options.h"
+#include "cli/make_command.h"
 #include "cli/probe_command.h"
 #include "core/version.h"
 
@@ -135,6 +136,8 @@ int runCommandLine(int argc, char** argv)
     CLI::App* encodeLowMotion = addEncodeLowMotion(app, encodeLowMotionOptions);
     EncodeFastMotionOptions encodeFastMotionOptions;
     CLI::App* encodeFastMotion = addEncodeFastMotion(app, encodeFastMotionOptions);
+    MakeOptions makeOptions;
+    CLI::App* make = addMake(app, makeOptions);
 
     try {
         app.parse(argc, argv);
@@ -180,6 +183,8 @@ int runCommandLine(int argc, char** argv)
         return runEncodeLowMotionCommand(encodeLowMotionOptions);
     if (encodeFastMotion->parsed())
         return runEncodeFastMotionCommand(encodeFastMotionOptions);
+    if (make->parsed())
+        return runMakeCommand(makeOptions);
     return runCreateCommand(createOptions, createFlags);
 }
 

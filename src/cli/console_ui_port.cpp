@@ -85,7 +85,8 @@ private:
         bar.append(static_cast<size_t>(kWidth - filled), '.');
         if (m_encode) {
             const int64_t left = m_encode->secondsLeft;
-            std::fprintf(stderr, "\rEncoding [%s] %3lld%%  pass %d/%d  %.1f fps  %s left   ", bar.c_str(),
+            std::fprintf(stderr, "\r%s [%s] %3lld%%  pass %d/%d  %.1f fps  %s left   ",
+                         m_encode->step.empty() ? "Encoding" : m_encode->step.c_str(), bar.c_str(),
                          static_cast<long long>(percent), m_encode->pass, m_encode->passes, m_encode->framesPerSecond,
                          left < 0 ? "--:--"
                                   : (std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") +

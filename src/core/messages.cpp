@@ -253,6 +253,18 @@ Message estimateUnavailable(const std::string& label)
                 "Raise the Final size or the High Bitrate Limit, lower the audio bitrate, or give a bitrate."};
 }
 
+Message makeNeedsSpace(int64_t neededBytes, const std::string& folder, int64_t freeBytes)
+{
+    const auto mb = [](int64_t bytes) { return std::to_string((bytes + 1048575) / 1048576); };
+    return {MessageId::MakeNeedsSpace, "The encodes need " + mb(neededBytes) + " MB in\r" + folder + "\rwhere " +
+                                           std::to_string(freeBytes / 1048576) + " MB are free."};
+}
+
+Message makeFailed(const std::string& reason)
+{
+    return {MessageId::MakeFailed, "The Final AVI could not be made: " + reason + "\rNothing was written."};
+}
+
 Message encodeFailed(const std::string& what, const std::string& reason)
 {
     return {MessageId::EncodeFailed, "The " + what + " could not be encoded: " + reason + "\rNothing was written."};

@@ -57,6 +57,8 @@ enum class MessageId {
     SoundOpenFailed,
     SoundHasNoAudio,
     SoundCodecRefused,
+    MakeNeedsSpace,
+    MakeFailed,
 };
 
 enum class QuestionId { DifferentTotalFrames, QuitWithoutSaving, ReplaceFile };
@@ -182,6 +184,11 @@ Message soundOpenFailed(const std::string& path, const std::string& detail);
 Message soundHasNoAudio(const std::string& path);
 // The sound's codec is not one an AVI carries well.
 Message soundCodecRefused(const std::string& codec);
+
+// make's work folder needs neededBytes where folder has freeBytes.
+Message makeNeedsSpace(int64_t neededBytes, const std::string& folder, int64_t freeBytes);
+// make stopped; reason says why. Nothing was written.
+Message makeFailed(const std::string& reason);
 
 Question differentTotalFrames(int64_t lmFrames, int64_t fmFrames);
 // The main window is closing with settings that were neither loaded nor saved as they are.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace core {
 
@@ -26,6 +27,7 @@ struct EncodeProgress {
     int32_t passes = 1;
     double framesPerSecond = 0; // encoding speed so far
     int64_t secondsLeft = -1;   // expected time to the end; -1 while unknown
+    std::string step;           // the step of a longer job this encode is; empty for a lone encode
     bool operator==(const EncodeProgress&) const = default;
 };
 

@@ -90,6 +90,28 @@ int64_t groupBytes(core::GroupChoice choice, int32_t g, const core::AnalysisStat
 
 } // namespace
 
+int64_t plannedFileBytes(const output::SourcePlan& plan, std::span<const SourceTable* const> tables,
+                         const video::AudioTrack* track, const video::AviWriterOptions& writerOptions,
+                         int64_t* frames)
+{
+    const SourceTable* header = tables[static_cast<size_t>(plan.streamSource)];
+    video::avi_layout::SizeCounter counter(header->info, core::kBitmapInfoHeaderBytes, writerOptions, track);
+    int64_t counted = 0;
+    for (const output::PlannedGroup& group : plan.groups) {
+        const SourceTable* table = static_cast<size_t>(group.source) < tables.size()
+                                       ? tables[static_cast<size_t>(group.source)]
+                                       : nullptr;
+        if (table == nullptr)
+            continue;
+        const int64_t end = std::min<int64_t>(group.firstIndex + plan.framesPerGroup, table->frames.count());
+        for (int64_t index = std::max<int64_t>(group.firstIndex, 0); index < end; ++index, ++counted)
+            counter.addSample(static_cast<uint32_t>(table->frames[static_cast<int32_t>(index)].size));
+    }
+    if (frames != nullptr)
+        *frames = counted;
+    return counter.fileBytes();
+}
+
 std::optional<FinalSize> predictFinalSize(const core::JobSettings& settings, SourceTables& sources,
                                           core::UiPort& ui, const video::AviWriterOptions& writerOptions)
 {

@@ -3,10 +3,12 @@
 #include "core/job.h"
 #include "core/user_interface_port.h"
 #include "engine/source_tables.h"
+#include "output/final_avi.h"
 #include "video/avi_writer.h"
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 namespace engine {
 
@@ -26,6 +28,14 @@ struct FinalSize {
 std::optional<FinalSize> predictFinalSize(const core::JobSettings& settings, SourceTables& sources,
                                           core::UiPort& ui,
                                           const video::AviWriterOptions& writerOptions = {});
+
+// Counts the Final AVI output::writeFinalAvi writes for plan over the sources whose tables are
+// given (in the plan's source order; a null one gives no frames) with the sound track (none when
+// null): the stream source's information, a 40-byte format, every planned frame and the writer's
+// layout, to the byte. frames receives the frame count when given.
+int64_t plannedFileBytes(const output::SourcePlan& plan, std::span<const SourceTable* const> tables,
+                         const video::AudioTrack* track, const video::AviWriterOptions& writerOptions = {},
+                         int64_t* frames = nullptr);
 
 enum class FitStatus {
     Fitted,      // limit and size hold the best limit

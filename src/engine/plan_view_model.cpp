@@ -93,6 +93,38 @@ PlanViewModel PlanViewModel::fromJob(const core::Job& job, std::optional<int64_t
     return model;
 }
 
+PlanViewModel PlanViewModel::fromSourcePlan(const output::SourcePlan& plan,
+                                            std::vector<std::string> sourceNames,
+                                            const std::vector<int64_t>& groupBytes, int64_t frameCount,
+                                            double framesPerSecond, std::optional<int64_t> exactFinalBytes)
+{
+    PlanViewModel model;
+    const int64_t distance = plan.framesPerGroup;
+    if (plan.groups.empty() || distance < 1 || frameCount < 1)
+        return model;
+    model.m_sourceNames = std::move(sourceNames);
+    model.m_keyframeDistance = static_cast<int32_t>(distance);
+    model.m_frameCount = frameCount;
+    model.m_framesPerSecond = framesPerSecond > 0 ? framesPerSecond : 1;
+    model.m_exactFinalBytes = exactFinalBytes;
+    // No windows: every frame of a group lies in its first "window", which is never measured.
+    model.m_measures.framesPerWindow = static_cast<int32_t>(distance);
+    const auto groups = static_cast<int32_t>(plan.groups.size());
+    model.m_plan.setSize(groups);
+    for (int32_t g = 0; g < groups; ++g) {
+        const int32_t source = plan.groups[static_cast<size_t>(g)].source;
+        model.m_plan[g].choice = core::GroupChoice::High;
+        model.m_plan[g].fmBytes =
+            static_cast<size_t>(g) < groupBytes.size() ? groupBytes[static_cast<size_t>(g)] : 0;
+        if (model.m_bands.empty() || model.m_bands.back().source != source)
+            model.m_bands.push_back({g, g, g * distance, g * distance, core::GroupChoice::High, source});
+        PlanBand& band = model.m_bands.back();
+        band.endGroup = g + 1;
+        band.endFrame = std::min((g + 1) * distance, frameCount);
+    }
+    return model;
+}
+
 int64_t PlanViewModel::windowStartFrame(size_t w) const
 {
     const auto groupSeconds = static_cast<size_t>(m_measures.groupSeconds);
@@ -145,6 +177,10 @@ std::optional<PlanHover> PlanViewModel::hoverAt(int64_t frame) const
     hover.seconds = static_cast<double>(frame) / m_framesPerSecond;
     hover.group = static_cast<int32_t>(frame / m_keyframeDistance);
     hover.choice = m_plan[hover.group].choice;
+    for (const PlanBand& band : m_bands) {
+        if (hover.group >= band.firstGroup && hover.group < band.endGroup)
+            hover.source = band.source;
+    }
     hover.groupBytes = m_plan[hover.group].fmBytes;
     // Frames past the group's last whole window belong to no window.
     const int64_t window = (frame - int64_t{hover.group} * m_keyframeDistance) / m_measures.framesPerWindow;

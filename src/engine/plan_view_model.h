@@ -4,6 +4,7 @@
 #include "core/job.h"
 #include "core/number_format.h"
 #include "engine/planner.h"
+#include "output/final_avi.h"
 
 #include <array>
 #include <cstdint>
@@ -21,6 +22,7 @@ struct PlanBand {
     int64_t firstFrame = 0;
     int64_t endFrame = 0;
     core::GroupChoice choice = core::GroupChoice::Low;
+    int32_t source = -1; // a plan over named sources: the band's source; -1 in the described plan
     bool operator==(const PlanBand&) const = default;
 };
 
@@ -60,6 +62,7 @@ struct PlanHover {
     core::GroupChoice choice = core::GroupChoice::Low;
     int64_t groupBytes = 0;
     int64_t windowKbps = -1; // -1: the planner measures no window there
+    int32_t source = -1;     // a plan over named sources: the group's source
 };
 
 // The frame at which the Ending AVI takes over or the film stops.
@@ -78,6 +81,15 @@ public:
     // Plans the job as the estimate refresh does and keeps what the view shows; exactFinalBytes is
     // the Final AVI's size when it is known. Empty when the job is not analysed.
     static PlanViewModel fromJob(const core::Job& job, std::optional<int64_t> exactFinalBytes = std::nullopt);
+    // Shows a plan over named sources (make's levels): one band for every run of groups from one
+    // source, sourceNames[source] naming it, groupBytes[g] the bytes group g adds; no measures,
+    // limit or estimate. Empty when the plan has no groups.
+    static PlanViewModel fromSourcePlan(const output::SourcePlan& plan, std::vector<std::string> sourceNames,
+                                        const std::vector<int64_t>& groupBytes, int64_t frameCount,
+                                        double framesPerSecond,
+                                        std::optional<int64_t> exactFinalBytes = std::nullopt);
+    // The names of a plan over named sources, by source index; empty for the described plan.
+    const std::vector<std::string>& sourceNames() const { return m_sourceNames; }
 
     bool empty() const { return m_plan.count() == 0; }
     const PlanMeasures& measures() const { return m_measures; }
@@ -128,6 +140,7 @@ private:
     int64_t m_frameCount = 0;
     double m_framesPerSecond = 1;
     int64_t m_peakKbps = 0;
+    std::vector<std::string> m_sourceNames;
 };
 
 // Returns the name of a group's source as the plan view shows it: "Low Motion", "Fast Motion",

@@ -9,6 +9,9 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace engine {
 
@@ -47,23 +50,22 @@ void checkHeader(VerifyReport& report, const SourceTable& fm, const video::Sourc
         addDifference(report, {Kind::Format});
 }
 
-// Returns the runs of frames the plan reads from each source, in the order of output::FrameSource:
-// the groups one source gives in a row make one run.
-std::array<std::vector<video::SampleRun>, 3> sourceRuns(const core::AnalysisState& state, int32_t framePos,
-                                                        const detail::FinalSources& sources)
+// Returns the runs of frames the plan reads from each source: the groups one source gives in a
+// row make one run.
+std::vector<std::vector<video::SampleRun>> sourceRuns(const output::SourcePlan& plan,
+                                                      std::span<const SourceTable* const> tables)
 {
-    std::array<std::vector<video::SampleRun>, 3> runs;
-    for (int32_t g = 0; g < state.planTable.count(); ++g) {
-        const output::GroupFrames frames = output::groupFrames(
-            state.planTable[g].choice, static_cast<int64_t>(g) * state.keyframeDistance, framePos);
-        const SourceTable* table = detail::tableOf(frames.source, sources);
-        if (table == nullptr)
+    std::vector<std::vector<video::SampleRun>> runs(tables.size());
+    for (const output::PlannedGroup& group : plan.groups) {
+        if (static_cast<size_t>(group.source) >= tables.size() ||
+            tables[static_cast<size_t>(group.source)] == nullptr)
             continue;
+        const SourceTable* table = tables[static_cast<size_t>(group.source)];
         const auto first =
-            static_cast<int32_t>(std::clamp<int64_t>(frames.firstIndex, 0, table->frames.count()));
+            static_cast<int32_t>(std::clamp<int64_t>(group.firstIndex, 0, table->frames.count()));
         const auto end = static_cast<int32_t>(
-            std::clamp<int64_t>(frames.firstIndex + state.keyframeDistance, 0, table->frames.count()));
-        std::vector<video::SampleRun>& own = runs[static_cast<size_t>(frames.source)];
+            std::clamp<int64_t>(group.firstIndex + plan.framesPerGroup, 0, table->frames.count()));
+        std::vector<video::SampleRun>& own = runs[static_cast<size_t>(group.source)];
         if (!own.empty() && own.back().end == first)
             own.back().end = end;
         else if (first < end)
@@ -100,6 +102,101 @@ void checkSound(VerifyReport& report, video::AviReader& file, media::SoundFile& 
     }
 }
 
+// Checks finalAvi against plan over the sources (their tables, and the files to read their
+// frames from; a null one gives no frames) and sound: the header and format as the writer takes
+// them from the plan's stream source, every frame, the count and the sound chunks.
+void checkPlan(VerifyReport& report, video::Source& finalAvi, const output::SourcePlan& plan,
+               std::span<const SourceTable* const> tables, std::span<video::Source* const> sources,
+               int32_t groupSeconds, media::SoundFile* sound, core::UiPort& ui)
+{
+    report.finalFrames = finalAvi.sampleCount();
+    const SourceTable* header = tables[static_cast<size_t>(plan.streamSource)];
+    checkHeader(report, *header, finalAvi);
+
+    // The Final AVI is read front to back, a block ahead by a helper thread, while this thread
+    // reads each source along the runs of groups it gives and compares: the two halves of the
+    // bytes are read at once.
+    video::SampleBlocks finalBlocks(finalAvi, {{0, report.finalFrames}}, true);
+    const std::vector<std::vector<video::SampleRun>> runs = sourceRuns(plan, tables);
+    std::vector<std::optional<video::SampleBlocks>> sourceBlocks(sources.size());
+    for (size_t from = 0; from < sourceBlocks.size(); ++from) {
+        if (sources[from] != nullptr)
+            sourceBlocks[from].emplace(*sources[from], runs[from]);
+    }
+
+    std::unique_ptr<core::ProgressPort> progress = ui.openProgress();
+    const auto groups = static_cast<int32_t>(plan.groups.size());
+    if (progress)
+        progress->setRange(0, groups, 1);
+    core::ProgressStatistics statistics;
+    int32_t frame = 0;
+    for (int32_t g = 0; g < groups; ++g) {
+        if (progress && g % kGroupsPerProgressUpdate == 0) {
+            (void)progress->setPosition(g); // the previous position is of no use here
+            progress->setStatistics(statistics);
+            progress->pumpMessages(true);
+            if (progress->cancelled()) {
+                report.status = VerifyStatus::Aborted;
+                return;
+            }
+        }
+        const output::PlannedGroup& group = plan.groups[static_cast<size_t>(g)];
+        if (group.tally == output::GroupTally::LowMotion)
+            statistics.lmSeconds += groupSeconds;
+        else if (group.tally == output::GroupTally::FastMotion)
+            statistics.fmSeconds += groupSeconds;
+        const SourceTable* table = static_cast<size_t>(group.source) < tables.size()
+                                       ? tables[static_cast<size_t>(group.source)]
+                                       : nullptr;
+        if (table == nullptr)
+            continue; // an ending group without Ending AVI: Create reports its frames missing
+        const int64_t firstIndex = std::max<int64_t>(group.firstIndex, 0);
+        const int64_t endIndex =
+            std::min<int64_t>(group.firstIndex + plan.framesPerGroup, table->frames.count());
+        for (int64_t wide = firstIndex; wide < endIndex; ++wide) {
+            const auto index = static_cast<int32_t>(wide);
+            const int32_t i = frame++;
+            if (i >= report.finalFrames)
+                continue;
+            const int64_t differencesBefore = report.differenceCount;
+            const core::FrameRecord& planned = table->frames[index];
+            const video::SampleLocation held = finalAvi.sampleLocation(i);
+            const int32_t size = held.size;
+            if (size != planned.size) {
+                addDifference(report, {Kind::Size, i, g, size, planned.size});
+            } else if (size > 0) {
+                std::span<const uint8_t> found;
+                std::span<const uint8_t> wanted;
+                std::optional<video::SampleBlocks>& blocks = sourceBlocks[static_cast<size_t>(group.source)];
+                const bool read = finalBlocks.sample(i, found) == video::AviStatus::Ok && blocks &&
+                                  blocks->sample(index, wanted) == video::AviStatus::Ok;
+                if (!read || std::memcmp(found.data(), wanted.data(), found.size()) != 0)
+                    addDifference(report, {Kind::Bytes, i, g, size, planned.size});
+            }
+            // An empty frame is never a key frame in a file the writer writes.
+            const bool plannedKey = planned.isKey != 0 && planned.size > 0;
+            if (held.key != plannedKey)
+                addDifference(report, {Kind::KeyFlag, i, g, held.key ? 1 : 0, plannedKey ? 1 : 0});
+            if (report.differenceCount > differencesBefore)
+                ++report.differingFrames;
+            if (group.tally == output::GroupTally::LowMotion)
+                statistics.lmBytes += size;
+            else if (group.tally == output::GroupTally::FastMotion)
+                statistics.fmBytes += size;
+            statistics.totalBytes += size;
+        }
+    }
+    if (progress)
+        progress->showCompleted(statistics);
+    report.plannedFrames = frame;
+    if (report.finalFrames > report.plannedFrames)
+        addDifference(report, {Kind::FrameCount, -1, -1, report.finalFrames, report.plannedFrames});
+    if (sound != nullptr)
+        checkSound(report, finalAvi.file(), *sound, frame, header->info);
+    const bool complete = report.finalFrames >= report.plannedFrames && report.differenceCount == 0;
+    report.status = complete ? VerifyStatus::Verified : VerifyStatus::Differs;
+}
+
 // Runs the check with the files the caller opens, and closes.
 VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& sources,
                         video::SourceOpening& finalOpening, core::UiPort& ui)
@@ -115,87 +212,14 @@ VerifyReport verifyWith(const core::JobSettings& settings, OpenedSources& source
     std::optional<video::Source> finalAvi = finalOpening.take(ui);
     if (!finalAvi)
         return report;
-    report.finalFrames = finalAvi->sampleCount();
-    checkHeader(report, *tables->fastMotion, *finalAvi);
-
-    // The Final AVI is read front to back, a block ahead by a helper thread, while this thread
-    // reads each source along the runs of groups it gives and compares: the two halves of the
-    // bytes are read at once.
-    video::SampleBlocks finalBlocks(*finalAvi, {{0, report.finalFrames}}, true);
-    constexpr SourceRole kRoleOf[] = {SourceRole::LowMotion, SourceRole::FastMotion, SourceRole::Ending};
-    const std::array<std::vector<video::SampleRun>, 3> runs = sourceRuns(state, settings.framePos, *tables);
-    std::array<std::optional<video::SampleBlocks>, 3> sourceBlocks; // in the order of output::FrameSource
-    for (size_t from = 0; from < sourceBlocks.size(); ++from) {
-        if (video::Source* source = sources.source(kRoleOf[from]))
-            sourceBlocks[from].emplace(*source, runs[from]);
-    }
-
-    std::unique_ptr<core::ProgressPort> progress = ui.openProgress();
-    const int32_t groups = state.planTable.count();
-    if (progress)
-        progress->setRange(0, groups, 1);
-    core::ProgressStatistics statistics;
-    int32_t frame = 0;
-    for (int32_t g = 0; g < groups; ++g) {
-        if (progress && g % kGroupsPerProgressUpdate == 0) {
-            (void)progress->setPosition(g); // the previous position is of no use here
-            progress->setStatistics(statistics);
-            progress->pumpMessages(true);
-            if (progress->cancelled()) {
-                report.status = VerifyStatus::Aborted;
-                return report;
-            }
-        }
-        const core::GroupChoice choice = state.planTable[g].choice;
-        const output::GroupFrames frames =
-            output::groupFrames(choice, static_cast<int64_t>(g) * state.keyframeDistance, settings.framePos);
-        if (choice == core::GroupChoice::Low)
-            statistics.lmSeconds += state.groupSeconds;
-        else if (choice == core::GroupChoice::High)
-            statistics.fmSeconds += state.groupSeconds;
-        detail::forEachGroupFrame(
-            frames, state.keyframeDistance, *tables, [&](const SourceTable& table, int32_t index) {
-                const int32_t i = frame++;
-                if (i >= report.finalFrames)
-                    return;
-                const int64_t differencesBefore = report.differenceCount;
-                const core::FrameRecord& planned = table.frames[index];
-                const video::SampleLocation held = finalAvi->sampleLocation(i);
-                const int32_t size = held.size;
-                if (size != planned.size) {
-                    addDifference(report, {Kind::Size, i, g, size, planned.size});
-                } else if (size > 0) {
-                    std::span<const uint8_t> found;
-                    std::span<const uint8_t> wanted;
-                    std::optional<video::SampleBlocks>& blocks =
-                        sourceBlocks[static_cast<size_t>(frames.source)];
-                    const bool read = finalBlocks.sample(i, found) == video::AviStatus::Ok && blocks &&
-                                      blocks->sample(index, wanted) == video::AviStatus::Ok;
-                    if (!read || std::memcmp(found.data(), wanted.data(), found.size()) != 0)
-                        addDifference(report, {Kind::Bytes, i, g, size, planned.size});
-                }
-                // An empty frame is never a key frame in a file the writer writes.
-                const bool plannedKey = planned.isKey != 0 && planned.size > 0;
-                if (held.key != plannedKey)
-                    addDifference(report, {Kind::KeyFlag, i, g, held.key ? 1 : 0, plannedKey ? 1 : 0});
-                if (report.differenceCount > differencesBefore)
-                    ++report.differingFrames;
-                if (choice == core::GroupChoice::Low)
-                    statistics.lmBytes += size;
-                else if (choice == core::GroupChoice::High)
-                    statistics.fmBytes += size;
-                statistics.totalBytes += size;
-            });
-    }
-    if (progress)
-        progress->showCompleted(statistics);
-    report.plannedFrames = frame;
-    if (report.finalFrames > report.plannedFrames)
-        addDifference(report, {Kind::FrameCount, -1, -1, report.finalFrames, report.plannedFrames});
-    if (sound)
-        checkSound(report, finalAvi->file(), *sound, frame, tables->fastMotion->info);
-    const bool complete = report.finalFrames >= report.plannedFrames && report.differenceCount == 0;
-    report.status = complete ? VerifyStatus::Verified : VerifyStatus::Differs;
+    // In the order of output::FrameSource.
+    const SourceTable* const planTables[] = {tables->lowMotion, tables->fastMotion, tables->ending};
+    video::Source* const readers[] = {sources.source(SourceRole::LowMotion),
+                                      sources.source(SourceRole::FastMotion),
+                                      sources.source(SourceRole::Ending)};
+    const output::SourcePlan plan =
+        output::classicPlan(state.planTable, state.keyframeDistance, settings.framePos);
+    checkPlan(report, *finalAvi, plan, planTables, readers, state.groupSeconds, sound.get(), ui);
     return report;
 }
 
@@ -210,6 +234,37 @@ core::Message VerifyReport::message(const core::NumberFormat& numbers) const
     if (differingFrames * 2 > std::min(finalFrames, plannedFrames))
         message.text += '\r' + core::messages::settingsProbablyDiffer().text;
     return message;
+}
+
+VerifyReport verifyPlannedAvi(const std::string& finalPath, std::span<const std::string> sourcePaths,
+                              const output::SourcePlan& plan, const std::string& soundPath, core::UiPort& ui)
+{
+    VerifyReport report;
+    std::vector<video::Source> sources;
+    std::vector<SourceTable> tables(sourcePaths.size());
+    for (size_t i = 0; i < sourcePaths.size(); ++i) {
+        std::optional<video::Source> source = video::openVideoStream(sourcePaths[i], ui);
+        if (!source)
+            return report;
+        readSourceTable(tables[i], *source);
+        sources.push_back(std::move(*source));
+    }
+    std::unique_ptr<media::SoundFile> sound;
+    if (!soundPath.empty() && !(sound = openSound(soundPath, ui)))
+        return report;
+    std::optional<video::Source> finalAvi = video::openVideoStream(finalPath, ui);
+    if (!finalAvi)
+        return report;
+    std::vector<const SourceTable*> tablePointers;
+    std::vector<video::Source*> readers;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        tablePointers.push_back(&tables[i]);
+        readers.push_back(&sources[i]);
+    }
+    if (static_cast<size_t>(plan.streamSource) >= tablePointers.size())
+        return report;
+    checkPlan(report, *finalAvi, plan, tablePointers, readers, 0, sound.get(), ui);
+    return report;
 }
 
 VerifyReport verifyFinalAvi(const core::JobSettings& settings, core::UiPort& ui)

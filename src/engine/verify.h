@@ -3,9 +3,12 @@
 #include "core/job.h"
 #include "core/messages.h"
 #include "core/user_interface_port.h"
+#include "output/final_avi.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace engine {
@@ -42,5 +45,12 @@ struct VerifyReport {
 // thirty groups and stops when the person aborts. Shows Create's messages, or those of opening
 // the Final AVI, and returns Ended where it cannot check.
 VerifyReport verifyFinalAvi(const core::JobSettings& settings, core::UiPort& ui);
+
+// Checks the Final AVI at finalPath against plan over the AVIs at sourcePaths (in the plan's
+// source order) and the sound file at soundPath (none when empty), as verifyFinalAvi checks the
+// described plan: the header and format of the plan's stream source, every frame's size, bytes
+// and key flag, the frame count and every sound chunk. Returns Ended after the opening messages.
+VerifyReport verifyPlannedAvi(const std::string& finalPath, std::span<const std::string> sourcePaths,
+                              const output::SourcePlan& plan, const std::string& soundPath, core::UiPort& ui);
 
 } // namespace engine

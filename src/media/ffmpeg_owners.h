@@ -8,6 +8,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
 #include <libavutil/frame.h>
+#include <libavutil/audio_fifo.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -31,6 +33,21 @@ struct PacketDeleter {
 struct SwsDeleter {
     void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
+struct ResamplerDeleter {
+    void operator()(SwrContext* context) const { swr_free(&context); }
+};
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
+};
+// An output context, its file closed first when it was opened.
+struct FormatOutputDeleter {
+    void operator()(AVFormatContext* context) const
+    {
+        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
 struct DictionaryDeleter {
     void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
 };
@@ -40,6 +57,9 @@ using CodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using Scaler = std::unique_ptr<SwsContext, SwsDeleter>;
+using Resampler = std::unique_ptr<SwrContext, ResamplerDeleter>;
+using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+using FormatOutput = std::unique_ptr<AVFormatContext, FormatOutputDeleter>; // from avformat_alloc_output_context2
 
 // Owns an AVDictionary that FFmpeg calls take by address (and may replace).
 class Dictionary {

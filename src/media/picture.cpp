@@ -19,6 +19,31 @@ Picture Picture::share() const
     return copy;
 }
 
+std::array<uint64_t, 3> squaredError(const AVFrame& a, const AVFrame& b)
+{
+    std::array<uint64_t, 3> sums{};
+    for (int plane = 0; plane < 3; ++plane) {
+        const int width = plane == 0 ? a.width : (a.width + 1) / 2;
+        const int height = plane == 0 ? a.height : (a.height + 1) / 2;
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* rowA = a.data[plane] + static_cast<ptrdiff_t>(y) * a.linesize[plane];
+            const uint8_t* rowB = b.data[plane] + static_cast<ptrdiff_t>(y) * b.linesize[plane];
+            uint64_t sum = 0;
+            for (int x = 0; x < width; ++x) {
+                const int d = rowA[x] - rowB[x];
+                sum += static_cast<uint64_t>(d * d);
+            }
+            sums[static_cast<size_t>(plane)] += sum;
+        }
+    }
+    return sums;
+}
+
+std::array<uint64_t, 3> squaredError(const Picture& a, const Picture& b)
+{
+    return squaredError(*a.impl().frame, *b.impl().frame);
+}
+
 Picture pictureOf(Frame frame)
 {
     Picture picture;

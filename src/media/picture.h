@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -32,5 +33,8 @@ public:
 private:
     std::unique_ptr<Impl> m_impl;
 };
+
+// Sums the squared differences of two pictures of the same size (4:2:0) per plane: Y, U, V.
+std::array<uint64_t, 3> squaredError(const Picture& a, const Picture& b);
 
 } // namespace media

@@ -54,6 +54,26 @@ int mpegBitrateIndex(const uint8_t* data, int size)
     return data[2] >> 4;
 }
 
+// Returns the index of input's first sound stream, with status Ok; or -1 with status NoAudioStream,
+// or Refused and the codec's name in detail when an AVI does not carry that stream as it is.
+int firstSoundStream(const AVFormatContext& input, SoundStatus& status, std::string& detail)
+{
+    for (unsigned i = 0; i < input.nb_streams; ++i) {
+        const AVCodecParameters& par = *input.streams[i]->codecpar;
+        if (par.codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        if (tagOf(par.codec_id) == 0 || par.ch_layout.nb_channels <= 0 || par.sample_rate <= 0) {
+            status = SoundStatus::Refused;
+            detail = avcodec_get_name(par.codec_id);
+            return -1;
+        }
+        status = SoundStatus::Ok;
+        return static_cast<int>(i);
+    }
+    status = SoundStatus::NoAudioStream;
+    return -1;
+}
+
 // Appends the WAVEFORMATEX fields common to every codec (without cbSize).
 void putWaveFormat(std::vector<uint8_t>& f, uint16_t tag, int channels, int sampleRate,
                    uint32_t avgBytesPerSec, uint16_t blockAlign, uint16_t bitsPerSample)
@@ -82,6 +102,17 @@ double SoundFile::kbps() const
     return s > 0 ? static_cast<double>(m_bytes) * 8 / s / 1000 : 0.0;
 }
 
+SoundStatus SoundFile::probe(const std::string& path, std::string& detail)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    FormatInput input = openInput(path, detail);
+    if (!input)
+        return SoundStatus::CannotOpen;
+    SoundStatus status = SoundStatus::Ok;
+    firstSoundStream(*input, status, detail);
+    return status;
+}
+
 OpenedSound SoundFile::open(const std::string& path)
 {
     OpenedSound result;
@@ -93,25 +124,12 @@ OpenedSound SoundFile::open(const std::string& path)
         result.status = SoundStatus::CannotOpen;
         return result;
     }
-    int streamIndex = -1;
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            streamIndex = static_cast<int>(i);
-            break;
-        }
-    }
-    if (streamIndex < 0) {
-        result.status = SoundStatus::NoAudioStream;
+    const int streamIndex = firstSoundStream(*input, result.status, result.detail);
+    if (result.status != SoundStatus::Ok)
         return result;
-    }
     const AVCodecParameters& par = *input->streams[streamIndex]->codecpar;
     const uint16_t tag = tagOf(par.codec_id);
     const int channels = par.ch_layout.nb_channels;
-    if (tag == 0 || channels <= 0 || par.sample_rate <= 0) {
-        result.status = SoundStatus::Refused;
-        result.detail = avcodec_get_name(par.codec_id);
-        return result;
-    }
 
     std::unique_ptr<SoundFile> sound(new SoundFile());
     sound->m_codecName = avcodec_get_name(par.codec_id);

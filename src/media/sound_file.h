@@ -34,6 +34,9 @@ class SoundFile : public video::AudioChunkReader {
 public:
     // Opens path and reads its first sound stream's packet table.
     [[nodiscard]] static OpenedSound open(const std::string& path);
+    // What open would answer about path's first sound stream, without reading its packets
+    // (Ok, CannotOpen, NoAudioStream or Refused, with open's detail).
+    [[nodiscard]] static SoundStatus probe(const std::string& path, std::string& detail);
 
     ~SoundFile() override;
     SoundFile(const SoundFile&) = delete;

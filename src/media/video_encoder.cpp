@@ -55,27 +55,6 @@ private:
     std::string m_errorText;
 };
 
-// Sums the squared differences of two pictures of the same size and format, per plane.
-std::array<uint64_t, 3> squaredError(const AVFrame& a, const AVFrame& b)
-{
-    std::array<uint64_t, 3> sums{};
-    for (int plane = 0; plane < 3; ++plane) {
-        const int width = plane == 0 ? a.width : (a.width + 1) / 2;
-        const int height = plane == 0 ? a.height : (a.height + 1) / 2;
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* rowA = a.data[plane] + static_cast<ptrdiff_t>(y) * a.linesize[plane];
-            const uint8_t* rowB = b.data[plane] + static_cast<ptrdiff_t>(y) * b.linesize[plane];
-            uint64_t sum = 0;
-            for (int x = 0; x < width; ++x) {
-                const int d = rowA[x] - rowB[x];
-                sum += static_cast<uint64_t>(d * d);
-            }
-            sums[static_cast<size_t>(plane)] += sum;
-        }
-    }
-    return sums;
-}
-
 void FfmpegEncoder::setMpeg4Options(Dictionary& options)
 {
     AVCodecContext& c = *m_context;
@@ -247,7 +226,8 @@ EncodeStatus FfmpegEncoder::encode(const Picture& picture, int64_t frameIndex, b
     m_frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     m_frame->key_frame = key ? 1 : 0;
     if (m_settings.mode == RateMode::ConstantQuantizer && m_settings.codec == VideoCodec::Mpeg4)
-        m_frame->quality = m_context->global_quality;
+        m_frame->quality = key && m_settings.keyQuantizer > 0 ? FF_QP2LAMBDA * m_settings.keyQuantizer
+                                                              : m_context->global_quality;
     if (m_checker) {
         m_inputs.push_back(makeFrame());
         if (av_frame_ref(m_inputs.back().get(), m_frame.get()) < 0)

@@ -34,6 +34,7 @@ struct EncoderSettings {
     RateMode mode = RateMode::AverageBitrate;
     int64_t bitsPerSecond = 0;
     int32_t quantizer = 4;        // ConstantQuantizer: 2 (fine) .. 31 (coarse) for MPEG-4, 0 .. 51 for H.264
+    int32_t keyQuantizer = 0;     // ConstantQuantizer, MPEG-4: key frames at this quantizer; 0: at quantizer
     int32_t pass = 0;             // 0: one pass; 1 or 2: that pass of a two-pass encode
     std::string statsPath;        // two-pass: the first pass writes its statistics here, the second reads them
     int32_t threads = 0;          // 0: as many as the encoder chooses for the machine

@@ -6,7 +6,9 @@
 #include "video/source.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace output {
 
@@ -48,6 +50,37 @@ GroupFrames groupFrames(core::GroupChoice choice, int64_t groupStart, int32_t fr
 // failed write, flush or finish (message with the system's text; the copy ends there), frames a
 // source lists but cannot deliver (one message with their number) or an abort (no message). The
 // sources stay open; the Final AVI stays on disk in every case.
+// What the progress totals count a group as.
+enum class GroupTally { None, LowMotion, FastMotion };
+
+// One group of a plan over any number of sources: the source its frames come from (an index into
+// the writer's sources) and the source position of its first frame.
+struct PlannedGroup {
+    int32_t source = 0;
+    int64_t firstIndex = 0;
+    GroupTally tally = GroupTally::None;
+};
+
+// A plan of the Final AVI over any number of sources: every group's source, framesPerGroup frames
+// each, and the source whose stream header and format the Final AVI takes.
+struct SourcePlan {
+    int32_t framesPerGroup = 0;
+    int32_t streamSource = 0;
+    std::vector<PlannedGroup> groups;
+};
+
+// The described plan as a SourcePlan over the sources {LM, FM, Ending} (FrameSource's order):
+// Low from LM, High, smoothed and unknown codes from FM, Ending from the Ending AVI; the header
+// from FM.
+SourcePlan classicPlan(const core::PlanTable& planTable, int32_t framesPerGroup, int32_t framePos);
+
+// Writes the Final AVI at request.finalPath from sources as plan says (request.framesPerGroup and
+// framePos unused): as the function below does for the described plan, for any number of sources.
+// A null source gives no frames (reported as missing). The header source's format is at most 40
+// bytes.
+int32_t writeFinalAvi(std::span<video::Source* const> sources, const SourcePlan& plan,
+                      const FinalAviRequest& request, int64_t& finalBytes, core::UiPort& ui);
+
 int32_t writeFinalAvi(video::Source* fmStream, video::Source* lmStream, video::Source* endingStream,
                       const core::PlanTable& planTable, const FinalAviRequest& request, int64_t& finalBytes,
                       core::UiPort& ui);

@@ -2,6 +2,7 @@
 #include "app/create_status.h"
 #include "app/encode_window.h"
 #include "app/main_window.h"
+#include "app/make_window.h"
 #include "app/plan_chart.h"
 #include "app/plan_window.h"
 #include "app/progress_window.h"
@@ -547,6 +548,59 @@ private slots:
         QVERIFY2(f.port.messages.empty(), f.port.messages.empty() ? "" : f.port.messages.front().c_str());
         QCOMPARE(f.text("lmPathEdit"), dir + "/lm.avi");
         QVERIFY(QFileInfo::exists(dir + "/lm.avi") && f.at<QPushButton>("fitButton")->isEnabled());
+    }
+
+    // Make... fills its window from the job and, after the one progress window, leaves the result in
+    // the main window: the Final AVI and its size, and in classic mode the Fast and Low Motion AVIs,
+    // analysed, with the fitted limit; the status line tells the size and the PSNR.
+    void makeLeavesTheResultInTheMainWindow_data()
+    {
+        QTest::addColumn<int>("mode");
+        row("quality", 0);
+        row("classic", 1);
+    }
+    void makeLeavesTheResultInTheMainWindow()
+    {
+        QFETCH(int, mode);
+        const QString dir = QString::fromStdString(test_support::freshTempDir("make_window"));
+        int exitCode = 0;
+        test_support::runCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=96x64:rate=25:duration=12 -f lavfi "
+                                 "-i sine=duration=12 -c:v mpeg4 -q:v 2 -c:a libmp3lame " + dir.toStdString() + "/film.mkv",
+                                 exitCode);
+        Fixture f;
+        f.fill({"finalSizeEdit", "4"}); // a target of 3 MB
+        QStringList seen;
+        int percent = -1;
+        QTimer::singleShot(0, this, [&] {
+            auto* window = qobject_cast<app::MakeWindow*>(QApplication::activeModalWidget());
+            QVERIFY(window);
+            seen << window->findChild<QLineEdit*>("sizeEdit")->text() << window->findChild<QLineEdit*>("audioKbpsEdit")->text();
+            window->findChild<QLineEdit*>("sourcePathEdit")->setText(dir + "/film.mkv");
+            window->findChild<QLineEdit*>("audioKbpsEdit")->setText("64");
+            window->findChild<QComboBox*>("modeCombo")->setCurrentIndex(mode);
+            window->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        QTimer watch; // the progress window's percentage as the job goes on
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (auto* progress = f.window.findChild<app::MakeProgressWindow*>())
+                percent = std::max(percent, progress->percent());
+        });
+        watch.start(20);
+        f.picker.answers = {dir + "/final.avi"};
+        f.window.findChild<QAction*>("makeAction")->trigger();
+        QVERIFY2(f.port.messages.empty(), f.port.messages.empty() ? "" : f.port.messages.front().c_str());
+        QCOMPARE(seen, QStringList({"4", "128"}));
+        QCOMPARE(f.picker.calls, QStringList({"Save avi " + dir}));
+        QCOMPARE(f.text("finalPathEdit"), dir + "/final.avi");
+        QVERIFY(QFileInfo(dir + "/final.avi").size() > 0 && percent > 0);
+        QVERIFY2(f.at<QLabel>("statusLabel")->text().startsWith("Final AVI written: "),
+                 qPrintable(f.at<QLabel>("statusLabel")->text()));
+        if (mode == 1) {
+            QVERIFY(QFileInfo::exists(f.text("fmPathEdit")) && QFileInfo::exists(f.text("lmPathEdit")));
+            bool isNumber = false; // the fitted limit; 0 when every group fits at the Fast Motion AVI's size
+            f.text("highBitrateLimitEdit").toInt(&isNumber);
+            QVERIFY(f.at<QPushButton>("fitButton")->isEnabled() && isNumber);
+        }
     }
 
     // Renders the four windows for the documentation when KESTRELION_SCREENSHOT_DIR names a folder;

@@ -248,7 +248,8 @@ TEST_F(BatchFrontEnd, EncodesTheFastAndLowMotionAvisAndCtrlCLeavesNothing)
          R"(^Fast Motion AVI written: 500 frames, 10 key frames, \d+ bytes, \d+ Kbps\n$)"},
         {"encode-lm --kbps 150 --json" + fmAvi + lmAvi, 0,
          R"(^\{"frames": 500, "keyFrames": 10, "bytes": \d+, "kbps": \d+, "seconds": [\d.]+\}\n$)"},
-        {"encode-lm --kbps 150" + fmAvi + lmAvi, 1, R"(Replace it\? no \(not asked: no terminal; --yes answers yes\)\n$)"},
+        {"encode-lm --kbps 150" + fmAvi + lmAvi, 1,
+         R"(Replace it\? no \(not asked: no terminal; --yes answers yes\)\n$)"},
         {"encode-lm --passes 3" + fmAvi + lmAvi, 2, "--passes: 3 not in"},
         {"encode-fm --kbps 500 --codec vp9 --source " + source + fmAvi, 2, "--codec: "},
         {"encode-fm --kbps 500 --codec h264 --fourcc XVID --source " + source + fmAvi, 1,
@@ -258,14 +259,45 @@ TEST_F(BatchFrontEnd, EncodesTheFastAndLowMotionAvisAndCtrlCLeavesNothing)
     EXPECT_EQ(decodeErrors(scratch + "/lm.avi"), "");
     std::filesystem::remove(scratch + "/lm.avi");
     const std::string temporary = here + "/lm.avi.encoding";
-    const auto [exitCode, out, err] = run("encode-lm --kbps 150" + fmAvi + lmAvi + " 2>/dev/null & i=0; while [ ! -e " +
-                                          temporary + " ] && [ $i -lt 60000 ]; do sleep 0.001; i=$((i+1)); done; " +
-                                          "kill -INT $!; wait $!");
+    const auto [exitCode, out, err] =
+        run("encode-lm --kbps 150" + fmAvi + lmAvi + " 2>/dev/null & i=0; while [ ! -e " + temporary +
+            " ] && [ $i -lt 60000 ]; do sleep 0.001; i=$((i+1)); done; " + "kill -INT $!; wait $!");
     if (exitCode == 0)
         GTEST_SKIP() << "the encode finished before Ctrl-C arrived";
     EXPECT_EQ(exitCode, 130);
     EXPECT_FALSE(std::filesystem::exists(scratch + "/lm.avi"));
     EXPECT_FALSE(std::filesystem::exists(scratch + "/lm.avi.encoding"));
+}
+
+TEST_F(BatchFrontEnd, MakesAFinalAviInOneStep)
+{
+    const std::string film = here + "/film.avi";
+    int exitCode = 0;
+    runCommand(
+        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=128x96:r=25:d=6 -f lavfi -i sine=d=6 -c:v ffv1 "
+        "-c:a libmp3lame " +
+            film,
+        exitCode);
+    ASSERT_EQ(exitCode, 0);
+    const std::string make =
+        "make --quiet --key-seconds 2 --source " + film + " --final " + here + "/Final.avi";
+    expectRuns({
+        {make + " --size 2", 0,
+         R"(^Final AVI written: \d+ bytes of 1048576 \(\d+\.\d\d %\), PSNR \d+\.\d\d dB, 4 groups from \d encodes\n$)"},
+        {make + " --size 2", 1, R"(Replace it\? no \(not asked: no terminal; --yes answers yes\)\n$)"},
+        {make + " --size 2 --yes --mode classic --json", 0,
+         R"(^\{"finalFileBytes": \d+, "targetBytes": 1048576, "psnr": [\d.]+, "mode": "classic", .*"levels": \[\], )"
+         R"(.*"seconds": \{"sound": [\d.]+, "fm": .*\}\}\n$)"},
+        {make + " --size 2 --yes --levels 4,8/2 --json", 0,
+         R"(^\{.*"mode": "quality", "groups": 4, "encodes": 2, "levels": \[\{"quantizer": 4, "keyQuantizer": 4, )"
+         R"("groups": \d, "bytes": \d+\}, \{"quantizer": 8, "keyQuantizer": 2, )"},
+        {make + " --size 2 --levels 4,x", 2, "^--levels: 4,x is not a list of quantizers\n$"},
+        {make + " --size 2 --mode fast", 2, "--mode: "},
+    });
+    EXPECT_EQ(decodeErrors(scratch + "/Final.avi"), "");
+    for (const auto& entry : std::filesystem::directory_iterator(scratch)) // no work folder is left
+        EXPECT_TRUE(std::regex_match(entry.path().filename().string(), std::regex("film.avi|Final.avi|err")))
+            << entry.path();
 }
 
 } // namespace

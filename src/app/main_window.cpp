@@ -331,6 +331,7 @@ void MainWindow::runAnalyze()
     if (commandsBlocked())
         return;
     m_form->statusLabel->clear();
+    m_madePlan.reset();
     core::BusyCursor busy(*m_port);
     // Like every command, Analyze goes on with whatever the exchange took in.
     (void)storeControlsInJob();
@@ -417,6 +418,10 @@ void MainWindow::runMake()
     }
     showJobInControls();
     refreshEstimate();
+    if (result.mode == engine::MakeMode::Quality) {
+        m_madePlan = madePlanView(result, request.finalPath);
+        showPlan();
+    }
     m_form->statusLabel->setText(makeStatusText(result));
 }
 
@@ -424,6 +429,7 @@ void MainWindow::refreshEstimate()
 {
     if (commandsBlocked())
         return;
+    m_madePlan.reset();
     (void)storeControlsInJob();
     engine::refreshEstimate(m_job);
     showJobInControls();
@@ -707,8 +713,11 @@ void MainWindow::setHighBitrateLimit(int kbps)
 
 void MainWindow::showPlan()
 {
-    m_form->planButton->setEnabled(m_job.state.analysed && m_job.state.planTable.count() > 0);
-    if (m_planWindow)
+    m_form->planButton->setEnabled((m_job.state.analysed && m_job.state.planTable.count() > 0) ||
+                                   (m_madePlan && !m_madePlan->empty()));
+    if (m_planWindow && m_madePlan)
+        m_planWindow->showModel(*m_madePlan);
+    else if (m_planWindow)
         m_planWindow->showPlan(m_job, m_exactSize ? std::optional<int64_t>(m_exactSize->fileBytes) : std::nullopt);
 }
 

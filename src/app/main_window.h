@@ -6,6 +6,7 @@
 #include "app/window_memory.h"
 #include "core/job.h"
 #include "engine/exact_size.h"
+#include "engine/plan_view_model.h"
 #include "engine/source_tables.h"
 
 #include <QDialog>
@@ -167,6 +168,7 @@ private:
     bool m_exchanging = false;
     bool m_copying = false;
     QPointer<PlanWindow> m_planWindow; // a child window, deleted when closed
+    std::optional<engine::PlanViewModel> m_madePlan; // a quality-mode Make's levels, until the job changes
 };
 
 } // namespace app

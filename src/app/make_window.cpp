@@ -3,6 +3,9 @@
 #include "ui_encode_progress_window.h"
 #include "ui_make_window.h"
 
+#include "engine/quiet_ui_port.h"
+#include "engine/source_tables.h"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -211,6 +214,45 @@ QString makeStatusText(const engine::MakeResult& result)
         .arg(result.psnr, 0, 'f', 2)
         .arg(result.groups)
         .arg(result.encodes);
+}
+
+engine::PlanViewModel madePlanView(const engine::MakeResult& result, const std::string& finalPath)
+{
+    if (result.mode != engine::MakeMode::Quality || result.groupLevels.empty())
+        return {};
+    engine::SourceTableCache tables;
+    engine::QuietUiPort quiet;
+    const engine::SourceTable* table = tables.table(engine::SourceRole::FastMotion, finalPath, quiet);
+    if (!table || table->frames.count() == 0)
+        return {};
+    // A group starts at every key frame.
+    const int32_t frames = table->frames.count();
+    std::vector<int64_t> groupBytes;
+    int32_t framesPerGroup = frames;
+    for (int32_t f = 0; f < frames; ++f) {
+        if (table->frames[f].isKey || groupBytes.empty()) {
+            if (groupBytes.size() == 1)
+                framesPerGroup = f;
+            groupBytes.push_back(0);
+        }
+        groupBytes.back() += table->frames[f].size;
+    }
+    output::SourcePlan plan;
+    plan.framesPerGroup = framesPerGroup;
+    for (const int32_t level : result.groupLevels)
+        plan.groups.push_back({level, 0, output::GroupTally::None});
+    std::vector<std::string> names;
+    for (const engine::MakeLevelUse& use : result.levels) {
+        const engine::MakeLevel& level = use.level;
+        names.push_back((level.keyQuantizer == level.quantizer
+                             ? QObject::tr("Quantizer %1").arg(level.quantizer)
+                             : QObject::tr("Quantizer %1, key frames %2").arg(level.quantizer).arg(level.keyQuantizer))
+                            .toStdString());
+    }
+    const double framesPerSecond =
+        table->info.dwScale > 0 ? static_cast<double>(table->info.dwRate) / table->info.dwScale : 0.0;
+    return engine::PlanViewModel::fromSourcePlan(plan, std::move(names), groupBytes, frames, framesPerSecond,
+                                                 result.finalFileBytes);
 }
 
 } // namespace app

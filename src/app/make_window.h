@@ -4,6 +4,7 @@
 #include "core/job.h"
 #include "core/user_interface_port.h"
 #include "engine/make.h"
+#include "engine/plan_view_model.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -105,5 +106,10 @@ private:
 // The line the main window shows after a Make: "Final AVI written: B bytes of T (P %), PSNR X dB,
 // G groups from L encodes".
 QString makeStatusText(const engine::MakeResult& result);
+
+// The plan view's picture of a quality-mode Make: each key-frame group's level as its band, with
+// the group's bytes as the Final AVI at finalPath holds them. Empty for classic mode or a Final AVI
+// that cannot be read.
+engine::PlanViewModel madePlanView(const engine::MakeResult& result, const std::string& finalPath);
 
 } // namespace app

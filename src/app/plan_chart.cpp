@@ -49,6 +49,19 @@ QColor bandColor(GroupChoice choice)
     return Qt::white;
 }
 
+// The band of a plan over named sources: one colour for each source, in turn.
+QColor sourceColor(int32_t source)
+{
+    static const QColor colors[] = {{0xd6, 0xea, 0xf8}, {0xfa, 0xd7, 0xa0}, {0xd5, 0xf5, 0xe3}, {0xf3, 0xc6, 0xde},
+                                    {0xe8, 0xda, 0xef}, {0xfc, 0xf3, 0xcf}, {0xdd, 0xdd, 0xdd}, {0xf5, 0xb7, 0xb1}};
+    return colors[static_cast<size_t>(source) % std::size(colors)];
+}
+
+QColor bandColor(const engine::PlanBand& band)
+{
+    return band.source >= 0 ? sourceColor(band.source) : bandColor(band.choice);
+}
+
 QString toQt(const std::string& text)
 {
     return QString::fromStdString(text);
@@ -58,7 +71,7 @@ QString toQt(const std::string& text)
 struct LegendEntry {
     QString text;
     QString widest; // measured in place of text where wider
-    std::optional<GroupChoice> band;
+    std::optional<QColor> band;
     QPen pen; // the line's, when band is empty
 };
 
@@ -105,9 +118,15 @@ std::vector<PlacedEntry> placeLegend(const std::vector<LegendEntry>& entries, co
 std::vector<LegendEntry> legendEntries(const PlanViewModel& model)
 {
     std::vector<LegendEntry> entries;
+    // A plan over named sources has a band for each source and neither limit nor estimate.
+    const std::vector<std::string>& sources = model.sourceNames();
+    for (size_t source = 0; source < sources.size(); ++source)
+        entries.push_back({toQt(sources[source]), {}, sourceColor(static_cast<int32_t>(source)), {}});
+    if (!sources.empty())
+        return entries;
     for (const GroupChoice choice :
          {GroupChoice::Low, GroupChoice::High, GroupChoice::SmoothedHigh, GroupChoice::Ending})
-        entries.push_back({toQt(engine::choiceName(choice)), {}, choice, {}});
+        entries.push_back({toQt(engine::choiceName(choice)), {}, bandColor(choice), {}});
     // A dragged limit stays within the axis.
     const QString widestKbps = localeNumber(model.kbpsScale(1).topKbps);
     const QString limit = QStringLiteral("High Bitrate Limit %1 Kbps");
@@ -171,6 +190,8 @@ double PlanChart::frameAt(const QRect& plot, double x) const
 
 bool PlanChart::nearLimitLine(const QRect& plot, int y) const
 {
+    if (!m_model.sourceNames().empty()) // no limit to drag
+        return false;
     const engine::KbpsScale scale = kbpsScale(plot.height() - 1);
     return std::abs(y - (plot.top() + scale.rowOf(m_model.limitKbps()))) <= kLimitGrip;
 }
@@ -212,7 +233,7 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
             const int left = static_cast<int>(std::floor(xOf(static_cast<double>(band.firstFrame))));
             const int right =
                 std::max(static_cast<int>(std::ceil(xOf(static_cast<double>(band.endFrame)))), left + 1);
-            painter.fillRect(QRect(left, plot.top(), right - left, plot.height()), bandColor(band.choice));
+            painter.fillRect(QRect(left, plot.top(), right - left, plot.height()), bandColor(band));
         }
     }
     painter.setPen(kGridColor);
@@ -269,12 +290,16 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
                 Qt::AlignVCenter, text);
         }
     }
-    if (m_model.estimateKbps() >= 0) {
+    if (!m_model.sourceNames().empty())
+        aboveTop.clear();
+    if (m_model.estimateKbps() >= 0 && m_model.sourceNames().empty()) {
         painter.setPen(QPen(kEstimateColor, 2, Qt::DashLine));
         painter.drawLine(plot.left(), yOf(m_model.estimateKbps()), plot.right(), yOf(m_model.estimateKbps()));
     }
-    painter.setPen(QPen(kLimitColor, 2));
-    painter.drawLine(plot.left(), yOf(m_model.limitKbps()), plot.right(), yOf(m_model.limitKbps()));
+    if (m_model.sourceNames().empty()) {
+        painter.setPen(QPen(kLimitColor, 2));
+        painter.drawLine(plot.left(), yOf(m_model.limitKbps()), plot.right(), yOf(m_model.limitKbps()));
+    }
     for (size_t i = 0; i < aboveTop.size(); ++i) {
         painter.setPen(aboveTop[i].second);
         painter.drawText(
@@ -328,7 +353,7 @@ void PlanChart::paintChart(QPainter& painter, QSize size) const
     for (size_t i = 0; i < entries.size(); ++i) {
         const QRect& sample = legend[i].sample;
         if (entries[i].band) {
-            painter.fillRect(sample, bandColor(*entries[i].band));
+            painter.fillRect(sample, *entries[i].band);
             painter.setPen(Qt::gray);
             painter.drawRect(sample);
         } else {

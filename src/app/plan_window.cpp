@@ -65,6 +65,11 @@ void PlanWindow::showPlan(const core::Job& job, std::optional<int64_t> exactFina
     m_form->planChart->setModel(engine::PlanViewModel::fromJob(job, exactFinalBytes));
 }
 
+void PlanWindow::showModel(engine::PlanViewModel model)
+{
+    m_form->planChart->setModel(std::move(model));
+}
+
 PlanChart& PlanWindow::chart()
 {
     return *m_form->planChart;

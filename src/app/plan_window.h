@@ -3,6 +3,7 @@
 #include "app/file_picker.h"
 #include "app/qt_ui_port.h"
 #include "core/job.h"
+#include "engine/plan_view_model.h"
 
 #include <QWidget>
 
@@ -33,6 +34,8 @@ public:
     // Shows the job's plan, planned as the estimate refresh plans it; exactFinalBytes is the Final
     // AVI's size when it is known. A job that is not analysed shows an empty chart.
     void showPlan(const core::Job& job, std::optional<int64_t> exactFinalBytes);
+    // Shows a plan made elsewhere (a quality-mode Make's levels).
+    void showModel(engine::PlanViewModel model);
     PlanChart& chart();
     // Renders the chart with its visible time range at size pixels into path: SVG when the name
     // ends in ".svg", PNG otherwise. Returns false when the file cannot be written.

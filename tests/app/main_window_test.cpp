@@ -595,6 +595,11 @@ private slots:
         QVERIFY(QFileInfo(dir + "/final.avi").size() > 0 && percent > 0);
         QVERIFY2(f.at<QLabel>("statusLabel")->text().startsWith("Final AVI written: "),
                  qPrintable(f.at<QLabel>("statusLabel")->text()));
+        if (mode == 0) { // the plan view shows each group's level as its band
+            f.click("planButton");
+            auto* plan = f.window.findChild<app::PlanWindow*>();
+            QVERIFY(plan && !plan->chart().model().sourceNames().empty() && !plan->chart().model().bands().empty());
+        }
         if (mode == 1) {
             QVERIFY(QFileInfo::exists(f.text("fmPathEdit")) && QFileInfo::exists(f.text("lmPathEdit")));
             bool isNumber = false; // the fitted limit; 0 when every group fits at the Fast Motion AVI's size

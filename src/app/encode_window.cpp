@@ -3,9 +3,7 @@
 #include "ui_encode_progress_window.h"
 #include "ui_encode_window.h"
 
-#include <QApplication>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QRegularExpressionValidator>
 
 #include <algorithm>
@@ -74,11 +72,11 @@ void EncodeWindow::accept()
 }
 
 EncodeProgressWindow::EncodeProgressWindow(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : AbortableWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_form(std::make_unique<Ui::EncodeProgressWindow>())
 {
     m_form->setupUi(this);
-    connect(m_form->abortButton, &QPushButton::clicked, this, &EncodeProgressWindow::abortEncode);
+    connect(m_form->abortButton, &QPushButton::clicked, this, &EncodeProgressWindow::abortCommand);
 }
 
 EncodeProgressWindow::~EncodeProgressWindow() = default;
@@ -114,39 +112,6 @@ void EncodeProgressWindow::setEncodeProgress(const core::EncodeProgress& progres
                                     .arg(progress.framesPerSecond, 0, 'f', 1)
                                     .arg(left));
 }
-
-void EncodeProgressWindow::pumpMessages(bool allowEscape)
-{
-    // The keys typed during the encode belong to this window, so that Escape reaches it.
-    if (isVisible() && QApplication::activeWindow() != this) {
-        activateWindow();
-        setFocus(Qt::OtherFocusReason);
-    }
-    if (m_cancelled)
-        return;
-    m_escapeAllowed = allowEscape;
-    QApplication::processEvents(QEventLoop::AllEvents);
-    m_escapeAllowed = false;
-}
-
-void EncodeProgressWindow::abortEncode()
-{
-    m_cancelled = true;
-    hide();
-}
-
-void EncodeProgressWindow::keyPressEvent(QKeyEvent* event)
-{
-    if (event->matches(QKeySequence::Cancel)) {
-        if (m_escapeAllowed)
-            abortEncode();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void EncodeProgressWindow::reject() { abortEncode(); }
 
 std::unique_ptr<core::ProgressPort> EncodeUiPort::openProgress()
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/abortable_window.h"
 #include "app/file_picker.h"
 #include "core/job.h"
 #include "core/user_interface_port.h"
@@ -45,7 +46,7 @@ private:
 
 // The progress of one encode: a bar with the percentage in the title, the pass, the speed and
 // the time left, and Abort; Escape aborts while the pump allows it.
-class EncodeProgressWindow : public QDialog, public core::ProgressPort {
+class EncodeProgressWindow : public AbortableWindow, public core::ProgressPort {
     Q_OBJECT
 
 public:
@@ -57,20 +58,11 @@ public:
     void setStatistics(const core::ProgressStatistics&) override {}
     // Shows "Pass P of N: F frames per second, M:SS left".
     void setEncodeProgress(const core::EncodeProgress& progress) override;
-    void pumpMessages(bool allowEscape) override;
-    bool cancelled() const override { return m_cancelled; }
-
-public slots:
-    void abortEncode();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void reject() override;
+    void pumpMessages(bool allowEscape) override { pumpEvents(allowEscape); }
+    bool cancelled() const override { return aborted(); }
 
 private:
     std::unique_ptr<Ui::EncodeProgressWindow> m_form;
-    bool m_cancelled = false;
-    bool m_escapeAllowed = false;
 };
 
 // Passes messages, questions and the busy cursor to another port and shows an encode's

@@ -6,9 +6,7 @@
 #include "engine/quiet_ui_port.h"
 #include "engine/source_tables.h"
 
-#include <QApplication>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QRegularExpressionValidator>
 
 #include <algorithm>
@@ -100,12 +98,12 @@ void MakeWindow::accept()
 }
 
 MakeProgressWindow::MakeProgressWindow(int32_t expectedSteps, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : AbortableWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_form(std::make_unique<Ui::EncodeProgressWindow>()), m_expectedSteps(std::max(expectedSteps, 1))
 {
     m_form->setupUi(this);
     setWindowTitle(tr("Making [0%]"));
-    connect(m_form->abortButton, &QPushButton::clicked, this, &MakeProgressWindow::abortMake);
+    connect(m_form->abortButton, &QPushButton::clicked, this, &MakeProgressWindow::abortCommand);
 }
 
 MakeProgressWindow::~MakeProgressWindow() = default;
@@ -126,7 +124,7 @@ void MakeProgressWindow::setRange(int32_t lower, int32_t upper)
 
 void MakeProgressWindow::setPosition(int32_t position)
 {
-    if (!isVisible() && !m_cancelled) {
+    if (!isVisible() && !aborted()) {
         setAttribute(Qt::WA_ShowWithoutActivating, true);
         show();
     }
@@ -157,38 +155,6 @@ void MakeProgressWindow::showPercent()
     m_percent = std::clamp(std::max(percent, m_percent), 0, 100);
     setWindowTitle(tr("Making [%1%]").arg(m_percent));
 }
-
-void MakeProgressWindow::pumpMessages(bool allowEscape)
-{
-    if (isVisible() && QApplication::activeWindow() != this) {
-        activateWindow();
-        setFocus(Qt::OtherFocusReason);
-    }
-    if (m_cancelled)
-        return;
-    m_escapeAllowed = allowEscape;
-    QApplication::processEvents(QEventLoop::AllEvents);
-    m_escapeAllowed = false;
-}
-
-void MakeProgressWindow::abortMake()
-{
-    m_cancelled = true;
-    hide();
-}
-
-void MakeProgressWindow::keyPressEvent(QKeyEvent* event)
-{
-    if (event->matches(QKeySequence::Cancel)) {
-        if (m_escapeAllowed)
-            abortMake();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void MakeProgressWindow::reject() { abortMake(); }
 
 MakeUiPort::MakeUiPort(core::UiPort& inner, QWidget* owner, engine::MakeMode mode)
     : m_inner(inner),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/abortable_window.h"
 #include "app/file_picker.h"
 #include "core/job.h"
 #include "core/user_interface_port.h"
@@ -47,7 +48,7 @@ private:
 // whole job's percentage in the title, and Abort, which ends any step. The engine reports each
 // step on its own, so the job's percentage counts the steps a mode takes as equal shares: the steps
 // done, and the running step's part of its share.
-class MakeProgressWindow : public QDialog {
+class MakeProgressWindow : public AbortableWindow {
     Q_OBJECT
 
 public:
@@ -60,18 +61,10 @@ public:
     void setRange(int32_t lower, int32_t upper);
     void setPosition(int32_t position);
     void setStep(const core::EncodeProgress& progress);
-    // Handles the pending events; with allowEscape, Escape aborts.
-    void pumpMessages(bool allowEscape);
-    bool cancelled() const { return m_cancelled; }
+    void pumpMessages(bool allowEscape) { pumpEvents(allowEscape); }
+    bool cancelled() const { return aborted(); }
     // The whole job's percentage shown, 0..100.
     int percent() const { return m_percent; }
-
-public slots:
-    void abortMake();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void reject() override;
 
 private:
     // Shows the whole job's percentage, which never goes back.
@@ -81,8 +74,6 @@ private:
     int32_t m_expectedSteps = 1;
     int32_t m_stepsBegun = 0;
     int m_percent = 0;
-    bool m_cancelled = false;
-    bool m_escapeAllowed = false;
 };
 
 // Passes messages, questions and the busy cursor to another port and shows every step's progress

@@ -4,8 +4,6 @@
 #include "core/format_thousands.h"
 #include "ui_progress_window.h"
 
-#include <QApplication>
-#include <QKeyEvent>
 
 #include <algorithm>
 
@@ -21,7 +19,7 @@ QString sizeText(int64_t bytes)
 } // namespace
 
 ProgressWindow::ProgressWindow(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : AbortableWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_form(std::make_unique<Ui::ProgressWindow>())
 {
     m_form->setupUi(this);
@@ -32,7 +30,7 @@ ProgressWindow::ProgressWindow(QWidget* parent)
         label->clear();
     m_form->progressBar->setRange(0, 100);
     m_form->progressBar->setValue(0);
-    connect(m_form->abortButton, &QPushButton::clicked, this, &ProgressWindow::abortCopy);
+    connect(m_form->abortButton, &QPushButton::clicked, this, &ProgressWindow::abortCommand);
 }
 
 ProgressWindow::~ProgressWindow() = default;
@@ -76,42 +74,6 @@ void ProgressWindow::setStatistics(const core::ProgressStatistics& statistics)
     m_form->lmLengthLabel->setText(QString::number(statistics.lmSeconds));
     m_form->lmSizeLabel->setText(sizeText(statistics.lmBytes));
     m_form->totalSizeLabel->setText(sizeText(statistics.totalBytes));
-}
-
-void ProgressWindow::pumpMessages(bool allowEscape)
-{
-    // The keys typed during the copy belong to this window, so that Escape reaches it.
-    if (isVisible() && QApplication::activeWindow() != this) {
-        activateWindow();
-        setFocus(Qt::OtherFocusReason);
-    }
-    if (m_cancelled)
-        return;
-    m_escapeAllowed = allowEscape;
-    QApplication::processEvents(QEventLoop::AllEvents);
-    m_escapeAllowed = false;
-}
-
-void ProgressWindow::abortCopy()
-{
-    m_cancelled = true;
-    hide();
-}
-
-void ProgressWindow::keyPressEvent(QKeyEvent* event)
-{
-    if (event->matches(QKeySequence::Cancel)) {
-        if (m_escapeAllowed)
-            abortCopy();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void ProgressWindow::reject()
-{
-    abortCopy();
 }
 
 } // namespace app

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "app/abortable_window.h"
 #include "core/user_interface_port.h"
-
-#include <QDialog>
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +17,7 @@ namespace app {
 // whole percentage in the title, five running totals and an Abort button. Its pump runs the
 // application's pending events between groups; Abort, and Escape while the pump allows it, set
 // cancelled, which never returns to false.
-class ProgressWindow : public QDialog, public core::ProgressPort {
+class ProgressWindow : public AbortableWindow, public core::ProgressPort {
     Q_OBJECT
 
 public:
@@ -36,25 +35,14 @@ public:
     int32_t setPosition(int32_t position) override;
     // Shows "%d" seconds and "<bytes with separators> (<whole MiB>)" sizes.
     void setStatistics(const core::ProgressStatistics& statistics) override;
-    // Takes the focus, then handles every pending event once; returns at once when cancelled.
-    void pumpMessages(bool allowEscape) override;
-    bool cancelled() const override { return m_cancelled; }
+    void pumpMessages(bool allowEscape) override { pumpEvents(allowEscape); }
+    bool cancelled() const override { return aborted(); }
 
     // The step set by setRange (the bar itself has no step).
     int32_t step() const { return m_step; }
 
-public slots:
-    // Aborts: sets cancelled and hides the window.
-    void abortCopy();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void reject() override;
-
 private:
     std::unique_ptr<Ui::ProgressWindow> m_form;
-    bool m_cancelled = false;
-    bool m_escapeAllowed = false;
     int32_t m_lower = 0;
     int32_t m_upper = 0;
     int32_t m_step = 1;

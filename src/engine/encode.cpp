@@ -1,5 +1,6 @@
 #include "engine/encode.h"
 
+#include "engine/frame_meter.h"
 #include "engine/source_tables.h"
 #include "video/avi_writer.h"
 #include "video/file_io.h"
@@ -114,52 +115,13 @@ int32_t longestKeyDistance(const std::vector<uint8_t>& keys)
     return longest;
 }
 
-// Reports the position, the speed and the time left about four times a second and lets the
-// person abort.
-class EncodeMeter {
-public:
-    EncodeMeter(core::UiPort& ui, int64_t framesTotal, int32_t passes)
-        : m_progress(ui.openProgress()), m_started(Clock::now())
-    {
-        m_state.framesTotal = framesTotal;
-        m_state.passes = passes;
-        m_progress->setRange(0, static_cast<int32_t>(std::min<int64_t>(framesTotal, INT32_MAX)), 1);
-    }
-
-    // Counts one frame done in pass; returns false once the person aborted.
-    bool frameDone(int32_t pass)
-    {
-        ++m_state.framesDone;
-        m_state.pass = pass;
-        const Clock::time_point now = Clock::now();
-        if (now < m_nextReport && m_state.framesDone < m_state.framesTotal)
-            return true;
-        m_nextReport = now + std::chrono::milliseconds(250);
-        const double seconds = std::chrono::duration<double>(now - m_started).count();
-        m_state.framesPerSecond = seconds > 0 ? double(m_state.framesDone) / seconds : 0;
-        m_state.secondsLeft = m_state.framesPerSecond > 0
-                                  ? std::llround(double(m_state.framesTotal - m_state.framesDone) / m_state.framesPerSecond)
-                                  : -1;
-        (void)m_progress->setPosition(static_cast<int32_t>(std::min<int64_t>(m_state.framesDone, INT32_MAX)));
-        m_progress->setEncodeProgress(m_state);
-        m_progress->pumpMessages(true);
-        return !m_progress->cancelled();
-    }
-
-private:
-    std::unique_ptr<core::ProgressPort> m_progress;
-    core::EncodeProgress m_state;
-    Clock::time_point m_started;
-    Clock::time_point m_nextReport;
-};
-
 // Why a pass stopped.
 enum class PassEnd { Done, Failed, Aborted };
 
 // Runs one pass: decodes the source, encodes every frame and, in the last pass, writes the
 // packets into writer, checking that each key flag is where the plan has it.
 PassEnd runPass(const EncodePlan& plan, int32_t pass, media::VideoMedia& media, video::AviWriter* writer,
-                EncodeMeter& meter, core::UiPort& ui, EncodeResult& result)
+                FrameMeter& meter, core::UiPort& ui, EncodeResult& result)
 {
     const auto fail = [&](const std::string& reason) {
         ui.showMessage(core::messages::encodeFailed(plan.what, reason));
@@ -241,7 +203,7 @@ CommandOutcome encodeToAvi(const EncodePlan& plan, media::VideoMedia& media, cor
     run.settings.statsPath = files.stats();
     run.settings.longestKeyDistance = longestKeyDistance(plan.keys);
     const auto frames = static_cast<int64_t>(plan.keys.size());
-    EncodeMeter meter(ui, frames * plan.passes, plan.passes);
+    FrameMeter meter(ui, frames * plan.passes, {}, plan.passes);
 
     video::AviCreateResult created = video::AviWriter::create(files.temporary());
     if (created.status != video::AviStatus::Ok) {

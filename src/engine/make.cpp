@@ -3,6 +3,7 @@
 #include "core/messages.h"
 #include "engine/encode.h"
 #include "engine/exact_size.h"
+#include "engine/frame_meter.h"
 #include "engine/level_choice.h"
 #include "engine/planner.h"
 #include "engine/quiet_ui_port.h"
@@ -110,45 +111,6 @@ public:
 
 private:
     std::string m_path;
-};
-
-// Reports one step's frames, the step's name and the time left, and lets the person abort.
-class StepMeter {
-public:
-    StepMeter(core::UiPort& ui, std::string step, int64_t framesTotal)
-        : m_progress(ui.openProgress()), m_started(Clock::now())
-    {
-        m_state.step = std::move(step);
-        m_state.framesTotal = std::max<int64_t>(framesTotal, 1);
-        m_progress->setRange(0, static_cast<int32_t>(std::min<int64_t>(m_state.framesTotal, INT32_MAX)), 1);
-    }
-    // Counts one frame done; false once the person aborted.
-    bool frameDone()
-    {
-        ++m_state.framesDone;
-        const Clock::time_point now = Clock::now();
-        if (now < m_nextReport && m_state.framesDone < m_state.framesTotal) {
-            m_progress->pumpMessages(true);
-            return !m_progress->cancelled();
-        }
-        m_nextReport = now + std::chrono::milliseconds(250);
-        const double seconds = std::chrono::duration<double>(now - m_started).count();
-        m_state.framesPerSecond = seconds > 0 ? double(m_state.framesDone) / seconds : 0;
-        m_state.secondsLeft =
-            m_state.framesPerSecond > 0
-                ? std::llround(double(m_state.framesTotal - m_state.framesDone) / m_state.framesPerSecond)
-                : -1;
-        (void)m_progress->setPosition(static_cast<int32_t>(std::min<int64_t>(m_state.framesDone, INT32_MAX)));
-        m_progress->setEncodeProgress(m_state);
-        m_progress->pumpMessages(true);
-        return !m_progress->cancelled();
-    }
-
-private:
-    std::unique_ptr<core::ProgressPort> m_progress;
-    core::EncodeProgress m_state;
-    Clock::time_point m_started;
-    Clock::time_point m_nextReport;
 };
 
 // Passes everything on to ui, counting the messages: a copy that ends without one was aborted.
@@ -301,7 +263,7 @@ PassEnd runEncodes(const MakeRequest& request, const Film& film, std::vector<Lev
         if (!encode.encoder)
             return fail(errorText);
     }
-    StepMeter meter(ui, step, film.frames);
+    FrameMeter meter(ui, film.frames, step);
     std::vector<media::EncodedPacket> packets;
     const auto take = [&](LevelEncode& encode) -> bool {
         for (const media::EncodedPacket& packet : packets) {
@@ -777,7 +739,7 @@ std::optional<double> measurePsnr(const std::string& finalPath, const MakeReques
         return std::nullopt;
     }
     source->setOutputSize(film.width, film.height);
-    StepMeter meter(ui, "Measuring", film.frames);
+    FrameMeter meter(ui, film.frames, "Measuring");
     media::Picture a;
     media::Picture b;
     double sum = 0;

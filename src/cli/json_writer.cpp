@@ -29,14 +29,4 @@ std::string jsonString(const std::string& text)
     return out + "\"";
 }
 
-std::string fourccText(uint32_t code)
-{
-    std::string text;
-    for (int shift = 0; shift < 32; shift += 8) {
-        const auto byte = static_cast<unsigned char>((code >> shift) & 0xFF);
-        text += (byte >= 0x20 && byte < 0x7F) ? static_cast<char>(byte) : '?';
-    }
-    return text;
-}
-
 } // namespace cli

@@ -101,7 +101,7 @@ int runProbe(const std::string& path, bool json)
         out.put("{\"video\": {\"stream\": ");
         out.put(source->videoStream());
         out.put(", \"handler\": ");
-        out.put(jsonString(fourccText(info.fccHandler)));
+        out.put(jsonString(core::fourccText(info.fccHandler)));
         out.put(", \"scale\": ");
         out.put(info.dwScale);
         out.put(", \"rate\": ");
@@ -113,7 +113,7 @@ int runProbe(const std::string& path, bool json)
         out.put(", \"formatSize\": ");
         out.put(formatSize);
         out.put(", \"compression\": ");
-        out.put(jsonString(fourccText(format.compression)));
+        out.put(jsonString(core::fourccText(format.compression)));
         out.put(", \"width\": ");
         out.put(format.width);
         out.put(", \"height\": ");
@@ -137,15 +137,15 @@ int runProbe(const std::string& path, bool json)
     std::string out;
     out.reserve(static_cast<size_t>(frames.count()) * 16 + 512);
     out += "Video stream " + std::to_string(source->videoStream()) + "\n";
-    out += "  type:                  " + fourccText(info.fccType) + "\n";
-    out += "  handler:               " + fourccText(info.fccHandler) + "\n";
+    out += "  type:                  " + core::fourccText(info.fccType) + "\n";
+    out += "  handler:               " + core::fourccText(info.fccHandler) + "\n";
     out += "  scale:                 " + std::to_string(info.dwScale) + "\n";
     out += "  rate:                  " + std::to_string(info.dwRate) + "\n";
     out += "  length:                " + std::to_string(info.dwLength) + "\n";
     out += "  suggested buffer size: " + std::to_string(info.dwSuggestedBufferSize) + "\n";
     out += "Format\n";
     out += "  size:                  " + std::to_string(formatSize) + "\n";
-    out += "  compression:           " + fourccText(format.compression) + "\n";
+    out += "  compression:           " + core::fourccText(format.compression) + "\n";
     out += "  width:                 " + std::to_string(format.width) + "\n";
     out += "  height:                " + std::to_string(format.height) + "\n";
     out += "  image size:            " + std::to_string(format.sizeImage) + "\n";

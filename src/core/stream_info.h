@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace core {
 
@@ -12,6 +13,17 @@ constexpr uint32_t fourcc(const char (&text)[5])
            static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 8 |
            static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 16 |
            static_cast<uint32_t>(static_cast<uint8_t>(text[3])) << 24;
+}
+
+// Returns a four-character code as text; bytes outside printable ASCII become '?'.
+inline std::string fourccText(uint32_t code)
+{
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const auto byte = static_cast<unsigned char>((code >> shift) & 0xFF);
+        text += (byte >= 0x20 && byte < 0x7F) ? static_cast<char>(byte) : '?';
+    }
+    return text;
 }
 
 constexpr uint32_t kStreamTypeVideo = fourcc("vids");

@@ -26,16 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string fourccText(uint32_t code)
-{
-    std::string text;
-    for (int shift = 0; shift < 32; shift += 8) {
-        const auto byte = static_cast<unsigned char>((code >> shift) & 0xFF);
-        text += (byte >= 0x20 && byte < 0x7F) ? static_cast<char>(byte) : '?';
-    }
-    return text;
-}
-
 std::optional<uint32_t> fourccOfText(const std::string& text)
 {
     if (text.size() != 4)
@@ -323,7 +313,7 @@ int32_t estimatedKbps(core::Job& job, core::UiPort& ui)
 
 std::optional<media::VideoCodec> codecOfFourcc(uint32_t fourcc)
 {
-    std::string text = fourccText(fourcc);
+    std::string text = core::fourccText(fourcc);
     for (char& c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const char* name : {"XVID", "DIVX", "DX50", "FMP4", "MP4V", "3IV2"}) {
@@ -354,7 +344,7 @@ CommandOutcome runEncodeLowMotion(core::Job& job, const LowMotionEncodeRequest& 
         const uint32_t fourcc = readU32(plan.format, 16);
         const std::optional<media::VideoCodec> codec = codecOfFourcc(fourcc);
         if (!codec) {
-            ui.showMessage(core::messages::codecNotEncodable(fourccText(fourcc)));
+            ui.showMessage(core::messages::codecNotEncodable(core::fourccText(fourcc)));
             return CommandOutcome::Ended;
         }
         SourceTable table;
